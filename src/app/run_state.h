@@ -1,0 +1,50 @@
+// The one record of a run: filled at start-up on the user-interface thread, read by the
+// worker. While the worker runs only the worker writes CompletionMessage, DestinationDir,
+// UnpackFailed and SelectedFloppyDrive; the UI thread reads them after waiting for it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "package/package_header.h"
+
+namespace floppyset {
+
+// ReportFlags bits.
+inline constexpr uint16_t kFlagSingleDisk = 1;  // /C:n
+inline constexpr uint16_t kFlagList = 2;        // /L
+inline constexpr uint16_t kFlagProduct = 4;     // /P
+inline constexpr uint16_t kFlagAuth = 8;        // /A
+
+struct RunState {
+  std::string ProgramPath;     // the setup program file
+  std::string WorkspaceDir;    // ends in a separator once made
+  std::string DestinationDir;  // ends in a separator once chosen
+
+  PackageHeader Header;             // UnpackMode and AutostartMode as changed by the switches
+  uint16_t PackageUnpackMode = 0;   // UnpackMode as stored: non-zero means flat images
+  uint32_t PeCheckSum = 0;          // CheckSum of the program file's PE optional header
+  bool PackageFound = false;        // the header and strings were read from the program file
+
+  std::string ProductName;
+  std::string InstallerName;
+  std::string FinalMessage;
+  std::string CompletionMessage;
+
+  uint16_t ReportFlags = 0;
+  uint16_t SilentMode = 0;
+  uint16_t WaitDialog = 0;
+  uint16_t SingleDiskNumber = 0;
+  uint16_t UnpackFailed = 0;
+  uint32_t PackageChecksum = 0;
+  uint8_t SelectedFloppyDrive = 0;  // 0 = A:
+
+  // Report mode: any flag but /C:n.
+  bool IsReportMode() const { return ReportFlags >= 2; }
+  // Autostart: unpack, autostart and an installer name, after the switches.
+  bool IsAutostart() const {
+    return Header.UnpackMode != 0 && Header.AutostartMode != 0 && Header.InstallerNameLength != 0;
+  }
+};
+
+}  // namespace floppyset

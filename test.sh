@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration and passes every test:
+#   build/        normal build: unit and behaviour tests (ctest)
+#   build-asan/   the same tests under AddressSanitizer + UndefinedBehaviorSanitizer
+#   build-fuzz/   libFuzzer targets (clang), each run for FUZZ_SECONDS
+#   build-win64/  build-win32/   the Win32 program (MinGW-w64); the x86_64 one is tested under Wine
+# Environment: JOBS (parallel jobs), FUZZ_SECONDS (default 20), SKIP_WIN32=1, SKIP_FUZZ=1.
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$PWD
+jobs=${JOBS:-$(nproc)}
+fuzz_seconds=${FUZZ_SECONDS:-20}
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+step "dependencies"
+scripts/install-deps.sh
+
+configure() {  # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+
+step "normal build and tests"
+configure build
+cmake --build build -j "$jobs"
+ctest --test-dir build -j "$jobs" --output-on-failure --timeout 300
+
+step "sanitizer build and tests"
+configure build-asan -DFLOPPYSET_SANITIZE=ON -DFLOPPYSET_BENCH=OFF
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 600
+
+if [ "${SKIP_FUZZ:-0}" != 1 ]; then
+  step "fuzz targets (${fuzz_seconds}s each)"
+  configure build-fuzz -DFLOPPYSET_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  cmake --build build-fuzz -j "$jobs"
+  for fuzzer in build-fuzz/fuzz/*/fuzz_*; do
+    [ -x "$fuzzer" ] || continue
+    name=$(basename "$fuzzer")
+    corpus=build-fuzz/corpus/$name
+    mkdir -p "$corpus"
+    seeds=()
+    [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
+    echo "--- $name"
+    "$fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
+      "$corpus" "${seeds[@]}" 2>"build-fuzz/$name.log" || { tail -50 "build-fuzz/$name.log"; exit 1; }
+    grep -E '^Done|^#[0-9]+.*DONE' "build-fuzz/$name.log" | tail -1 || true
+  done
+fi
+
+if [ "${SKIP_WIN32:-0}" != 1 ]; then
+  step "Win32 builds (MinGW-w64)"
+  for arch in x86_64 i686; do
+    dir=build-win$([ $arch = x86_64 ] && echo 64 || echo 32)
+    configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
+    cmake --build "$dir" -j "$jobs"
+  done
+  if [ -x tests/win32/run.sh ]; then
+    step "Win32 program under Wine"
+    tests/win32/run.sh build-win64 build
+  fi
+fi
+
+step "all tests passed"
