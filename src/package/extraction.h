@@ -1,0 +1,125 @@
+// Turning the workspace archive "image.tii" into the disk images "image00.tii"... : the
+// APST reader with its "$PKF" imploded members, the LHA kind through LzhReader, and the
+// progress reports that keep the extraction dialog alive.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/run_state.h"
+#include "platform/host.h"
+#include "ui/ui.h"
+
+namespace floppyset {
+
+struct ExtractionResult {
+  bool complete = false;
+  // The member that failed (its stored name, possibly unsafe: show it, never open it).
+  std::string failed_member;
+  // Why: the decoder's result (Explode 1..4, LzhReader's codes) or one of kExtract...
+  int code = 0;
+};
+
+// Failure codes beside the decoders' own.
+inline constexpr int kExtractNoArchive = 100;     // missing, short, or not an archive
+inline constexpr int kExtractNoMembers = 101;     // no member header where the first belongs
+inline constexpr int kExtractBadName = 102;       // not a plain file name, or not terminated
+inline constexpr int kExtractCannotCreate = 103;  // the output file could not be made
+inline constexpr int kExtractReadFailed = 104;    // seek or read of the archive failed
+inline constexpr int kExtractWriteFailed = 105;   // the output could not be written
+inline constexpr int kExtractCrcMismatch = 106;   // decoded bytes differ from MemberCrc
+inline constexpr int kExtractNoWorkspace = 107;   // WorkspaceDir is empty
+
+// Extracts every disk image of the package into WorkspaceDir (APST when ArchiveKind is
+// non-zero, LHA when 0), reporting progress to control 153 of the window on top.
+ExtractionResult ExtractPackageImages(RunState& state, Host& host, Ui& ui);
+
+// --- progress ---------------------------------------------------------------------------
+
+// The progress function of the APST kind: direction 1 = bytes read from the archive,
+// direction 0 = bytes written to a member file.
+using ArchiveProgressFn = void (*)(void* param, uint16_t direction, uint32_t count);
+
+// The progress context of the APST kind.
+struct ExtractionProgress {
+  Ui* ui = nullptr;
+  uint32_t total = 0;  // archive size
+  uint32_t done = 0;   // archive bytes consumed
+};
+
+// For direction 1: done += count; percent = done * 100 / total (32-bit) to control 153,
+// then one message is pumped. `context` is an ExtractionProgress.
+void ArchiveProgressStep(void* context, uint16_t direction, uint32_t count);
+// The progress function of the LHA kind: `ui` is a Ui; percentage to control 153, one pump.
+void SetExtractionProgress(void* ui, uint16_t percentage);
+
+// --- the APST archive -------------------------------------------------------------------
+
+inline constexpr uint32_t kApstMagic = 0x54535041;    // "APST"
+inline constexpr uint32_t kMemberMagic = 0x464B5024;  // "$PKF"
+inline constexpr size_t kApstHeaderSize = 8;
+inline constexpr size_t kMemberHeaderSize = 24;
+// Member names are read into 260 bytes and must end with their NUL within them.
+inline constexpr size_t kMemberNameCapacity = 260;
+// The output path buffer: at most 519 characters and the NUL.
+inline constexpr size_t kOutputPathCapacity = 520;
+// Archive reads are 2048 bytes, as the decoder asks.
+inline constexpr uint32_t kArchiveReadBlock = 2048;
+
+struct ApstMemberHeader {
+  uint32_t Magic = 0;
+  uint32_t MemberCrc = 0;
+  uint16_t NameLength = 0;
+  uint32_t PackedSize = 0;
+  uint32_t FileAttributes = 0;
+  uint32_t ModifiedTime = 0;  // seconds since 1970-01-01 UTC
+};
+
+// The reader's position in the archive. Positions are 64-bit so that no stored size can
+// wrap them back to an earlier member.
+struct MemberCursor {
+  File* stream = nullptr;
+  ApstMemberHeader header;
+  uint64_t header_position = 0;
+  uint64_t name_position = 0;
+  uint64_t data_position = 0;
+  uint64_t next_position = 0;
+};
+
+// The parameter block handed through Explode to ReadArchiveBlock and WriteOutputBlock.
+struct ExplodeContext {
+  File* input = nullptr;
+  File* output = nullptr;
+  uint32_t crc = 0xFFFFFFFF;
+  ArchiveProgressFn progress = nullptr;
+  void* progress_param = nullptr;
+  bool write_failed = false;
+};
+
+// Opens `path` and returns it only when its first 4 of 8 bytes equal `magic`.
+std::unique_ptr<File> ApstOpen(Host& host, uint32_t magic, const std::string& path);
+bool ApstClose(std::unique_ptr<File> stream);
+bool ApstFirstMember(MemberCursor& cursor, File& stream);
+// Reads the member header at the next position; false at the end of the archive.
+bool ApstNextMember(MemberCursor& cursor);
+// Reads min(NameLength, capacity) bytes of the name into `name`; true when all were read.
+bool ApstReadMemberName(MemberCursor& cursor, std::string& name, size_t capacity);
+// Extracts the current member: into destination + its name when `destination` ends in a
+// separator (or is empty), else into the file `destination`. 0 or a failure code.
+int ApstExtractMember(MemberCursor& cursor, Host& host, const std::string& destination,
+                      ArchiveProgressFn progress, void* progress_param);
+// Explodes from the input's position into the output; the decoder's result (0 = success)
+// with the CRC-32 of the written bytes in `crc`. kExtractWriteFailed when a write failed.
+int ExplodeFile(File& input, File& output, uint32_t& crc, ArchiveProgressFn progress,
+                void* progress_param);
+// The decoder's stream callbacks; `param` is an ExplodeContext.
+uint32_t ReadArchiveBlock(uint8_t* buffer, uint32_t* size, void* param);
+void WriteOutputBlock(uint8_t* buffer, uint32_t* size, void* param);
+
+// Extracts every member of an APST archive into `destination_dir`, reporting progress to
+// `ui` (may be null).
+ExtractionResult ApstExtractAll(Host& host, Ui* ui, const std::string& archive_path,
+                                const std::string& destination_dir);
+
+}  // namespace floppyset

@@ -1,0 +1,162 @@
+#include "package/package_reader.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "base/bytes.h"
+#include "base/path.h"
+#include "ui/messages.h"
+
+namespace floppyset {
+namespace {
+
+// The archive is copied in blocks of this size.
+constexpr size_t kCopyBlock = 1 << 20;
+
+bool ReadExactly(File& file, void* buffer, size_t count) {
+  return file.Read(buffer, count) == static_cast<int64_t>(count);
+}
+
+// Reads a stored string of `length` bytes; the text ends at its first NUL, and at most
+// `limit` - 1 characters are kept.
+bool ReadPackageString(File& file, uint16_t length, size_t limit, std::string& text) {
+  std::vector<char> stored(length);
+  if (!ReadExactly(file, stored.data(), stored.size())) return false;
+  const auto end = std::find(stored.begin(), stored.end(), '\0');
+  text.assign(stored.begin(), end);
+  if (text.size() > limit - 1) text.resize(limit - 1);
+  return true;
+}
+
+// Reads the header and the three strings at the package offset; false (and `state`
+// untouched) when they do not lie within the file.
+bool ReadHeaderAndStrings(RunState& state, File& program, const PeFields& pe) {
+  const std::optional<uint64_t> file_size = program.Size();
+  if (!file_size || pe.SizeOfImage > *file_size || !program.Seek(pe.SizeOfImage)) return false;
+  uint8_t bytes[kPackageHeaderSize];
+  if (!ReadExactly(program, bytes, sizeof bytes)) return false;
+  const PackageHeader header = DecodePackageHeader(bytes);
+  const uint64_t strings =
+      uint64_t{header.ProductNameLength} + header.FinalMessageLength + header.InstallerNameLength;
+  if (pe.SizeOfImage + kPackageHeaderSize + strings > *file_size) return false;
+
+  std::string product, final_message, installer;
+  if (!ReadPackageString(program, header.ProductNameLength, kTextLimit, product) ||
+      !ReadPackageString(program, header.FinalMessageLength, kFinalMessageLimit, final_message) ||
+      !ReadPackageString(program, header.InstallerNameLength, kTextLimit, installer)) {
+    return false;
+  }
+  state.Header = header;
+  state.PackageUnpackMode = header.UnpackMode;
+  state.PeCheckSum = pe.CheckSum;
+  state.ProductName = std::move(product);
+  state.FinalMessage = std::move(final_message);
+  state.InstallerName = std::move(installer);
+  state.PackageFound = true;
+  return true;
+}
+
+}  // namespace
+
+bool ReadPeFields(File& program, PeFields& fields) {
+  uint8_t dos_header[kDosHeaderSize];
+  if (!program.Seek(0) || !ReadExactly(program, dos_header, sizeof dos_header)) return false;
+  uint8_t pe_headers[kPeHeadersSize];
+  if (!program.Seek(LoadLe32(dos_header + kPeHeaderOffsetField)) ||
+      !ReadExactly(program, pe_headers, sizeof pe_headers)) {
+    return false;
+  }
+  const uint8_t* optional_header = pe_headers + kOptionalHeaderOffset;
+  fields.SizeOfImage = LoadLe32(optional_header + kSizeOfImageField);
+  fields.CheckSum = LoadLe32(optional_header + kCheckSumField);
+  return true;
+}
+
+bool ReadPackageHeader(RunState& state, Host& host, Ui& ui) {
+  state.PackageFound = false;
+  const std::unique_ptr<File> program = host.OpenForRead(state.ProgramPath);
+  PeFields pe;
+  if (!program || !ReadPeFields(*program, pe) || !ReadHeaderAndStrings(state, *program, pe)) {
+    return true;  // no package: start-up goes on and the front end says so
+  }
+  const uint32_t required = state.Header.ArchiveSpace + state.Header.UnpackedSpace;
+  if (!CheckTempSpace(host, ui, required)) return false;
+  CopyArchiveToWorkspace(state, host, *program);
+  return true;
+}
+
+bool CheckTempSpace(Host& host, Ui& ui, uint32_t required) {
+  const std::string root = host.VolumeRoot(host.TempDirectory());
+  uint32_t free_bytes = 0;
+  if (CheckFreeSpace(host, root, required, free_bytes)) return true;
+  MessageRequest request;
+  request.message_id = kMsgNoTempSpace;
+  request.text = FormatMessageId(kMsgNoTempSpace, FormatSize(required).c_str(), root.c_str(),
+                                 FormatSize(free_bytes).c_str());
+  request.caption = "SETUP";
+  request.buttons = Buttons::kOk;
+  request.icon = Icon::kStop;
+  request.owner = Owner::kNone;
+  ui.ShowMessage(request);
+  return false;
+}
+
+void CopyArchiveToWorkspace(const RunState& state, Host& host, File& program) {
+  // Without a workspace the copy would land in the current directory.
+  if (state.WorkspaceDir.empty()) return;
+  const std::unique_ptr<File> copy = host.CreateForWrite(ArchivePath(state));
+  const std::optional<uint64_t> size = program.Size();
+  if (!copy || !size) return;
+  uint64_t remaining = *size > program.Tell() ? *size - program.Tell() : 0;
+  std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(remaining, kCopyBlock)));
+  while (remaining != 0) {
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(remaining, block.size()));
+    const int64_t got = program.Read(block.data(), count);
+    if (got <= 0 || !copy->Write(block.data(), static_cast<size_t>(got))) return;
+    remaining -= static_cast<uint64_t>(got);
+  }
+}
+
+bool CreateWorkspace(Host& host, const std::string& prefix, std::string& out) {
+  out.clear();
+  const std::string temp = host.TempDirectory();
+  if (temp.empty()) return false;
+  // Start from a number that differs between runs, then take the first free name.
+  uint32_t number = static_cast<uint32_t>(host.Now().value / 10000) % 100000;
+  for (int attempt = 0; attempt < 100000; ++attempt, number = (number + 1) % 1000000) {
+    const std::string path = JoinPath(temp, prefix + std::to_string(number));
+    if (path.size() + 1 >= kMaxPath) return false;  // no room for the separator and NUL
+    if (host.Attributes(path)) continue;
+    const CreateDirectoryResult made = host.MakeDirectory(path);
+    if (made == CreateDirectoryResult::kAlreadyExists) continue;
+    if (made == CreateDirectoryResult::kFailed) {
+      out = path;
+      return false;
+    }
+    out = path + kPathSeparator;
+    return true;
+  }
+  return false;
+}
+
+std::string DiskImageName(uint32_t index) {
+  return FormatText("image%02u.tii", index);
+}
+
+std::string DiskImagePath(const RunState& state, uint32_t index) {
+  return state.WorkspaceDir + DiskImageName(index);
+}
+
+std::string ArchivePath(const RunState& state) {
+  return state.WorkspaceDir + kArchiveFileName;
+}
+
+void DeleteWorkspaceFiles(const RunState& state, Host& host) {
+  if (state.WorkspaceDir.empty()) return;
+  for (uint32_t index = 0; index < state.Header.DiskCount; ++index) {
+    host.RemoveFile(DiskImagePath(state, index));
+  }
+  host.RemoveFile(ArchivePath(state));
+}
+
+}  // namespace floppyset

@@ -1,0 +1,67 @@
+// Reading the setup package behind the program's executable image: the PE fields that
+// locate it, the 54-byte header and its three strings, the free-space test of the temporary
+// drive, the workspace directory and the copy of the archive into it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/run_state.h"
+#include "platform/host.h"
+#include "ui/ui.h"
+
+namespace floppyset {
+
+// The workspace copy of the archive.
+inline constexpr char kArchiveFileName[] = "image.tii";
+// The prefix of workspace directory names.
+inline constexpr char kWorkspacePrefix[] = "TII";
+// FinalMessage lives in a 10000-byte buffer, its NUL included.
+inline constexpr uint16_t kFinalMessageLimit = 10000;
+
+// Offsets of the PE headers as read from the program file.
+inline constexpr size_t kDosHeaderSize = 64;
+inline constexpr size_t kPeHeaderOffsetField = 60;  // e_lfanew
+inline constexpr size_t kPeHeadersSize = 4 + 20 + 224;
+inline constexpr size_t kOptionalHeaderOffset = 4 + 20;
+inline constexpr size_t kSizeOfImageField = 56;  // within the optional header
+inline constexpr size_t kCheckSumField = 64;     // within the optional header
+
+// The two fields of the PE optional header that the program reads.
+struct PeFields {
+  uint32_t SizeOfImage = 0;
+  uint32_t CheckSum = 0;
+};
+
+// Reads SizeOfImage and CheckSum of a program file (no signature test); false when the
+// headers cannot be read in full.
+bool ReadPeFields(File& program, PeFields& fields);
+
+// Reads the package header and strings from RunState::ProgramPath, sets PackageFound when
+// they were read, and copies the archive into the workspace. False only when the temporary
+// drive lacks space (message 543 has been shown): start-up must stop.
+bool ReadPackageHeader(RunState& state, Host& host, Ui& ui);
+
+// True when the volume of the temporary directory has `required` bytes free or cannot be
+// asked; otherwise shows message 543 and returns false.
+bool CheckTempSpace(Host& host, Ui& ui, uint32_t required);
+
+// Copies every byte from the program file's position to its end into
+// WorkspaceDir + "image.tii". Failures are silent (the package check then fails).
+void CopyArchiveToWorkspace(const RunState& state, Host& host, File& program);
+
+// Makes a new directory `prefix` + decimal number in the temporary directory; `out` holds
+// it with a trailing separator. False when it could not be made.
+bool CreateWorkspace(Host& host, const std::string& prefix, std::string& out);
+
+// "image%02u.tii": the file name of disk image `index` (disk index + 1).
+std::string DiskImageName(uint32_t index);
+// WorkspaceDir + DiskImageName(index).
+std::string DiskImagePath(const RunState& state, uint32_t index);
+// WorkspaceDir + "image.tii".
+std::string ArchivePath(const RunState& state);
+
+// Deletes the DiskCount disk images and "image.tii"; failures are ignored.
+void DeleteWorkspaceFiles(const RunState& state, Host& host);
+
+}  // namespace floppyset
