@@ -1,0 +1,137 @@
+// A FAT12 floppy image, mapped read-only and walked in place: directory entries are views
+// into the mapping, nothing is copied. Images are untrusted: every pointer handed out lies
+// wholly inside the mapping (or is null), and every walk is bounded.
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/bytes.h"
+#include "platform/host.h"
+
+namespace floppyset {
+
+// Attribute bits that make a slot neither a plain file nor usable as one.
+inline constexpr uint8_t kAttrNotAFile = 0x58;  // device, directory, volume label
+
+// One 32-byte directory slot, viewed in place.
+struct DirectoryEntry {
+  uint8_t raw[32];
+
+  std::string_view name() const { return {reinterpret_cast<const char*>(raw), 8}; }
+  std::string_view extension() const { return {reinterpret_cast<const char*>(raw + 8), 3}; }
+  uint8_t marker() const { return raw[0]; }
+  uint8_t attributes() const { return raw[11]; }
+  uint16_t time() const { return LoadLe16(raw + 22); }
+  uint16_t date() const { return LoadLe16(raw + 24); }
+  uint16_t first_cluster() const { return LoadLe16(raw + 26); }
+  uint32_t size() const { return LoadLe32(raw + 28); }
+
+  bool IsPlainFile() const { return (attributes() & kAttrNotAFile) == 0; }
+  bool IsSubdirectory() const { return (attributes() & kAttrDirectory) != 0; }
+};
+static_assert(sizeof(DirectoryEntry) == 32);
+
+// Cluster numbers met during one walk; a repeat means a loop.
+class ClusterSet {
+ public:
+  // False when the cluster was in the set already.
+  bool Insert(uint16_t cluster) {
+    if (seen_.test(cluster)) return false;
+    seen_.set(cluster);
+    return true;
+  }
+  bool Contains(uint16_t cluster) const { return seen_.test(cluster); }
+
+ private:
+  std::bitset<0x10000> seen_;
+};
+
+class DiskImage {
+ public:
+  // Maps the image; a missing, empty or unmappable file leaves the object not open.
+  DiskImage(Host& host, const std::string& path);
+  virtual ~DiskImage();
+  DiskImage(const DiskImage&) = delete;
+  DiskImage& operator=(const DiskImage&) = delete;
+
+  bool IsOpen() const { return mapping_ != nullptr; }
+  const std::string& path() const { return path_; }
+  // The whole mapped image (null and 0 when not open).
+  const uint8_t* data() const;
+  size_t size() const;
+
+  // First cluster of the directory the walks work on; 0 is the root directory. Callers save
+  // it, set it and restore it around recursion.
+  uint16_t CurrentDirectory = 0;
+
+  // --- layout (null or 0 when not open or outside the image) ---
+  const uint8_t* BootSector() const;
+  uint16_t BytesPerSector() const;
+  uint8_t SectorsPerCluster() const;
+  uint16_t TotalSectors() const;
+  uint16_t SectorsPerTrack() const;
+  uint16_t Heads() const;
+
+  const uint8_t* FatCopy(uint8_t index) const;
+  // The 12-bit FAT entry of a cluster; 0xFFF (end of chain) when the entry lies outside FAT 0.
+  uint16_t NextCluster(uint16_t cluster) const;
+  const DirectoryEntry* RootDirectory() const;
+  uint16_t ClusterToSector(uint16_t cluster) const;
+  // The first byte of a data cluster; null for clusters 0 and 1 and clusters outside the image.
+  const uint8_t* ClusterData(uint16_t cluster) const;
+  const DirectoryEntry* DirectoryStart() const;
+
+  // --- walking the current directory ---
+  const DirectoryEntry* NextEntry(const DirectoryEntry* slot) const;
+  const DirectoryEntry* NextSlotInChain(const DirectoryEntry* slot) const;
+  const DirectoryEntry* FirstFile() const;
+  const DirectoryEntry* NextFile(const DirectoryEntry* slot) const;
+  const DirectoryEntry* FirstSubdirectory() const;
+  const DirectoryEntry* NextSubdirectory(const DirectoryEntry* slot) const;
+  // Finds a subdirectory by name (a bare 8.3 name or a host path, one trailing separator
+  // allowed) and makes it current; false and nothing changed when there is none.
+  bool EnterSubdirectory(const std::string& name);
+  void LeaveSubdirectory();
+
+  // --- used size ---
+  uint16_t HighestCluster(const DirectoryEntry* entry) const;
+  void CollectHighestCluster(uint16_t& maximum);
+  // Leading bytes of the image that hold data; 0 when only empty files exist (or not open).
+  uint32_t UsedImageSize();
+
+  // --- copying out ---
+  // Writes one file below `destination`; false when it was skipped or not written.
+  bool ExtractFile(const DirectoryEntry* entry, const std::string& destination);
+  // Copies the current directory's files and subdirectories; false only when not open.
+  bool ExtractTree(const std::string& destination);
+
+ private:
+  struct Layout;
+  bool ContainsSlot(const uint8_t* slot) const;
+  uint32_t RootSlotLimit() const;
+  uint32_t ClusterBytes() const;
+  bool IsDataCluster(uint16_t cluster) const;
+  template <typename Visit>
+  void WalkChain(uint16_t first, Visit visit) const;
+  void CollectHighestCluster(uint16_t& maximum, ClusterSet& visited);
+  void ExtractTree(const std::string& destination, ClusterSet& visited);
+
+  Host& host_;
+  std::string path_;
+  std::unique_ptr<MappedFile> mapping_;
+};
+
+// Upper-cases `name` and cuts it at its first '.' (both in place); returns the 11-character
+// blank-padded directory form. Parts longer than 8 and 3 characters are cut.
+std::string ToDirectoryName(std::string& name);
+void TrimTrailingBlanks(std::string& text);
+// "NAME.EXT" (always with the dot), behind `directory` and a separator when one is given.
+std::string FormatEntryName(const DirectoryEntry& entry, std::string_view directory = {});
+// The name a host file gets: NAME.EXT, or NAME without the dot when the extension is blank.
+std::string HostEntryName(const DirectoryEntry& entry);
+
+}  // namespace floppyset

@@ -1,0 +1,67 @@
+// Flat disk images: file records laid end to end (a 292-byte header, then the data), ending
+// at a record whose path starts with NUL. Records are views into the read-only mapping.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/bytes.h"
+#include "platform/host.h"
+
+namespace floppyset {
+
+inline constexpr size_t kFlatHeaderSize = 292;
+inline constexpr size_t kFlatPathSize = 260;
+
+// One record header, viewed in place (unaligned).
+struct FlatRecord {
+  uint8_t raw[kFlatHeaderSize];
+
+  uint32_t Attributes() const { return LoadLe32(raw); }
+  FileTime CreatedTime() const { return FileTime{LoadLe64(raw + 4)}; }
+  FileTime AccessedTime() const { return FileTime{LoadLe64(raw + 12)}; }
+  FileTime WrittenTime() const { return FileTime{LoadLe64(raw + 20)}; }
+  uint32_t DataSize() const { return LoadLe32(raw + 28); }
+  // The stored path up to its NUL (all 260 bytes when it has none).
+  std::string_view RelativePath() const;
+  const uint8_t* Data() const { return raw + kFlatHeaderSize; }
+};
+static_assert(sizeof(FlatRecord) == kFlatHeaderSize);
+
+class FlatImage {
+ public:
+  FlatImage(Host& host, const std::string& path);
+  virtual ~FlatImage();
+  FlatImage(const FlatImage&) = delete;
+  FlatImage& operator=(const FlatImage&) = delete;
+
+  bool IsReady() const { return mapping_ != nullptr; }
+
+  // Records whose header and data lie wholly inside the file; null at the end of the list.
+  const FlatRecord* FirstRecord() const;
+  const FlatRecord* NextRecord(const FlatRecord* record) const;
+
+  // Creates the directories of all records, then writes all files, below `directory`.
+  bool ExtractAll(const std::string& directory);
+  // `directory` ends in a separator in both passes.
+  bool CreateRecordDirectories(const std::string& directory);
+  bool WriteRecordFiles(const std::string& directory);
+
+ private:
+  const FlatRecord* RecordAt(size_t offset) const;
+
+  Host& host_;
+  std::unique_ptr<MappedFile> mapping_;
+};
+
+// Creates every directory of `relative` ('\' between components) below `base`, which ends in
+// a separator. True when all of them exist afterwards; false for an unsafe or too long path.
+bool CreateDirectoryChain(Host& host, const std::string& base, const std::string& relative);
+
+// True when a record's path may be written below a directory of `directory_length` characters:
+// a safe relative path whose full host path stays within the 260-byte limit.
+bool IsWritableRecordPath(std::string_view relative, size_t directory_length);
+
+}  // namespace floppyset
