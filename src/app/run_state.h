@@ -39,6 +39,17 @@ struct RunState {
   uint32_t PackageChecksum = 0;
   uint8_t SelectedFloppyDrive = 0;  // 0 = A:
 
+  // How the run ended, for the Linux tool's exit status (the Win32 program always exits 0).
+  // Set by the run that saw it: a question or dialog the user cancelled, a disk image that
+  // could not be extracted, unpacked or written.
+  bool RunCancelled = false;
+  bool RunFailed = false;
+
+  // The POSIX front end may start the installer through a runner (for example "wine"):
+  // autostart puts it and a blank before InstallerName. Empty on Win32.
+  std::string InstallerRunner;
+  bool FloppyRunFailed = false;     // the floppy run refused the set (flat images, bad geometry)
+
   // Report mode: any flag but /C:n.
   bool IsReportMode() const { return ReportFlags >= 2; }
   // Autostart: unpack, autostart and an installer name, after the switches.

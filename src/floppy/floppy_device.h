@@ -37,6 +37,9 @@ class FloppyDrives {
   virtual std::string Label(uint8_t drive) = 0;
   // A closed device for the drive.
   virtual std::unique_ptr<FloppyDevice> MakeDevice(uint8_t drive) = 0;
+  // Called before the devices for disk `disk_number` (1-based) are made; drives that keep
+  // one medium per disk (the image-file drive) use it.
+  virtual void BeginDisk(uint32_t /*disk_number*/) {}
 };
 
 }  // namespace floppyset

@@ -1,0 +1,32 @@
+// The floppy creation run: every disk image of the package written to a floppy, cylinder
+// by cylinder, formatting only cylinders that refuse the write, optionally read back.
+#pragma once
+
+#include <cstdint>
+
+#include "app/run_state.h"
+#include "floppy/floppy_device.h"
+#include "platform/host.h"
+#include "ui/ui.h"
+
+namespace floppyset {
+
+// One cylinder of a 1.44 MB disk: the unit of every read, write and read-back.
+inline constexpr uint32_t kCylinderBufferSize = 18432;
+
+// The loop over the disks of the run (all, or only disk n with /C:n): drive choice, the
+// prompt 506 before each disk, the completion text. Sets RunState::FloppyRunFailed when the
+// set cannot be written at all (flat images, an unusable boot sector).
+void CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives);
+
+// Writes disk image `index` (0-based); `first` is the first index of the run. True when the
+// disk is finished (or its image is missing), false when the user cancelled, the read-back
+// failed or the image was refused (then FloppyRunFailed is set).
+bool CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, uint32_t index,
+                     uint32_t first);
+
+// The retry prompt 510: true for Retry. In silent mode nothing is shown and the answer is
+// Cancel.
+bool ShowFloppyError(const RunState& state, Ui& ui);
+
+}  // namespace floppyset
