@@ -21,10 +21,10 @@ struct RunState {
   std::string WorkspaceDir;    // ends in a separator once made
   std::string DestinationDir;  // ends in a separator once chosen
 
-  PackageHeader Header;             // UnpackMode and AutostartMode as changed by the switches
-  uint16_t PackageUnpackMode = 0;   // UnpackMode as stored: non-zero means flat images
-  uint32_t PeCheckSum = 0;          // CheckSum of the program file's PE optional header
-  bool PackageFound = false;        // the header and strings were read from the program file
+  PackageHeader Header;            // UnpackMode and AutostartMode as changed by the switches
+  uint16_t PackageUnpackMode = 0;  // UnpackMode as stored: non-zero means flat images
+  uint32_t PeCheckSum = 0;         // CheckSum of the program file's PE optional header
+  bool PackageFound = false;       // the header and strings were read from the program file
 
   std::string ProductName;
   std::string InstallerName;
@@ -48,7 +48,7 @@ struct RunState {
   // The POSIX front end may start the installer through a runner (for example "wine"):
   // autostart puts it and a blank before InstallerName. Empty on Win32.
   std::string InstallerRunner;
-  bool FloppyRunFailed = false;     // the floppy run refused the set (flat images, bad geometry)
+  bool FloppyRunFailed = false;  // the floppy run refused the set (flat images, bad geometry)
 
   // Report mode: any flag but /C:n.
   bool IsReportMode() const { return ReportFlags >= 2; }

@@ -1,0 +1,20 @@
+// Autostart: at exit, start the package's installer from the unpacked disk1 directory,
+// wait for its end, then delete the unpacked set.
+#pragma once
+
+#include <string>
+
+#include "app/run_state.h"
+#include "platform/host.h"
+#include "ui/ui.h"
+
+namespace floppyset {
+
+// Nothing unless the run left an autostart set (IsAutostart and a DestinationDir).
+void RunAutostart(RunState& state, Host& host, Ui& ui);
+
+// Deletes every file directly inside `dir` (ending in a separator); subdirectories and
+// names beginning with "." stay. Failures are ignored.
+void DeleteDirectoryFiles(Host& host, const std::string& dir);
+
+}  // namespace floppyset

@@ -1,0 +1,51 @@
+// The program's spine, shared by both front ends: the start-up steps from the
+// single-instance check on, the main window with its worker, autostart, the closing
+// message and the exit clean-up.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/run_state.h"
+#include "floppy/floppy_device.h"
+#include "platform/host.h"
+#include "ui/ui.h"
+
+namespace floppyset {
+
+// How a run went, for the Linux tool's exit status; the Win32 program ignores it.
+enum class ProgramOutcome {
+  kDone,       // the run or report did what was asked
+  kStopped,    // help shown or a bad switch refused
+  kRefused,    // another instance, no package, authenticity failed, no temporary space
+  kCancelled,  // the user cancelled
+  kFailed,     // a disk image could not be extracted, or the run failed
+};
+
+// Runs the program from CheckSingleInstance to ExitCleanUp. The front end has set
+// ProgramPath (and InstallerRunner) and done its own system check. `command_line` is the
+// whole line, the program's own path first.
+ProgramOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
+                          const std::string& command_line);
+
+// --- the steps, for the front ends and tests ---------------------------------------------
+
+// The file-name part of ProgramPath: everything after its last separator of either kind.
+std::string InstanceLockName(const std::string& program_path);
+// Takes the single-instance lock into `lock`; on refusal shows 539 ("Error", stop icon).
+bool CheckSingleInstance(const RunState& state, Host& host, Ui& ui,
+                         std::unique_ptr<InstanceLock>& lock);
+// Dialog 105: both integrity checks; on failure shows 536 with ProgramPath.
+bool RunAuthenticityCheck(RunState& state, Host& host, Ui& ui);
+// Dialog 111 (DialogStyle 0) or 104: extracts the disk images; true when all were made.
+bool RunImageExtraction(RunState& state, Host& host, Ui& ui);
+// The main window: 103 in a report mode, else 101 for DialogStyle 1 and 110 otherwise.
+int MainWindowDialog(const RunState& state);
+// The run-mode worker: silent floppy run, unpack run, or the confirmed floppy run.
+void RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& drives);
+// FinalMessage, else CompletionMessage, else nothing: no owner, "SETUP", information icon.
+void ShowFinalMessage(const RunState& state, Ui& ui);
+// Deletes the workspace files and the workspace directory.
+void ExitCleanUp(const RunState& state, Host& host);
+
+}  // namespace floppyset

@@ -1,0 +1,162 @@
+#include "support/fault_host.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "base/path.h"
+
+namespace floppyset::testing {
+namespace {
+
+// Named objects live in this process only, so that tests running side by side never
+// share a lock or a semaphore.
+std::mutex registry_mutex;
+std::set<std::string>& HeldLocks() {
+  static std::set<std::string> held;
+  return held;
+}
+
+class InProcessLock : public InstanceLock {
+ public:
+  explicit InProcessLock(std::string name) : name_(std::move(name)) {}
+  ~InProcessLock() override {
+    std::lock_guard<std::mutex> guard(registry_mutex);
+    HeldLocks().erase(name_);
+  }
+
+ private:
+  std::string name_;
+};
+
+struct SemaphoreState {
+  std::mutex mutex;
+  std::condition_variable released;
+  int count = 0;
+};
+
+std::map<std::string, std::shared_ptr<SemaphoreState>>& Semaphores() {
+  static std::map<std::string, std::shared_ptr<SemaphoreState>> semaphores;
+  return semaphores;
+}
+
+class InProcessSemaphore : public NamedSemaphore {
+ public:
+  explicit InProcessSemaphore(std::shared_ptr<SemaphoreState> state) : state_(std::move(state)) {}
+  void Release() override {
+    std::lock_guard<std::mutex> guard(state_->mutex);
+    if (state_->count < 1) ++state_->count;  // maximum count 1
+    state_->released.notify_one();
+  }
+  bool Wait() override {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    state_->released.wait(lock, [this] { return state_->count > 0; });
+    --state_->count;
+    return true;
+  }
+
+ private:
+  std::shared_ptr<SemaphoreState> state_;
+};
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+bool FaultHost::CreationFails(const std::string& path) const {
+  if (failing_paths_.count(path)) return true;
+  for (const std::string& prefix : failing_prefixes_) {
+    if (StartsWith(path, prefix)) return true;
+  }
+  return false;
+}
+
+std::unique_ptr<File> FaultHost::OpenForRead(const std::string& path) {
+  if (failing_opens_.count(path)) return nullptr;
+  return PosixHost::OpenForRead(path);
+}
+
+std::unique_ptr<File> FaultHost::CreateForWrite(const std::string& path) {
+  if (CreationFails(path)) return nullptr;
+  return PosixHost::CreateForWrite(path);
+}
+
+std::unique_ptr<MappedFile> FaultHost::MapForRead(const std::string& path) {
+  if (failing_opens_.count(path)) return nullptr;
+  return PosixHost::MapForRead(path);
+}
+
+CreateDirectoryResult FaultHost::MakeDirectory(const std::string& path) {
+  if (CreationFails(path)) return CreateDirectoryResult::kFailed;
+  const CreateDirectoryResult result = PosixHost::MakeDirectory(path);
+  if (result == CreateDirectoryResult::kCreated) made_directories_.push_back(path);
+  return result;
+}
+
+bool FaultHost::RemoveEmptyDirectory(const std::string& path) {
+  const bool removed = PosixHost::RemoveEmptyDirectory(path);
+  if (removed) removed_directories_.push_back(path);
+  return removed;
+}
+
+void FaultHost::SetTempDirectory(const std::string& dir) {
+  temp_directory_ = WithTrailingSeparator(dir);
+}
+
+std::string FaultHost::TempDirectory() {
+  if (temp_directory_) return *temp_directory_;
+  return PosixHost::TempDirectory();
+}
+
+std::string FaultHost::VolumeRoot(const std::string& path) {
+  if (!volume_root_.empty()) return volume_root_;
+  return PosixHost::VolumeRoot(path);
+}
+
+std::optional<uint64_t> FaultHost::FreeBytes(const std::string& root) {
+  free_space_queries_.push_back(root);
+  if (fail_free_space_) return std::nullopt;
+  if (const auto it = free_bytes_.find(root); it != free_bytes_.end()) return it->second;
+  if (free_bytes_all_) return free_bytes_all_;
+  return PosixHost::FreeBytes(root);
+}
+
+std::optional<CalendarTime> FaultHost::UtcToLocal(const CalendarTime& utc) {
+  if (fail_utc_to_local_) return std::nullopt;
+  return PosixHost::UtcToLocal(utc);
+}
+
+std::unique_ptr<InstanceLock> FaultHost::AcquireInstanceLock(const std::string& name) {
+  lock_names_.push_back(name);
+  if (lock_held_) return nullptr;
+  std::lock_guard<std::mutex> guard(registry_mutex);
+  if (!HeldLocks().insert(name).second) return nullptr;
+  return std::make_unique<InProcessLock>(name);
+}
+
+std::unique_ptr<NamedSemaphore> FaultHost::OpenNamedSemaphore(const std::string& name) {
+  semaphore_names_.push_back(name);
+  std::lock_guard<std::mutex> guard(registry_mutex);
+  std::shared_ptr<SemaphoreState>& state = Semaphores()[name];
+  if (!state) state = std::make_shared<SemaphoreState>();
+  return std::make_unique<InProcessSemaphore>(state);
+}
+
+std::optional<int> FaultHost::RunProcess(const std::string& command_line,
+                                         const std::string& working_directory) {
+  process_runs_.push_back({command_line, working_directory});
+  if (process_runner_) return process_runner_(process_runs_.back());
+  if (real_processes_) return PosixHost::RunProcess(command_line, working_directory);
+  return 0;
+}
+
+void FaultHost::Sleep(unsigned milliseconds) {
+  sleeps_.push_back(milliseconds);
+  if (real_sleep_) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace floppyset::testing
