@@ -110,14 +110,13 @@ class DiskImage {
   bool ExtractTree(const std::string& destination);
 
  private:
-  struct Layout;
   bool ContainsSlot(const uint8_t* slot) const;
   uint32_t RootSlotLimit() const;
   uint32_t ClusterBytes() const;
   bool IsDataCluster(uint16_t cluster) const;
   template <typename Visit>
   void WalkChain(uint16_t first, Visit visit) const;
-  void CollectHighestCluster(uint16_t& maximum, ClusterSet& visited);
+  void CollectHighestCluster(uint16_t& maximum, ClusterSet& visited, int depth);
   void ExtractTree(const std::string& destination, ClusterSet& visited);
 
   Host& host_;

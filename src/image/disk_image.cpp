@@ -1,0 +1,486 @@
+#include "image/disk_image.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "base/path.h"
+#include "base/time.h"
+
+namespace floppyset {
+namespace {
+
+constexpr uint8_t kEndMarker = 0x00;
+constexpr uint8_t kFillerMarker = 0xF6;  // the filler byte of a freshly formatted sector
+constexpr uint8_t kDeletedMarker = 0xE5;
+constexpr uint8_t kDotMarker = '.';
+constexpr uint16_t kEndOfChain = 0xFF8;
+constexpr size_t kSlotSize = 32;
+// DOS paths hold at most 64 characters, so real trees are far shallower; the bound keeps a
+// hostile image from exhausting a worker thread's stack.
+constexpr int kMaxDirectoryDepth = 64;
+
+// Boot-sector fields the reader relies on.
+constexpr size_t kBytesPerSectorField = 11;
+constexpr size_t kSectorsPerClusterField = 13;
+constexpr size_t kReservedSectorsField = 14;
+constexpr size_t kFatCountField = 16;
+constexpr size_t kRootSlotsField = 17;
+constexpr size_t kTotalSectorsField = 19;
+constexpr size_t kSectorsPerFatField = 22;
+constexpr size_t kSectorsPerTrackField = 24;
+constexpr size_t kHeadsField = 26;
+constexpr size_t kBootFieldsEnd = 28;
+
+bool EndsDirectory(uint8_t marker) {
+  return marker == kEndMarker || marker == kFillerMarker;
+}
+
+const DirectoryEntry* AsEntry(const uint8_t* p) {
+  return reinterpret_cast<const DirectoryEntry*>(p);
+}
+const uint8_t* AsBytes(const DirectoryEntry* entry) {
+  return entry->raw;
+}
+
+std::string TrimmedText(std::string_view field) {
+  std::string text(field);
+  TrimTrailingBlanks(text);
+  return text;
+}
+
+}  // namespace
+
+DiskImage::DiskImage(Host& host, const std::string& path)
+    : host_(host), path_(path), mapping_(host.MapForRead(path)) {}
+
+DiskImage::~DiskImage() = default;
+
+const uint8_t* DiskImage::data() const {
+  return mapping_ ? mapping_->data() : nullptr;
+}
+size_t DiskImage::size() const {
+  return mapping_ ? mapping_->size() : 0;
+}
+
+// --- boot sector --------------------------------------------------------------------------
+// Fields that lie past the end of a tiny file read as 0.
+
+const uint8_t* DiskImage::BootSector() const {
+  return data();
+}
+
+namespace {
+uint16_t Field16(const uint8_t* base, size_t size, size_t offset) {
+  return base && offset + 2 <= size ? LoadLe16(base + offset) : 0;
+}
+uint8_t Field8(const uint8_t* base, size_t size, size_t offset) {
+  return base && offset < size ? base[offset] : 0;
+}
+}  // namespace
+
+uint16_t DiskImage::BytesPerSector() const {
+  return Field16(data(), size(), kBytesPerSectorField);
+}
+uint8_t DiskImage::SectorsPerCluster() const {
+  return Field8(data(), size(), kSectorsPerClusterField);
+}
+uint16_t DiskImage::TotalSectors() const {
+  return Field16(data(), size(), kTotalSectorsField);
+}
+uint16_t DiskImage::SectorsPerTrack() const {
+  return Field16(data(), size(), kSectorsPerTrackField);
+}
+uint16_t DiskImage::Heads() const {
+  return Field16(data(), size(), kHeadsField);
+}
+
+namespace {
+struct BootFields {
+  uint32_t bytes_per_sector, sectors_per_cluster, reserved, fats, root_slots, sectors_per_fat;
+};
+BootFields ReadBootFields(const uint8_t* base, size_t size) {
+  if (!base || size < kBootFieldsEnd) return {};
+  return {LoadLe16(base + kBytesPerSectorField),  base[kSectorsPerClusterField],
+          LoadLe16(base + kReservedSectorsField), base[kFatCountField],
+          LoadLe16(base + kRootSlotsField),       LoadLe16(base + kSectorsPerFatField)};
+}
+}  // namespace
+
+// --- address arithmetic -------------------------------------------------------------------
+
+const uint8_t* DiskImage::FatCopy(uint8_t index) const {
+  const BootFields b = ReadBootFields(data(), size());
+  if (index >= b.fats) return nullptr;
+  // The documented offset is taken as 16 bits.
+  const uint16_t offset =
+      static_cast<uint16_t>((index * b.sectors_per_fat + b.reserved) * b.bytes_per_sector);
+  return offset < size() ? data() + offset : nullptr;
+}
+
+uint16_t DiskImage::NextCluster(uint16_t cluster) const {
+  const uint8_t* fat = FatCopy(0);
+  if (!fat) return 0xFFF;
+  const BootFields b = ReadBootFields(data(), size());
+  const size_t offset = cluster * size_t{3} / 2;
+  const size_t fat_bytes = std::min<size_t>(size_t{b.sectors_per_fat} * b.bytes_per_sector,
+                                            static_cast<size_t>(data() + size() - fat));
+  if (offset + 2 > fat_bytes) return 0xFFF;  // outside FAT 0: the chain ends
+  const uint16_t word = LoadLe16(fat + offset);
+  return (cluster & 1) ? word >> 4 : word & 0x0FFF;
+}
+
+const DirectoryEntry* DiskImage::RootDirectory() const {
+  const uint8_t* fat = FatCopy(0);
+  if (!fat) return nullptr;
+  const BootFields b = ReadBootFields(data(), size());
+  const size_t offset =
+      static_cast<size_t>(fat - data()) + size_t{b.fats} * b.sectors_per_fat * b.bytes_per_sector;
+  return offset + kSlotSize <= size() ? AsEntry(data() + offset) : nullptr;
+}
+
+uint32_t DiskImage::RootSlotLimit() const {
+  const DirectoryEntry* root = RootDirectory();
+  if (!root) return 0;
+  const size_t fitting = (size() - static_cast<size_t>(AsBytes(root) - data())) / kSlotSize;
+  return static_cast<uint32_t>(
+      std::min<size_t>(ReadBootFields(data(), size()).root_slots, fitting));
+}
+
+uint16_t DiskImage::ClusterToSector(uint16_t cluster) const {
+  const BootFields b = ReadBootFields(data(), size());
+  if (b.bytes_per_sector == 0) return 0;
+  const uint32_t root_sectors = b.root_slots * 32 / b.bytes_per_sector;
+  return static_cast<uint16_t>((cluster - 2) * b.sectors_per_cluster + root_sectors +
+                               b.fats * b.sectors_per_fat + b.reserved);
+}
+
+uint32_t DiskImage::ClusterBytes() const {
+  const BootFields b = ReadBootFields(data(), size());
+  return b.sectors_per_cluster * b.bytes_per_sector;
+}
+
+// A cluster whose data begins inside the image. Its documented 16-bit sector number must not
+// have wrapped, so that distinct clusters never share their data: a directory chain then
+// always moves forward through the image.
+bool DiskImage::IsDataCluster(uint16_t cluster) const {
+  const BootFields b = ReadBootFields(data(), size());
+  if (cluster < 2 || cluster >= kEndOfChain || b.bytes_per_sector % kSlotSize != 0 ||
+      ClusterBytes() == 0) {
+    return false;
+  }
+  const uint32_t root_sectors = b.root_slots * 32 / b.bytes_per_sector;
+  const uint64_t sector = uint64_t{cluster - 2u} * b.sectors_per_cluster + root_sectors +
+                          b.fats * b.sectors_per_fat + b.reserved;
+  if (sector != ClusterToSector(cluster)) return false;
+  return sector * b.bytes_per_sector + kSlotSize <= size();
+}
+
+const uint8_t* DiskImage::ClusterData(uint16_t cluster) const {
+  if (!IsDataCluster(cluster)) return nullptr;
+  return data() + size_t{BytesPerSector()} * ClusterToSector(cluster);
+}
+
+const DirectoryEntry* DiskImage::DirectoryStart() const {
+  if (CurrentDirectory == 0) return RootDirectory();
+  const uint8_t* start = ClusterData(CurrentDirectory);
+  return start ? AsEntry(start) : nullptr;
+}
+
+bool DiskImage::ContainsSlot(const uint8_t* slot) const {
+  return slot && slot >= data() && slot + kSlotSize <= data() + size();
+}
+
+// Calls visit(cluster) for each data cluster of a chain, in order. The walk ends at an
+// end-of-chain value, at clusters 0 and 1, at a cluster outside the image and at the first
+// repeated cluster; visit returns false to stop early.
+template <typename Visit>
+void DiskImage::WalkChain(uint16_t first, Visit visit) const {
+  ClusterSet visited;
+  for (uint16_t cluster = first; IsDataCluster(cluster) && visited.Insert(cluster);
+       cluster = NextCluster(cluster)) {
+    if (!visit(cluster)) return;
+  }
+}
+
+// --- stepping through a directory ---------------------------------------------------------
+
+const DirectoryEntry* DiskImage::NextSlotInChain(const DirectoryEntry* slot) const {
+  if (!IsOpen() || CurrentDirectory == 0 || !ContainsSlot(AsBytes(slot))) return nullptr;
+  const uint8_t* at = AsBytes(slot);
+  const uint32_t cluster_bytes = ClusterBytes();
+  const DirectoryEntry* result = nullptr;
+  bool found = false;
+  WalkChain(CurrentDirectory, [&](uint16_t cluster) {
+    if (found) {  // the cluster behind the one that holds the slot
+      result = AsEntry(ClusterData(cluster));
+      return false;
+    }
+    const uint8_t* start = ClusterData(cluster);
+    if (at >= start && at < start + cluster_bytes) {
+      found = true;
+      const uint8_t* next = at + kSlotSize;
+      if (next < start + cluster_bytes) {
+        result = ContainsSlot(next) ? AsEntry(next) : nullptr;
+        return false;
+      }
+    }
+    return true;
+  });
+  return result;
+}
+
+const DirectoryEntry* DiskImage::NextEntry(const DirectoryEntry* slot) const {
+  if (!IsOpen() || !slot) return nullptr;
+  if (CurrentDirectory == 0) {
+    const DirectoryEntry* root = RootDirectory();
+    if (!root || slot < root) return nullptr;
+    const uint32_t limit = RootSlotLimit();
+    for (size_t i = static_cast<size_t>(slot - root) + 1; i < limit; ++i) {
+      const uint8_t marker = root[i].marker();
+      if (EndsDirectory(marker)) return nullptr;
+      if (marker != kDeletedMarker) return root + i;
+    }
+    return nullptr;
+  }
+  for (const DirectoryEntry* next = NextSlotInChain(slot); next; next = NextSlotInChain(next)) {
+    if (EndsDirectory(next->marker())) return nullptr;
+    if (next->marker() != kDeletedMarker) return next;
+  }
+  return nullptr;
+}
+
+const DirectoryEntry* DiskImage::FirstFile() const {
+  const DirectoryEntry* start = IsOpen() ? DirectoryStart() : nullptr;
+  if (!start || start->marker() == kEndMarker) return nullptr;
+  if (start->marker() != kDeletedMarker && start->IsPlainFile()) return start;
+  return NextFile(start);
+}
+
+const DirectoryEntry* DiskImage::NextFile(const DirectoryEntry* slot) const {
+  do {
+    slot = NextEntry(slot);
+  } while (slot && !slot->IsPlainFile());
+  return slot;
+}
+
+const DirectoryEntry* DiskImage::FirstSubdirectory() const {
+  const DirectoryEntry* slot = IsOpen() ? DirectoryStart() : nullptr;
+  if (!slot || slot->marker() == kEndMarker) return nullptr;
+  for (; slot; slot = NextEntry(slot)) {
+    if (slot->marker() != kDeletedMarker && slot->marker() != kDotMarker &&
+        slot->IsSubdirectory()) {
+      return slot;
+    }
+  }
+  return nullptr;
+}
+
+const DirectoryEntry* DiskImage::NextSubdirectory(const DirectoryEntry* slot) const {
+  do {
+    slot = NextEntry(slot);
+  } while (slot && !slot->IsSubdirectory());
+  return slot;
+}
+
+bool DiskImage::EnterSubdirectory(const std::string& name) {
+  if (!IsOpen()) return false;
+  std::string copy = name.substr(0, kMaxPath - 1);
+  if (!copy.empty() && (copy.back() == '\\' || IsPathSeparator(copy.back()))) copy.pop_back();
+  if (copy.find_first_of("\\/") != std::string::npos) {  // a host path
+    const std::string short_path = host_.ShortPathName(copy);
+    const size_t last = short_path.find_last_of("\\/");
+    copy = last == std::string::npos ? short_path : short_path.substr(last + 1);
+  }
+  // A name with no 8.3 form names no slot (cutting it could name another one).
+  const size_t dot = copy.find('.');
+  const size_t base_length = std::min(copy.size(), dot);
+  if (base_length > 8 || (dot != std::string::npos && copy.size() - dot - 1 > 3)) return false;
+  const std::string wanted = ToDirectoryName(copy);
+
+  for (const DirectoryEntry* slot = DirectoryStart(); slot; slot = NextEntry(slot)) {
+    const std::string_view stored(reinterpret_cast<const char*>(slot->raw), 11);
+    // The slot is compared as an 11-character C string: a NUL cuts it short.
+    if (stored.substr(0, stored.find('\0')) == wanted && slot->IsSubdirectory()) {
+      CurrentDirectory = slot->first_cluster();
+      return true;
+    }
+  }
+  return false;
+}
+
+void DiskImage::LeaveSubdirectory() {
+  if (!IsOpen() || CurrentDirectory == 0) return;
+  const uint8_t* start = ClusterData(CurrentDirectory);
+  const uint8_t* dot_dot = start ? start + kSlotSize : nullptr;
+  // Without a readable ".." slot the only safe parent is the root.
+  CurrentDirectory = ContainsSlot(dot_dot) ? AsEntry(dot_dot)->first_cluster() : 0;
+}
+
+// --- used size ----------------------------------------------------------------------------
+
+uint16_t DiskImage::HighestCluster(const DirectoryEntry* entry) const {
+  if (!IsOpen() || !entry) return 0;
+  uint16_t highest = 0;
+  WalkChain(entry->first_cluster(), [&](uint16_t cluster) {
+    highest = std::max(highest, cluster);
+    return true;
+  });
+  return highest;
+}
+
+void DiskImage::CollectHighestCluster(uint16_t& maximum) {
+  ClusterSet visited;
+  visited.Insert(0);
+  visited.Insert(CurrentDirectory);
+  CollectHighestCluster(maximum, visited, 0);
+}
+
+void DiskImage::CollectHighestCluster(uint16_t& maximum, ClusterSet& visited, int depth) {
+  if (!IsOpen()) return;
+  for (const DirectoryEntry* file = FirstFile(); file; file = NextFile(file)) {
+    maximum = std::max(maximum, HighestCluster(file));
+  }
+  for (const DirectoryEntry* sub = FirstSubdirectory(); sub; sub = NextSubdirectory(sub)) {
+    maximum = std::max(maximum, HighestCluster(sub));
+    // Each directory is walked once: a loop back to an ancestor is not followed.
+    if (depth >= kMaxDirectoryDepth || !visited.Insert(sub->first_cluster())) continue;
+    const uint16_t saved = CurrentDirectory;
+    CurrentDirectory = sub->first_cluster();
+    CollectHighestCluster(maximum, visited, depth + 1);
+    CurrentDirectory = saved;
+  }
+}
+
+uint32_t DiskImage::UsedImageSize() {
+  if (!IsOpen()) return 0;
+  const BootFields b = ReadBootFields(data(), size());
+  uint64_t used = 0;
+  if (!FirstFile() && !FirstSubdirectory()) {
+    used = uint64_t{b.fats * b.sectors_per_fat + b.reserved} * b.bytes_per_sector +
+           b.root_slots * kSlotSize;
+  } else {
+    const uint16_t saved = CurrentDirectory;
+    CurrentDirectory = 0;
+    uint16_t highest = 0;
+    CollectHighestCluster(highest);
+    CurrentDirectory = saved;
+    if (highest == 0) return 0;
+    const uint32_t root_sectors = b.root_slots * 32 / b.bytes_per_sector;
+    const uint64_t sector = uint64_t{highest - 1u} * b.sectors_per_cluster + root_sectors +
+                            b.fats * b.sectors_per_fat + b.reserved;
+    used = sector * b.bytes_per_sector;
+  }
+  // Never more than the image holds: callers read that many bytes from it.
+  return static_cast<uint32_t>(std::min<uint64_t>(used, size()));
+}
+
+// --- copying out --------------------------------------------------------------------------
+
+bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& destination) {
+  if (!IsOpen() || !entry) return false;
+  const std::string name = HostEntryName(*entry);
+  if (!IsPlainFileName(name)) return false;
+  const std::string path = JoinPath(destination, name);
+  if (path.size() >= kMaxPath) return false;
+
+  std::unique_ptr<File> file = host_.CreateForWrite(path);
+  bool written = file != nullptr;
+  if (file && entry->size() != 0) {
+    // Runs of consecutive clusters go out in one write, straight from the mapping.
+    const uint32_t cluster_bytes = ClusterBytes();
+    uint64_t remaining = entry->size();
+    const uint8_t* run = nullptr;
+    size_t run_length = 0;
+    WalkChain(entry->first_cluster(), [&](uint16_t cluster) {
+      const uint8_t* start = ClusterData(cluster);
+      const size_t available = std::min<size_t>(cluster_bytes, data() + size() - start);
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(available, remaining));
+      if (run && run + run_length == start) {
+        run_length += take;
+      } else {
+        if (run) written &= file->Write(run, run_length);
+        run = start;
+        run_length = take;
+      }
+      remaining -= take;
+      return remaining != 0 && take == cluster_bytes;  // a cut cluster is the image's end
+    });
+    if (run) written &= file->Write(run, run_length);
+    written &= file->Truncate(entry->size());
+  }
+  if (file) {
+    const auto local = DosDateTimeToCalendar(entry->date(), entry->time());
+    const auto time = local ? host_.LocalToFileTime(*local) : std::nullopt;
+    if (time) file->SetTimes(*time, *time, *time);
+    file.reset();
+  }
+  // After closing, so that a read-only file is complete first.
+  host_.SetAttributes(path, entry->attributes());
+  return written;
+}
+
+bool DiskImage::ExtractTree(const std::string& destination) {
+  if (!IsOpen()) return false;
+  ClusterSet visited;
+  visited.Insert(0);
+  visited.Insert(CurrentDirectory);
+  ExtractTree(destination, visited);
+  return true;
+}
+
+void DiskImage::ExtractTree(const std::string& destination, ClusterSet& visited) {
+  for (const DirectoryEntry* file = FirstFile(); file; file = NextFile(file)) {
+    ExtractFile(file, destination);
+  }
+  for (const DirectoryEntry* sub = FirstSubdirectory(); sub; sub = NextSubdirectory(sub)) {
+    const std::string name = HostEntryName(*sub);
+    const std::string path = JoinPath(destination, name);
+    if (!IsPlainFileName(name) || path.size() >= kMaxPath) continue;
+    if (visited.Contains(sub->first_cluster())) continue;
+    if (host_.MakeDirectory(path) != CreateDirectoryResult::kCreated) continue;
+    visited.Insert(sub->first_cluster());
+    const uint16_t saved = CurrentDirectory;
+    CurrentDirectory = sub->first_cluster();
+    ExtractTree(path, visited);
+    CurrentDirectory = saved;
+    // Windows does not keep directories read-only for their contents; POSIX would, and the
+    // unpacked set could then not be replaced or removed. The bit is left out.
+    host_.SetAttributes(path, sub->attributes() & ~kAttrReadOnly);
+  }
+}
+
+// --- names --------------------------------------------------------------------------------
+
+std::string ToDirectoryName(std::string& name) {
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string extension;
+  const size_t dot = name.find('.');
+  if (dot != std::string::npos) {
+    extension = name.substr(dot + 1);
+    name.resize(dot);
+  }
+  std::string out(11, ' ');
+  out.replace(0, std::min<size_t>(name.size(), 8), name, 0, 8);
+  out.replace(8, std::min<size_t>(extension.size(), 3), extension, 0, 3);
+  return out;
+}
+
+void TrimTrailingBlanks(std::string& text) {
+  const size_t last = text.find_last_not_of(' ');
+  text.resize(last == std::string::npos ? 0 : last + 1);
+}
+
+std::string FormatEntryName(const DirectoryEntry& entry, std::string_view directory) {
+  std::string out(directory);
+  if (!out.empty() && out.back() != '\\' && !IsPathSeparator(out.back())) out += kPathSeparator;
+  return out + TrimmedText(entry.name()) + "." + TrimmedText(entry.extension());
+}
+
+std::string HostEntryName(const DirectoryEntry& entry) {
+  // Win32 drops the trailing dot of a name without extension; other hosts would keep it.
+  const std::string extension = TrimmedText(entry.extension());
+  const std::string name = TrimmedText(entry.name());
+  return extension.empty() ? name : name + "." + extension;
+}
+
+}  // namespace floppyset

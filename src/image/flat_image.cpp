@@ -1,0 +1,100 @@
+#include "image/flat_image.h"
+
+#include <cstring>
+
+#include "base/path.h"
+
+namespace floppyset {
+
+std::string_view FlatRecord::RelativePath() const {
+  const char* path = reinterpret_cast<const char*>(raw + 32);
+  const void* nul = std::memchr(path, '\0', kFlatPathSize);
+  return {path, nul ? static_cast<size_t>(static_cast<const char*>(nul) - path) : kFlatPathSize};
+}
+
+bool IsWritableRecordPath(std::string_view relative, size_t directory_length) {
+  return relative.size() < kFlatPathSize && IsSafeRelativePath(relative) &&
+         directory_length + relative.size() < kMaxPath;
+}
+
+FlatImage::FlatImage(Host& host, const std::string& path)
+    : host_(host), mapping_(host.MapForRead(path)) {}
+
+FlatImage::~FlatImage() = default;
+
+// The record at `offset`, when its header and data lie inside the file and its path does not
+// start with NUL (the terminating record).
+const FlatRecord* FlatImage::RecordAt(size_t offset) const {
+  if (!IsReady()) return nullptr;
+  const size_t size = mapping_->size();
+  if (offset > size || size - offset < kFlatHeaderSize) return nullptr;
+  const auto* record = reinterpret_cast<const FlatRecord*>(mapping_->data() + offset);
+  if (record->RelativePath().empty()) return nullptr;
+  if (record->DataSize() > size - offset - kFlatHeaderSize) return nullptr;
+  return record;
+}
+
+const FlatRecord* FlatImage::FirstRecord() const {
+  return RecordAt(0);
+}
+
+const FlatRecord* FlatImage::NextRecord(const FlatRecord* record) const {
+  if (!IsReady() || !record) return nullptr;
+  const size_t offset = static_cast<size_t>(record->raw - mapping_->data());
+  return RecordAt(offset + kFlatHeaderSize + record->DataSize());
+}
+
+bool FlatImage::ExtractAll(const std::string& directory) {
+  if (!IsReady()) return false;
+  const std::string base = WithTrailingSeparator(directory);
+  if (!CreateRecordDirectories(base)) return false;
+  return WriteRecordFiles(base);
+}
+
+bool FlatImage::CreateRecordDirectories(const std::string& directory) {
+  for (const FlatRecord* record = FirstRecord(); record; record = NextRecord(record)) {
+    const std::string_view relative = record->RelativePath();
+    // A path that could leave the directory, or is too long, is not unpacked at all.
+    if (!IsWritableRecordPath(relative, directory.size())) continue;
+    const size_t last = relative.rfind('\\');
+    if (last == std::string_view::npos) continue;
+    if (!CreateDirectoryChain(host_, directory, std::string(relative.substr(0, last)))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool FlatImage::WriteRecordFiles(const std::string& directory) {
+  for (const FlatRecord* record = FirstRecord(); record; record = NextRecord(record)) {
+    const std::string_view relative = record->RelativePath();
+    if (!IsWritableRecordPath(relative, directory.size())) continue;
+    const std::string path = directory + ToHostSeparators(relative);
+    std::unique_ptr<File> file = host_.CreateForWrite(path);
+    if (!file) return false;  // this record and every later one stay as they were
+    file->Write(record->Data(), record->DataSize());
+    file->SetTimes(record->CreatedTime(), record->AccessedTime(), record->WrittenTime());
+    file.reset();
+    // After closing, so that a read-only file is complete first.
+    host_.SetAttributes(path, record->Attributes());
+  }
+  return true;
+}
+
+bool CreateDirectoryChain(Host& host, const std::string& base, const std::string& relative) {
+  if (!IsSafeRelativePath(relative) || base.size() + relative.size() + 1 >= kMaxPath) {
+    return false;
+  }
+  std::string path = WithTrailingSeparator(base);
+  size_t start = 0;
+  while (true) {
+    const size_t end = relative.find('\\', start);
+    path += relative.substr(start, end - start);
+    if (host.MakeDirectory(path) == CreateDirectoryResult::kFailed) return false;
+    if (end == std::string::npos) return true;
+    path += kPathSeparator;
+    start = end + 1;
+  }
+}
+
+}  // namespace floppyset

@@ -1,0 +1,26 @@
+#include "unpack/unpack_disk_image.h"
+
+#include "base/path.h"
+#include "image/disk_image.h"
+#include "image/flat_image.h"
+#include "package/package_reader.h"
+#include "ui/messages.h"
+
+namespace floppyset {
+
+std::string DiskDirectory(const RunState& state, uint32_t image_index) {
+  return state.DestinationDir + FormatText("disk%u", image_index + 1) + kPathSeparator;
+}
+
+bool UnpackDiskImage(const RunState& state, Host& host, uint32_t image_index) {
+  const std::string directory = DiskDirectory(state, image_index);
+  const std::string image_path = DiskImagePath(state, image_index);
+  if (state.PackageUnpackMode != 0) {
+    FlatImage image(host, image_path);
+    return image.ExtractAll(directory);
+  }
+  DiskImage image(host, image_path);
+  return image.ExtractTree(directory);
+}
+
+}  // namespace floppyset
