@@ -1,0 +1,51 @@
+// Extracts every member of an LHA archive (methods -lh0-, -lh4-, -lh5-, level-1 headers without
+// extended headers) into a destination directory, checking each member's CRC-16.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/host.h"
+
+namespace floppyset {
+
+// Called with the percentage of the archive read so far, each time it rises by a point or more.
+using LzhProgressFn = void (*)(void* param, uint16_t percentage);
+
+// Results of LzhReader::ExtractAll. Extraction stops at the first member that fails; members
+// already extracted stay.
+enum LzhResult : int {
+  kLzhOk = 0,  // every member extracted, or the archive is empty (a single 0 byte or nothing)
+  kLzhCannotOpenArchive = 1,  // the archive cannot be opened; nothing is extracted
+  kLzhBadHeader = 3,          // header checksum wrong, or the archive ends inside a header;
+                              // nothing of that member is written
+  kLzhBadData = 4,       // the CRC-16 differs, the compressed data is corrupt, or a write failed;
+                         // the member's file stays as written
+  kLzhCannotCreate = 5,  // the member's file cannot be created
+  kLzhBadMethod = 6,     // the method is not -lh0-, -lh4- or -lh5-; an empty file of the
+                         // member's name stays behind
+  kLzhUnsafeHeader = 7,  // header too small for its fixed fields, a name running past the
+                         // header, or a name that is not a plain file name; nothing is written
+};
+
+class LzhReader {
+ public:
+  // Opens the archive through `host`; members are created in `destination_dir`.
+  LzhReader(Host& host, const std::string& archive_path, const std::string& destination_dir,
+            LzhProgressFn progress, void* param);
+  ~LzhReader();
+  LzhReader(const LzhReader&) = delete;
+  LzhReader& operator=(const LzhReader&) = delete;
+
+  // Extracts all members; an LzhResult.
+  int ExtractAll();
+  // The name of the member being (or last) extracted; empty before the first header.
+  const std::string& CurrentMemberName() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace floppyset
