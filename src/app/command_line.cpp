@@ -1,0 +1,115 @@
+#include "app/command_line.h"
+
+#include <cctype>
+#include <vector>
+
+#include "ui/messages.h"
+
+namespace floppyset {
+namespace {
+
+constexpr char kCaption[] = "SETUP";
+
+// Tokens separated by runs of the space character only: tabs and quotes mean nothing.
+std::vector<std::string> SplitOnSpaces(const std::string& line) {
+  std::vector<std::string> tokens;
+  size_t start = 0;
+  while (start < line.size()) {
+    if (line[start] == ' ') {
+      ++start;
+      continue;
+    }
+    size_t end = line.find(' ', start);
+    if (end == std::string::npos) end = line.size();
+    tokens.push_back(line.substr(start, end - start));
+    start = end;
+  }
+  return tokens;
+}
+
+void ShowRefusal(Ui& ui, int id, std::string text) {
+  ui.ShowMessage({id, std::move(text), kCaption, Buttons::kOk, Icon::kExclamation, Owner::kNone});
+}
+
+bool RefuseUnknown(const RunState& state, Ui& ui, const std::string& token) {
+  ShowRefusal(ui, kMsgUnknownSwitch,
+              FormatMessageId(kMsgUnknownSwitch, token.c_str(), state.ProgramPath.c_str()));
+  return false;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// /C:n: the leading digits from the fourth character, kept in 16 bits as the program does.
+bool ParseSingleDisk(RunState& state, Ui& ui, const std::string& token) {
+  if (token.size() < 4 || token[2] != ':' || !IsDigit(token[3])) {
+    return RefuseUnknown(state, ui, token);
+  }
+  uint16_t number = 0;
+  for (size_t i = 3; i < token.size() && IsDigit(token[i]); ++i) {
+    number = static_cast<uint16_t>(number * 10 + (token[i] - '0'));
+  }
+  state.ReportFlags |= kFlagSingleDisk;
+  state.SingleDiskNumber = number;
+  if (number == 0 || number > state.Header.DiskCount) {
+    ShowRefusal(ui, kMsgBadDiskNumber, FormatMessageId(kMsgBadDiskNumber, int{number}));
+    return false;
+  }
+  return true;
+}
+
+// One token starting with '/'; false when the parse stops here.
+bool ApplySwitch(RunState& state, Ui& ui, const std::string& token) {
+  const char letter = token.size() < 2
+                          ? '\0'
+                          : static_cast<char>(std::toupper(static_cast<unsigned char>(token[1])));
+  switch (letter) {
+    case '?':
+      ui.ShowHelp();
+      return false;
+    case 'A':
+      state.ReportFlags |= kFlagAuth;
+      return true;
+    case 'C':
+      return ParseSingleDisk(state, ui, token);
+    case 'D':
+      state.Header.UnpackMode = 1;
+      state.Header.AutostartMode = 0;
+      return true;
+    case 'E':
+      state.Header.AutostartMode = 1;
+      state.Header.UnpackMode = 1;
+      return true;
+    case 'F':
+      state.Header.UnpackMode = 0;
+      state.Header.AutostartMode = 0;
+      return true;
+    case 'L':
+      state.ReportFlags |= kFlagList;
+      return true;
+    case 'P':
+      state.ReportFlags |= kFlagProduct;
+      return true;
+    case 'S':
+      state.SilentMode = 1;
+      return true;
+    case 'W':
+      state.WaitDialog = 1;
+      return true;
+    default:
+      return RefuseUnknown(state, ui, token);
+  }
+}
+
+}  // namespace
+
+bool ParseCommandLine(RunState& state, Ui& ui, const std::string& command_line) {
+  for (const std::string& token : SplitOnSpaces(command_line)) {
+    if (token[0] != '/') continue;
+    if (!ApplySwitch(state, ui, token)) return false;
+  }
+  return true;
+}
+
+}  // namespace floppyset

@@ -1,0 +1,175 @@
+#include "app/program.h"
+
+#include "app/autostart.h"
+#include "app/command_line.h"
+#include "floppy/floppy_run.h"
+#include "package/extraction.h"
+#include "package/integrity.h"
+#include "package/package_reader.h"
+#include "report/reports.h"
+#include "ui/messages.h"
+#include "unpack/unpack_run.h"
+
+namespace floppyset {
+namespace {
+
+constexpr char kCaption[] = "SETUP";
+constexpr char kErrorCaption[] = "Error";
+constexpr char kNoWindowText[] = "Unable to create dialog";
+constexpr unsigned kCheckPauseMilliseconds = 1000;
+
+Answer Ask(Ui& ui, int id, std::string text, Buttons buttons, Icon icon) {
+  return ui.ShowMessage({id, std::move(text), kCaption, buttons, icon, Owner::kMainWindow});
+}
+
+void ShowAuthenticityFailure(const RunState& state, Ui& ui) {
+  ui.ShowMessage({kMsgAuthFailed, FormatMessageId(kMsgAuthFailed, state.ProgramPath.c_str()),
+                  kCaption, Buttons::kOk, Icon::kExclamation, Owner::kNone});
+}
+
+// The floppy confirmation: 504 for one disk, 503 (name and count) otherwise.
+std::string ConfirmationText(const RunState& state) {
+  if (state.Header.DiskCount == 1) {
+    return FormatMessageId(kMsgConfirmDisk, state.ProductName.c_str());
+  }
+  return FormatMessageId(kMsgConfirmDisks, state.ProductName.c_str(), int{state.Header.DiskCount});
+}
+
+ProgramOutcome OutcomeOfRun(const RunState& state, bool images_extracted) {
+  if (!images_extracted || state.RunFailed || state.FloppyRunFailed || state.UnpackFailed) {
+    return ProgramOutcome::kFailed;
+  }
+  if (state.RunCancelled) return ProgramOutcome::kCancelled;
+  return ProgramOutcome::kDone;
+}
+
+// Everything between the workspace and the exit clean-up.
+ProgramOutcome RunWithWorkspace(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
+                                const std::string& command_line) {
+  if (!ReadPackageHeader(state, host, ui)) return ProgramOutcome::kRefused;
+  // A program file without a package would otherwise pass both checks with zero sums and
+  // "create" an empty set; refuse it like a damaged package.
+  if (!state.PackageFound) {
+    ShowAuthenticityFailure(state, ui);
+    return ProgramOutcome::kRefused;
+  }
+  if (!ParseCommandLine(state, ui, command_line)) return ProgramOutcome::kStopped;
+  if (!RunAuthenticityCheck(state, host, ui)) return ProgramOutcome::kRefused;
+  const bool images_extracted = RunImageExtraction(state, host, ui);
+
+  const bool report_mode = state.IsReportMode();
+  const bool shown = ui.RunMainWindow(MainWindowDialog(state), [&] {
+    if (report_mode) {
+      ReportThread(state, host, ui);
+    } else {
+      RunModeWorker(state, host, ui, drives);
+    }
+  });
+  if (!shown) {
+    ui.ShowMessage({0, kNoWindowText, kCaption, Buttons::kOk, Icon::kNone, Owner::kNone});
+    return ProgramOutcome::kFailed;
+  }
+
+  if (state.UnpackFailed == 0) RunAutostart(state, host, ui);
+  ShowFinalMessage(state, ui);
+  return OutcomeOfRun(state, images_extracted);
+}
+
+}  // namespace
+
+std::string InstanceLockName(const std::string& program_path) {
+  const size_t cut = program_path.find_last_of("\\/");
+  return cut == std::string::npos ? program_path : program_path.substr(cut + 1);
+}
+
+bool CheckSingleInstance(const RunState& state, Host& host, Ui& ui,
+                         std::unique_ptr<InstanceLock>& lock) {
+  lock = host.AcquireInstanceLock(InstanceLockName(state.ProgramPath));
+  if (lock) return true;
+  ui.ShowMessage({kMsgAlreadyRunning, LoadMessage(kMsgAlreadyRunning), kErrorCaption, Buttons::kOk,
+                  Icon::kStop, Owner::kNone});
+  return false;
+}
+
+bool RunAuthenticityCheck(RunState& state, Host& host, Ui& ui) {
+  const int result = ui.RunWorkDialog(kDialogAuthenticity, [&] {
+    if (!ExeChecksumMatches(state)) return 2;
+    ui.SetControlText(kControlExeCheckResult, "OK");
+    ComputePackageChecksum(state, host);
+    if (!PackageChecksumMatches(state)) return 2;
+    ui.SetControlText(kControlPackageCheckResult, "OK");
+    host.Sleep(kCheckPauseMilliseconds);
+    return 1;
+  });
+  if (result == 1) return true;
+  ShowAuthenticityFailure(state, ui);
+  return false;
+}
+
+bool RunImageExtraction(RunState& state, Host& host, Ui& ui) {
+  bool complete = false;
+  const int dialog =
+      state.Header.DialogStyle == 0 ? kDialogPlainExtraction : kDialogBannerExtraction;
+  ui.RunWorkDialog(dialog, [&] {
+    complete = ExtractPackageImages(state, host, ui).complete;
+    return 1;
+  });
+  return complete;
+}
+
+int MainWindowDialog(const RunState& state) {
+  if (state.IsReportMode()) return kDialogReport;
+  return state.Header.DialogStyle == 1 ? kDialogBannerProgress : kDialogPlainProgress;
+}
+
+void RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
+  if (state.SilentMode) {
+    state.SelectedFloppyDrive = 0;
+    CreateFloppySet(state, host, ui, drives);
+    return;
+  }
+  if (state.Header.UnpackMode != 0) {
+    UnpackRun(state, host, ui);
+    return;
+  }
+  const int confirmation = state.Header.DiskCount == 1 ? kMsgConfirmDisk : kMsgConfirmDisks;
+  if ((state.ReportFlags & kFlagSingleDisk) != 0 ||
+      Ask(ui, confirmation, ConfirmationText(state), Buttons::kOkCancel, Icon::kInformation) ==
+          Answer::kOk) {
+    CreateFloppySet(state, host, ui, drives);
+    // The floppy run leaves its completion text only when every disk was written.
+    if (state.CompletionMessage.empty() && !state.FloppyRunFailed) state.RunCancelled = true;
+    return;
+  }
+  if (state.Header.BootDisk == 0 && Ask(ui, kMsgUnpackInstead, LoadMessage(kMsgUnpackInstead),
+                                        Buttons::kYesNo, Icon::kQuestion) == Answer::kYes) {
+    UnpackRun(state, host, ui);
+    return;
+  }
+  state.RunCancelled = true;
+}
+
+void ShowFinalMessage(const RunState& state, Ui& ui) {
+  const std::string& text =
+      state.FinalMessage.empty() ? state.CompletionMessage : state.FinalMessage;
+  if (text.empty()) return;
+  ui.ShowMessage({0, text, kCaption, Buttons::kOk, Icon::kInformation, Owner::kNone});
+}
+
+void ExitCleanUp(const RunState& state, Host& host) {
+  DeleteWorkspaceFiles(state, host);
+  if (!state.WorkspaceDir.empty()) host.RemoveEmptyDirectory(state.WorkspaceDir);
+}
+
+ProgramOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
+                          const std::string& command_line) {
+  std::unique_ptr<InstanceLock> lock;
+  if (!CheckSingleInstance(state, host, ui, lock)) return ProgramOutcome::kRefused;
+  CreateWorkspace(host, kWorkspacePrefix, state.WorkspaceDir);  // a failure shows up later
+  const ProgramOutcome outcome = RunWithWorkspace(state, host, ui, drives, command_line);
+  lock.reset();
+  ExitCleanUp(state, host);
+  return outcome;
+}
+
+}  // namespace floppyset

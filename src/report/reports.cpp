@@ -1,0 +1,112 @@
+#include "report/reports.h"
+
+#include "image/disk_image.h"
+#include "image/flat_image.h"
+#include "package/package_reader.h"
+#include "ui/messages.h"
+
+namespace floppyset {
+namespace {
+
+const char* Verdict(bool matches) {
+  return matches ? "OK" : "Failed";
+}
+
+// Message 534 for one file. A date the calendar cannot hold shows as zeros.
+std::string FileLine(const std::optional<CalendarTime>& when, uint32_t size,
+                     const std::string& name) {
+  const CalendarTime t = when.value_or(CalendarTime{});
+  return FormatMessageId(kMsgFileLine, unsigned{t.day}, unsigned{t.month}, unsigned{t.year},
+                         unsigned{t.hour}, unsigned{t.minute}, static_cast<unsigned long>(size),
+                         name.c_str());
+}
+
+// The directory line's form of an entry name: its trailing dot (no extension) becomes '\',
+// otherwise '\' is appended, as the program shows paths.
+std::string DirectoryLineName(const DirectoryEntry& entry) {
+  std::string name = FormatEntryName(entry);
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  return name + '\\';
+}
+
+// Files of the current directory, then each subdirectory's line and listing, depth first.
+// `visited` holds the directories listed so far: a directory that leads back to one of
+// them is not listed again.
+void ListImageTree(DiskImage& image, const std::string& prefix, ClusterSet& visited, Ui& ui) {
+  for (const DirectoryEntry* file = image.FirstFile(); file; file = image.NextFile(file)) {
+    ui.AppendReportText(FileLine(DosDateTimeToCalendar(file->date(), file->time()), file->size(),
+                                 FormatEntryName(*file)));
+  }
+  for (const DirectoryEntry* dir = image.FirstSubdirectory(); dir;
+       dir = image.NextSubdirectory(dir)) {
+    const std::string name = DirectoryLineName(*dir);
+    const std::string path = prefix + name;
+    ui.AppendReportText(FormatMessageId(kMsgDirectoryLine, path.c_str()));
+    const uint16_t parent = image.CurrentDirectory;
+    if (!image.EnterSubdirectory(name.substr(0, name.size() - 1))) continue;
+    if (visited.Insert(image.CurrentDirectory)) ListImageTree(image, path, visited, ui);
+    image.LeaveSubdirectory();
+    image.CurrentDirectory = parent;
+  }
+}
+
+void ListFlatImage(const FlatImage& image, Ui& ui) {
+  for (const FlatRecord* record = image.FirstRecord(); record; record = image.NextRecord(record)) {
+    ui.AppendReportText(FileLine(FileTimeToCalendar(record->WrittenTime()), record->DataSize(),
+                                 std::string(record->RelativePath())));
+  }
+}
+
+}  // namespace
+
+void AuthenticityReport(const RunState& state, Ui& ui) {
+  ui.AppendReportText(
+      FormatMessageId(kMsgAuthReport, Verdict(state.Header.ExpectedExeChecksum == state.PeCheckSum),
+                      Verdict(state.Header.ExpectedPackageChecksum == state.PackageChecksum)));
+}
+
+void PackageInfoReport(const RunState& state, Host& host, Ui& ui) {
+  // Where the time zone cannot convert it, the stored UTC time is shown.
+  const CalendarTime t =
+      host.UtcToLocal(state.Header.CreationTime).value_or(state.Header.CreationTime);
+  ui.AppendReportText(FormatMessageId(
+      kMsgProductReport, state.ProductName.c_str(), unsigned{state.Header.DiskCount},
+      unsigned{t.day}, unsigned{t.month}, unsigned{t.year}, unsigned{t.hour}, unsigned{t.minute}));
+}
+
+void FileListReport(const RunState& state, Host& host, Ui& ui) {
+  const uint32_t disk_count = state.Header.DiskCount;
+  for (uint32_t index = 0; index < disk_count; ++index) {
+    const std::string path = DiskImagePath(state, index);
+    ui.AppendReportText(FormatMessageId(kMsgImageHeading, unsigned{index + 1}));
+    if (state.PackageUnpackMode != 0) {
+      FlatImage image(host, path);
+      ListFlatImage(image, ui);
+    } else {
+      DiskImage image(host, path);
+      ClusterSet visited;
+      visited.Insert(image.CurrentDirectory);
+      ListImageTree(image, "", visited, ui);
+    }
+    if (index + 1 < disk_count) ui.AppendReportText("\r\n");
+  }
+}
+
+void ReportThread(const RunState& state, Host& host, Ui& ui) {
+  const std::string separator = LoadMessage(kMsgReportSeparator);
+  ui.AppendReportText(LoadMessage(kMsgReportBanner));
+  if (state.ReportFlags & kFlagAuth) {
+    AuthenticityReport(state, ui);
+    ui.AppendReportText(separator);
+  }
+  if (state.ReportFlags & kFlagProduct) {
+    PackageInfoReport(state, host, ui);
+    ui.AppendReportText(separator);
+  }
+  if (state.ReportFlags & kFlagList) {
+    FileListReport(state, host, ui);
+    ui.AppendReportText(separator);
+  }
+}
+
+}  // namespace floppyset

@@ -1,0 +1,137 @@
+#include "unpack/unpack_run.h"
+
+#include "base/path.h"
+#include "package/package_reader.h"
+#include "ui/messages.h"
+#include "unpack/unpack_disk_image.h"
+
+namespace floppyset {
+namespace {
+
+constexpr char kCaption[] = "SETUP";
+// After a directory is made, how often (1 ms apart) to look for it before giving up.
+constexpr int kVisibilityChecks = 20;
+
+Answer Show(Ui& ui, int id, std::string text, Buttons buttons, Icon icon, Owner owner) {
+  return ui.ShowMessage({id, std::move(text), kCaption, buttons, icon, owner});
+}
+
+void RelabelProgressWindow(Ui& ui) {
+  ui.SetControlText(kControlBannerTitle, LoadMessage(kMsgImagesProcessing));
+  ui.SetControlText(kControlPlainTitle, LoadMessage(kMsgImagesProcessing));
+  ui.SetControlText(kControlBannerText, LoadMessage(kMsgCopyingFiles));
+  ui.SetControlText(kControlDiskText, LoadMessage(kMsgImages));
+  ui.HideControl(kControlTrackText);
+  ui.HideControl(kControlTrackBar);
+}
+
+void ShowCannotCreate(Ui& ui) {
+  Show(ui, kMsgCannotCreateDirectory, LoadMessage(kMsgCannotCreateDirectory), Buttons::kOk,
+       Icon::kExclamation, Owner::kDialog);
+}
+
+// `path` without its trailing separators (a lone root keeps its own).
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && IsPathSeparator(path.back())) path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+bool CreateDirectoryPath(Host& host, const std::string& path) {
+  if (path.empty()) return false;
+  if (PathExists(host, path, true)) return true;
+  // A typed "C:\A\B\" is made at the first attempt: the trailing separator names no
+  // further directory.
+  const std::string directory = WithoutTrailingSeparators(path);
+  size_t cut = directory.size();
+  while (cut > 0 && !IsPathSeparator(directory[cut - 1])) --cut;
+  if (cut == 0) return false;  // a bare name, without drive or directory
+  const std::string parent = directory.substr(0, cut - 1);
+  if (!parent.empty() && !PathExists(host, parent, true)) {
+    CreateDirectoryPath(host, parent);  // a failure shows in the next step
+  }
+  if (host.MakeDirectory(directory) == CreateDirectoryResult::kFailed) return false;
+  for (int attempt = 0; attempt < kVisibilityChecks; ++attempt) {
+    host.Sleep(1);
+    if (PathExists(host, directory, true)) return true;
+  }
+  return false;
+}
+
+bool AcceptDestination(RunState& state, Host& host, Ui& ui, const std::string& typed) {
+  // DestinationDir holds 259 characters: a path that leaves no room for its separator is
+  // refused instead of being cut short.
+  if (WithTrailingSeparator(typed).size() > kMaxPath - 1) {
+    ShowCannotCreate(ui);
+    return false;
+  }
+  // At most twice: as typed, and once more after the directory was made (the re-posted OK).
+  for (int pass = 0; pass < 2; ++pass) {
+    if (!typed.empty() && PathExists(host, typed, true)) {
+      state.DestinationDir = WithTrailingSeparator(typed);
+      return true;
+    }
+    if (pass > 0) break;
+    if (Show(ui, kMsgCreateDirectory, FormatMessageId(kMsgCreateDirectory, typed.c_str()),
+             Buttons::kYesNo, Icon::kQuestion, Owner::kDialog) != Answer::kYes) {
+      return false;
+    }
+    if (!CreateDirectoryPath(host, typed)) break;
+  }
+  ShowCannotCreate(ui);
+  return false;
+}
+
+bool CheckDestinationSpace(RunState& state, Host& host, Ui& ui, uint32_t required) {
+  const std::string root = host.VolumeRoot(state.DestinationDir);
+  uint32_t free_bytes = 0;
+  if (CheckFreeSpace(host, root, required, free_bytes)) return true;
+  Show(ui, kMsgNoDestinationSpace,
+       FormatMessageId(kMsgNoDestinationSpace, FormatSize(required).c_str(), root.c_str(),
+                       FormatSize(free_bytes).c_str()),
+       Buttons::kOk, Icon::kStop, Owner::kMainWindow);
+  state.UnpackFailed = 1;
+  return false;
+}
+
+bool ChooseAutostartDestination(RunState& state, Host& host) {
+  if (!state.IsAutostart()) return false;
+  if (!CreateWorkspace(host, kWorkspacePrefix, state.DestinationDir)) state.DestinationDir.clear();
+  return true;
+}
+
+void UnpackRun(RunState& state, Host& host, Ui& ui) {
+  RelabelProgressWindow(ui);
+  if (ChooseAutostartDestination(state, host)) {
+    // Without its own directory the set would land in the current directory, and
+    // autostart would delete there: stop instead.
+    if (state.DestinationDir.empty()) {
+      state.RunFailed = true;
+      return;
+    }
+  } else if (!ui.RunDestinationDialog([&](const std::string& typed) {
+               return AcceptDestination(state, host, ui, typed);
+             })) {
+    state.RunCancelled = true;
+    return;
+  }
+  if (!CheckDestinationSpace(state, host, ui, state.Header.UnpackedSpace)) return;
+
+  const uint32_t disk_count = state.Header.DiskCount;
+  ui.SetProgressRange(kControlDiskBar, 0, static_cast<int>(disk_count));
+  bool all_unpacked = true;
+  for (uint32_t disk = 1; disk <= disk_count; ++disk) {
+    host.MakeDirectory(state.DestinationDir + "disk" + std::to_string(disk));  // reused if there
+    if (!UnpackDiskImage(state, host, disk - 1)) all_unpacked = false;
+    ui.SetProgressPosition(kControlDiskBar, static_cast<int>(disk));
+  }
+  // A set with a missing disk is not reported as "successfully unpacked".
+  if (!all_unpacked) state.RunFailed = true;
+  if (state.IsAutostart() || !all_unpacked) return;
+  state.CompletionMessage =
+      FormatMessageId(kMsgSetUnpacked, state.DestinationDir.c_str(), state.ProductName.c_str(),
+                      state.DestinationDir.c_str());
+}
+
+}  // namespace floppyset
