@@ -1,0 +1,26 @@
+# Turns the message table (messages.def, C string literals) into an .rc STRINGTABLE.
+# Usage: cmake -DINPUT=messages.def -DOUTPUT=stringtable.rci -P make_stringtable.cmake
+# The C escapes \n, \r, \\ and octal/hex carry over to .rc unchanged; a quote becomes "".
+file(STRINGS "${INPUT}" lines REGEX "^FLOPPYSET_MESSAGE\\(")
+string(ASCII 1 mark)
+set(table "// Made from messages.def by make_stringtable.cmake; do not edit.\n")
+string(APPEND table "LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\nSTRINGTABLE\nBEGIN\n")
+foreach(line IN LISTS lines)
+  if(NOT line MATCHES "^FLOPPYSET_MESSAGE\\(([0-9]+), *[A-Za-z0-9_]+, *\"(.*)\"\\)$")
+    message(FATAL_ERROR "unreadable message line: ${line}")
+  endif()
+  set(id ${CMAKE_MATCH_1})
+  set(text "${CMAKE_MATCH_2}")
+  # Keep escaped backslashes apart while the escaped quotes are rewritten.
+  string(REPLACE "\\\\" "${mark}" text "${text}")
+  string(REPLACE "\\\"" "\"\"" text "${text}")
+  string(REPLACE "${mark}" "\\\\" text "${text}")
+  if(NOT text MATCHES "^[ -~]*$")
+    message(FATAL_ERROR "message ${id} must be ASCII with escapes")
+  endif()
+  string(APPEND table "  ${id}, \"${text}\"\n")
+endforeach()
+string(APPEND table "END\n")
+file(WRITE "${OUTPUT}.tmp" "${table}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")
