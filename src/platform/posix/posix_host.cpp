@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <semaphore.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -364,6 +365,12 @@ std::optional<int> PosixHost::RunProcess(const std::string& command_line,
     return std::nullopt;
   }
   if (pid == 0) {
+    // The installer starts with the default signal handling, whatever this process blocks
+    // or ignores (the terminal tool blocks Ctrl-C for its own clean-up thread).
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);

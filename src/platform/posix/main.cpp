@@ -1,0 +1,236 @@
+// floppyset: the setup program's floppy set on Linux. Reads the setup package of a given
+// program file and lists, checks, unpacks or writes it, with the program's own rules.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/program.h"
+#include "floppy/image_file_drive.h"
+#include "package/package_reader.h"
+#include "platform/posix/linux_floppy.h"
+#include "platform/posix/options.h"
+#include "platform/posix/posix_host.h"
+#include "platform/posix/temp_guard_host.h"
+#include "platform/posix/terminal_ui.h"
+#include "ui/messages.h"
+
+namespace floppyset {
+namespace {
+
+void PrintError(const std::string& text) {
+  std::fprintf(stderr, "floppyset: %s\n", text.c_str());
+}
+
+sigset_t TerminationSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+// Ctrl-C, SIGTERM and SIGHUP are taken by one thread, which removes the run's temporary
+// directories and ends the process. Blocked before any other thread exists, so every thread
+// inherits the mask.
+void StartSignalWatcher(TempGuardHost& host) {
+  const sigset_t set = TerminationSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  // A closed standard output must not kill the run before it has cleaned up.
+  signal(SIGPIPE, SIG_IGN);
+  std::thread([&host, set] {
+    int received = 0;
+    while (sigwait(&set, &received) != 0) {
+    }
+    constexpr char kMessage[] = "\nfloppyset: interrupted, temporary files removed\n";
+    host.ShutDown();
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    _exit(128 + received);
+  }).detach();
+}
+
+// A readable regular file, or a clear message.
+bool CheckProgramFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    PrintError("cannot open " + path + ": " + std::strerror(errno));
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    PrintError(path + " is not a file");
+    return false;
+  }
+  if (::access(path.c_str(), R_OK) != 0) {
+    PrintError("cannot read " + path + ": " + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool MakeDirectories(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  if (std::filesystem::is_directory(path, error)) return true;
+  PrintError("cannot create the directory " + path);
+  return false;
+}
+
+// After the extraction dialog: names the first disk image that is missing (extraction stops
+// at the first member it cannot extract) and, for --images=DIR, copies the extracted images
+// out of the workspace as DIR/disk<n>.img before the clean-up deletes them.
+class ExtractionWatch {
+ public:
+  ExtractionWatch(const RunState& state, TerminalUi& ui, std::optional<std::string> images_dir)
+      : state_(state), ui_(ui), images_dir_(std::move(images_dir)) {}
+
+  void AfterWorkDialog(int dialog) {
+    if (dialog != kDialogBannerExtraction && dialog != kDialogPlainExtraction) return;
+    NameMissingImage();
+    if (images_dir_) ExportImages();
+  }
+
+  bool export_failed() const { return export_failed_; }
+
+ private:
+  void NameMissingImage() {
+    std::error_code error;
+    for (uint32_t index = 0; index < state_.Header.DiskCount; ++index) {
+      if (std::filesystem::exists(DiskImagePath(state_, index), error)) continue;
+      ui_.Note("floppyset: disk image " + std::to_string(index + 1) + " (" + DiskImageName(index) +
+               ") could not be extracted from the package");
+      return;
+    }
+  }
+
+  void ExportImages() {
+    if (!MakeDirectories(*images_dir_)) {
+      export_failed_ = true;
+      return;
+    }
+    uint32_t written = 0;
+    for (uint32_t index = 0; index < state_.Header.DiskCount; ++index) {
+      const std::string source = DiskImagePath(state_, index);
+      const std::string target = *images_dir_ + "/disk" + std::to_string(index + 1) + ".img";
+      std::error_code error;
+      if (!std::filesystem::exists(source, error)) continue;
+      std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing,
+                                 error);
+      if (error) {
+        ui_.Note("floppyset: cannot write " + target + ": " + error.message());
+      } else {
+        ++written;
+      }
+    }
+    if (written < state_.Header.DiskCount) export_failed_ = true;
+    ui_.Note("Disk images written: " + std::to_string(written) + " of " +
+             std::to_string(state_.Header.DiskCount) + " in " + *images_dir_);
+  }
+
+  const RunState& state_;
+  TerminalUi& ui_;
+  std::optional<std::string> images_dir_;
+  bool export_failed_ = false;
+};
+
+int ExitStatus(ProgramOutcome outcome, const TerminalUi& ui) {
+  switch (outcome) {
+    case ProgramOutcome::kDone:
+      return kExitDone;
+    case ProgramOutcome::kStopped:
+      return ui.help_shown() ? kExitDone : kExitUsage;
+    case ProgramOutcome::kRefused:
+      return kExitRefused;
+    case ProgramOutcome::kCancelled:
+      return kExitCancelled;
+    case ProgramOutcome::kFailed:
+      return kExitFailed;
+  }
+  return kExitFailed;
+}
+
+int Run(Options options) {
+  PosixHost posix_host;
+  TempGuardHost host(posix_host);
+  StartSignalWatcher(host);
+
+  RunState state;
+  state.ProgramPath = AbsoluteDirectory(options.program_path);
+  if (!CheckProgramFile(state.ProgramPath)) return kExitFailed;
+  if (const char* runner = std::getenv("FLOPPYSET_RUNNER")) state.InstallerRunner = runner;
+
+  TerminalSettings settings;
+  settings.auto_answer = options.auto_answer;
+  settings.destination = options.destination;
+  settings.input_is_terminal = ::isatty(STDIN_FILENO) == 1;
+  settings.show_progress = ::isatty(STDERR_FILENO) == 1;
+  TerminalUi ui(host, settings);
+
+  std::optional<std::string> images_dir;
+  if (options.images_dir) {
+    images_dir = AbsoluteDirectory(*options.images_dir);
+    // The images alone: show what they are instead of asking to write floppies.
+    if (options.switches.empty()) options.switches.push_back("/P");
+  }
+  ExtractionWatch watch(state, ui, images_dir);
+  ui.SetWorkDialogHook([&watch](int dialog, int) { watch.AfterWorkDialog(dialog); });
+
+  std::unique_ptr<FloppyDrives> drives;
+  if (options.drive_dir) {
+    const std::string directory = AbsoluteDirectory(*options.drive_dir);
+    if (!MakeDirectories(directory)) return kExitFailed;
+    drives = std::make_unique<ImageFileDrives>(host, directory);
+  } else {
+    drives = std::make_unique<LinuxFloppyDrives>(options.device.value_or(""));
+  }
+
+  const ProgramOutcome outcome = RunProgram(state, host, ui, *drives, CoreCommandLine(options));
+  host.RemoveTempDirectories();
+
+  int status = ExitStatus(outcome, ui);
+  if (!state.PackageFound && outcome == ProgramOutcome::kRefused &&
+      !ui.WasShown(kMsgAlreadyRunning)) {
+    PrintError("no setup package found in " + state.ProgramPath +
+               " (not a setup program, or the file is cut short)");
+    status = kExitRefused;
+  }
+  if (watch.export_failed() && status == kExitDone) status = kExitFailed;
+  if (status == kExitCancelled && ui.unasked_questions() > 0) {
+    PrintError("cancelled: standard input is not a terminal (answer with --yes or --no)");
+  }
+  return status;
+}
+
+}  // namespace
+}  // namespace floppyset
+
+int main(int argc, char** argv) {
+  using namespace floppyset;
+  const OptionsResult parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) {
+    PrintError(parsed.error);
+    std::fprintf(stderr,
+                 "Usage: floppyset PROGRAM.EXE [SWITCH ...] [OPTION ...]\n"
+                 "Try 'floppyset --help' for more information.\n");
+    return kExitUsage;
+  }
+  if (parsed.options.show_version) {
+    std::fputs(VersionText().c_str(), stdout);
+    return kExitDone;
+  }
+  if (parsed.options.show_help) {
+    std::fputs(HelpText().c_str(), stdout);
+    return kExitDone;
+  }
+  return Run(parsed.options);
+}

@@ -1,0 +1,186 @@
+#include "platform/posix/options.h"
+
+#include <array>
+#include <cctype>
+#include <string_view>
+
+namespace floppyset {
+namespace {
+
+struct LongSwitch {
+  std::string_view name;
+  std::string_view switch_text;
+};
+
+// The long spellings of the original switches.
+constexpr std::array<LongSwitch, 8> kLongSwitches{{
+    {"auth", "/A"},
+    {"unpack", "/D"},
+    {"autostart", "/E"},
+    {"floppy", "/F"},
+    {"list", "/L"},
+    {"product", "/P"},
+    {"silent", "/S"},
+    {"wait", "/W"},
+}};
+
+// The options that take a value, as "--name=VALUE" or "--name VALUE".
+std::optional<std::string>* ValueSlot(Options& options, std::string_view name) {
+  if (name == "dest") return &options.destination;
+  if (name == "images") return &options.images_dir;
+  if (name == "drive") return &options.drive_dir;
+  if (name == "device") return &options.device;
+  return nullptr;
+}
+
+bool IsDecimal(std::string_view text) {
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+
+  OptionsResult Run() {
+    bool options_ended = false;
+    for (index_ = 0; index_ < args_.size() && result_.error.empty(); ++index_) {
+      const std::string& arg = args_[index_];
+      if (!options_ended && arg == "--") {
+        options_ended = true;
+      } else if (!options_ended && arg.starts_with("--")) {
+        TakeLongOption(arg.substr(2));
+      } else if (result_.options.program_path.empty()) {
+        TakeProgram(arg);
+      } else if (arg.starts_with("/")) {
+        result_.options.switches.push_back(arg);
+      } else {
+        Fail("unexpected argument '" + arg + "' (switches start with '/')");
+      }
+    }
+    Options& options = result_.options;
+    if (result_.error.empty() && options.program_path.empty() && !options.show_help &&
+        !options.show_version) {
+      Fail("no setup program given");
+    }
+    return result_;
+  }
+
+ private:
+  void TakeProgram(const std::string& arg) {
+    if (arg == "/?" || arg == "-h") {
+      result_.options.show_help = true;
+    } else if (arg.empty()) {
+      Fail("the setup program name is empty");
+    } else {
+      result_.options.program_path = arg;
+    }
+  }
+
+  void TakeLongOption(const std::string& option) {
+    Options& options = result_.options;
+    const size_t equals = option.find('=');
+    const std::string name = option.substr(0, equals);
+    const std::optional<std::string> inline_value =
+        equals == std::string::npos ? std::nullopt : std::optional(option.substr(equals + 1));
+
+    if (std::optional<std::string>* slot = ValueSlot(options, name)) {
+      std::optional<std::string> value = inline_value;
+      if (!value && index_ + 1 < args_.size()) value = args_[++index_];
+      if (!value || value->empty()) return Fail("--" + name + " needs a value");
+      *slot = *value;
+      return;
+    }
+    if (name == "disk") {
+      if (!inline_value || !IsDecimal(*inline_value))
+        return Fail("--disk needs a number: --disk=N");
+      options.switches.push_back("/C:" + *inline_value);
+      return;
+    }
+    if (inline_value) return Fail("--" + name + " takes no value");
+    for (const LongSwitch& entry : kLongSwitches) {
+      if (name == entry.name) {
+        options.switches.emplace_back(entry.switch_text);
+        return;
+      }
+    }
+    if (name == "yes" || name == "no") {
+      const AutoAnswer answer = name == "yes" ? AutoAnswer::kYes : AutoAnswer::kNo;
+      if (options.auto_answer != AutoAnswer::kAsk && options.auto_answer != answer) {
+        return Fail("--yes and --no exclude each other");
+      }
+      options.auto_answer = answer;
+    } else if (name == "help") {
+      options.show_help = true;
+    } else if (name == "version") {
+      options.show_version = true;
+    } else {
+      Fail("unknown option --" + name);
+    }
+  }
+
+  void Fail(const std::string& message) { result_.error = message; }
+
+  const std::vector<std::string>& args_;
+  size_t index_ = 0;
+  OptionsResult result_;
+};
+
+}  // namespace
+
+OptionsResult ParseOptions(const std::vector<std::string>& args) {
+  return Parser(args).Run();
+}
+
+std::string CoreCommandLine(const Options& options) {
+  std::string line = "floppyset";
+  for (const std::string& item : options.switches) line += " " + item;
+  return line;
+}
+
+std::string HelpText() {
+  return "Command line parameters:\n"
+         "  /L    - List files in set\n"
+         "  /P    - List product name, number of disks,\n"
+         "          data of creation of the setup\n"
+         "  /A    - Package authentication\n"
+         "  /C:n  - Create only disk <n> from set\n"
+         "  /S    - Silent mode. Create floppies without any questions\n"
+         "  /E    - Force autostart mode\n"
+         "  /D    - Force unpacking to HDD mode\n"
+         "  /F    - Force floppy disks creation mode.\n"
+         "\n"
+         "Usage: floppyset PROGRAM.EXE [SWITCH ...] [OPTION ...]\n"
+         "\n"
+         "Reads the setup package of a floppy setup program and lists, checks, unpacks or\n"
+         "writes its disks. Switches are given as separate arguments, in any case, or as:\n"
+         "  --list (/L)  --product (/P)  --auth (/A)  --disk=N (/C:N)  --silent (/S)\n"
+         "  --autostart (/E)  --unpack (/D)  --floppy (/F)  --wait (/W)\n"
+         "\n"
+         "Options:\n"
+         "  --dest=DIR     unpack into DIR (answers the destination question)\n"
+         "  --yes          answer every question with OK or Yes (Retry is answered Cancel)\n"
+         "  --no           answer every question with Cancel or No\n"
+         "  --images=DIR   also write the disk images as DIR/disk1.img, DIR/disk2.img ...;\n"
+         "                 without a switch, only the product report is shown\n"
+         "  --drive=DIR    write the floppies as image files DIR/disk1.img ... instead\n"
+         "  --device=PATH  write to this floppy drive (for example /dev/fd0)\n"
+         "  --help         show this help;  --version  show the version\n"
+         "\n"
+         "Without a terminal on standard input and without --yes or --no, every question\n"
+         "is answered Cancel or No. FLOPPYSET_RUNNER (for example \"wine\") starts the\n"
+         "installer of an autostart set.\n"
+         "\n"
+         "Exit status: 0 done, 1 failed (a disk image could not be extracted, unpacked or\n"
+         "written, no space, no package), 2 bad switch or option, 3 refused (damaged\n"
+         "package, another copy running), 4 cancelled, 130/143 interrupted.\n";
+}
+
+std::string VersionText() {
+  return "floppyset 1.0.0\n";
+}
+
+}  // namespace floppyset

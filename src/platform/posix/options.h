@@ -1,0 +1,52 @@
+// The command line of the Linux tool: the setup program file, its original switches (as
+// separate arguments or as long options) and the additions for machines without Windows.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace floppyset {
+
+// How questions are answered when nobody is asked.
+enum class AutoAnswer { kAsk, kYes, kNo };
+
+struct Options {
+  std::string program_path;                // as given; made absolute by the caller
+  std::vector<std::string> switches;       // the original switches in order: "/L", "/C:2", "/x"
+  std::optional<std::string> destination;  // --dest=DIR
+  std::optional<std::string> images_dir;   // --images=DIR
+  std::optional<std::string> drive_dir;    // --drive=DIR
+  std::optional<std::string> device;       // --device=PATH
+  AutoAnswer auto_answer = AutoAnswer::kAsk;
+  bool show_help = false;     // --help without a program file
+  bool show_version = false;  // --version
+};
+
+struct OptionsResult {
+  Options options;
+  std::string error;  // empty when the arguments were understood
+};
+
+// Parses argv[1..]. Long options may stand anywhere; the first other argument is the program
+// file, every later one must be a switch ("/..."). "--" ends the long options.
+OptionsResult ParseOptions(const std::vector<std::string>& args);
+
+// The line handed to the switch parser: the bare program name, then the switches, so that
+// the program file's own path can never be taken for a switch.
+std::string CoreCommandLine(const Options& options);
+
+// The switch lines of the help dialog, then the Linux usage.
+std::string HelpText();
+std::string VersionText();
+
+// Exit statuses, listed in the help.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitRefused = 3;
+inline constexpr int kExitCancelled = 4;
+inline constexpr int kExitInterrupted = 130;  // SIGINT; SIGTERM gives 143
+inline constexpr int kExitTerminated = 143;
+
+}  // namespace floppyset
