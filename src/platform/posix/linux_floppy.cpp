@@ -1,25 +1,176 @@
 #include "platform/posix/linux_floppy.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fd.h>
+#include <linux/major.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+
 namespace floppyset {
 
+namespace {
+
+constexpr uint32_t kUsbFloppySectors = 2880;  // 1.44 MB in 512-byte sectors
+
+// A drive opened for raw sector access. Positions are byte offsets. Writes go straight to
+// the medium (O_SYNC) so that a refused write is seen at once, and a read drops the cached
+// pages first so that a read-back really reads the disk.
+class LinuxFloppyDevice : public FloppyDevice {
+ public:
+  LinuxFloppyDevice(std::string path, bool can_format)
+      : path_(std::move(path)), can_format_(can_format) {}
+  ~LinuxFloppyDevice() override { Close(); }
+
+  bool Open() override {
+    Close();
+    fd_ = ::open(path_.c_str(), O_RDWR | O_EXCL | O_SYNC | O_CLOEXEC);
+    return fd_ >= 0;
+  }
+
+  void Close() override {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    fd_ = -1;
+  }
+
+  uint32_t Position() const override { return position_; }
+  void SetPosition(uint32_t position) override { position_ = position; }
+
+  bool Read(uint8_t* buffer, uint32_t count, uint32_t& done) override {
+    if (fd_ < 0) return false;
+    ::posix_fadvise(fd_, position_, count, POSIX_FADV_DONTNEED);
+    return Transfer(count, done, [&](uint32_t at, uint32_t left) {
+      return ::pread(fd_, buffer + at, left, off_t{position_} + at);
+    });
+  }
+
+  bool Write(const uint8_t* data, uint32_t count, uint32_t& done) override {
+    if (fd_ < 0) return false;
+    return Transfer(count, done, [&](uint32_t at, uint32_t left) {
+      return ::pwrite(fd_, data + at, left, off_t{position_} + at);
+    });
+  }
+
+  // Only the floppy controller formats; other drives refuse, so a write that fails on them
+  // goes to the retry prompt.
+  bool FormatTracks(uint16_t cylinder, uint16_t head, uint16_t tracks) override {
+    if (fd_ < 0 || !can_format_ || !EnsureGeometry()) return false;
+    if (::ioctl(fd_, FDFMTBEG, 0) != 0) return false;
+    bool formatted = true;
+    for (uint16_t n = 0; n < tracks && formatted; ++n) {
+      format_descr track{0, head, cylinder};
+      formatted = ::ioctl(fd_, FDFMTTRK, &track) == 0;
+      if (head != 0) {
+        head = 0;
+        ++cylinder;
+      } else {
+        head = 1;
+      }
+    }
+    return ::ioctl(fd_, FDFMTEND, 0) == 0 && formatted;
+  }
+
+ private:
+  // Moves `count` bytes with as many calls as the system needs; all or nothing.
+  template <typename Call>
+  bool Transfer(uint32_t count, uint32_t& done, Call call) {
+    uint32_t moved = 0;
+    while (moved < count) {
+      ssize_t n = call(moved, count - moved);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      moved += static_cast<uint32_t>(n);
+    }
+    position_ += count;
+    done = count;
+    return true;
+  }
+
+  // A blank disk gives the driver no geometry to format with; take that of a 1.44 MB disk
+  // (the driver's own table entry) when the drive knows none.
+  bool EnsureGeometry() {
+    floppy_struct geometry{};
+    if (::ioctl(fd_, FDGETPRM, &geometry) == 0 && geometry.sect != 0 && geometry.head != 0) {
+      return true;
+    }
+    floppy_struct standard{2880, 18, 2, 80, 0, 0x1B, 0x00, 0xCF, 0x6C, nullptr};
+    return ::ioctl(fd_, FDSETPRM, &standard) == 0;
+  }
+
+  std::string path_;
+  bool can_format_;
+  int fd_ = -1;
+  uint32_t position_ = 0;
+};
+
+std::string ReadFirstLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+}  // namespace
+
+bool IsFloppyControllerDrive(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) return false;
+  if (major(info.st_rdev) == FLOPPY_MAJOR) return true;
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  char type[16] = {};
+  bool answered = ::ioctl(fd, FDGETDRVTYP, type) == 0;
+  ::close(fd);
+  return answered;
+}
+
+std::vector<std::string> FindUsbFloppyDrives(const std::string& sys_block) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(sys_block.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name.rfind("sd", 0) == 0) names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+
+  std::vector<std::string> drives;
+  for (const std::string& name : names) {
+    const std::string base = sys_block + "/" + name;
+    if (ReadFirstLine(base + "/removable") == "1" &&
+        ReadFirstLine(base + "/size") == std::to_string(kUsbFloppySectors)) {
+      drives.push_back("/dev/" + name);
+    }
+  }
+  return drives;
+}
+
 LinuxFloppyDrives::LinuxFloppyDrives(const std::string& device_override) {
-  if (!device_override.empty()) drives_.push_back({device_override, false});
+  if (!device_override.empty()) {
+    drives_.push_back({device_override, IsFloppyControllerDrive(device_override)});
+    return;
+  }
+  for (const char* path : {"/dev/fd0", "/dev/fd1"}) {
+    if (IsFloppyControllerDrive(path)) drives_.push_back({path, true});
+  }
+  for (const std::string& path : FindUsbFloppyDrives()) drives_.push_back({path, false});
 }
 
 std::string LinuxFloppyDrives::Label(uint8_t drive) {
   return drive < drives_.size() ? drives_[drive].path : std::string();
 }
 
-std::unique_ptr<FloppyDevice> LinuxFloppyDrives::MakeDevice(uint8_t) {
-  return nullptr;
-}
-
-bool IsFloppyControllerDrive(const std::string&) {
-  return false;
-}
-
-std::vector<std::string> FindUsbFloppyDrives(const std::string&) {
-  return {};
+std::unique_ptr<FloppyDevice> LinuxFloppyDrives::MakeDevice(uint8_t drive) {
+  if (drive >= drives_.size()) return nullptr;
+  return std::make_unique<LinuxFloppyDevice>(drives_[drive].path, drives_[drive].can_format);
 }
 
 }  // namespace floppyset
