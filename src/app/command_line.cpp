@@ -105,7 +105,10 @@ bool ApplySwitch(RunState& state, Ui& ui, const std::string& token) {
 }  // namespace
 
 bool ParseCommandLine(RunState& state, Ui& ui, const std::string& command_line) {
-  for (const std::string& token : SplitOnSpaces(command_line)) {
+  const std::vector<std::string> tokens = SplitOnSpaces(command_line);
+  // The first token is the program's own path, which on POSIX begins with '/' too.
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    const std::string& token = tokens[i];
     if (token[0] != '/') continue;
     if (!ApplySwitch(state, ui, token)) return false;
   }

@@ -8,8 +8,9 @@
 
 namespace floppyset {
 
-// Parses the whole command line (program path first) into the run state, after the
-// package header was read. False when start-up stops: help shown (/?), or 511 / 513 shown.
+// Parses the whole command line into the run state, after the package header was read.
+// Its first token is the program's own path and is never taken for a switch. False when
+// start-up stops: help shown (/?), or 511 / 513 shown.
 bool ParseCommandLine(RunState& state, Ui& ui, const std::string& command_line);
 
 }  // namespace floppyset

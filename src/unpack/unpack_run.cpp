@@ -116,7 +116,11 @@ void UnpackRun(RunState& state, Host& host, Ui& ui) {
     state.RunCancelled = true;
     return;
   }
-  if (!CheckDestinationSpace(state, host, ui, state.Header.UnpackedSpace)) return;
+  if (!CheckDestinationSpace(state, host, ui, state.Header.UnpackedSpace)) {
+    // The fresh autostart directory is still empty and nobody else will remove it.
+    if (state.IsAutostart()) host.RemoveEmptyDirectory(state.DestinationDir);
+    return;
+  }
 
   const uint32_t disk_count = state.Header.DiskCount;
   ui.SetProgressRange(kControlDiskBar, 0, static_cast<int>(disk_count));

@@ -113,6 +113,9 @@ std::string FaultHost::TempDirectory() {
 }
 
 std::string FaultHost::VolumeRoot(const std::string& path) {
+  for (const auto& [prefix, root] : volume_roots_) {
+    if (StartsWith(path, prefix)) return root;
+  }
   if (!volume_root_.empty()) return volume_root_;
   return PosixHost::VolumeRoot(path);
 }

@@ -31,6 +31,10 @@ class FaultHost : public PosixHost {
   void FailFreeSpaceQueries(bool fail = true) { fail_free_space_ = fail; }
   // Every VolumeRoot answers `root` (e.g. "C:\\"-like test roots); empty = the real one.
   void SetVolumeRoot(std::string root) { volume_root_ = std::move(root); }
+  // Paths at or below `prefix` lie on a volume with that root (checked before SetVolumeRoot).
+  void SetVolumeRootFor(const std::string& prefix, std::string root) {
+    volume_roots_.emplace_back(prefix, std::move(root));
+  }
   const std::vector<std::string>& FreeSpaceQueries() const { return free_space_queries_; }
 
   // --- creation faults (CreateForWrite and MakeDirectory) ---
@@ -94,6 +98,7 @@ class FaultHost : public PosixHost {
   std::map<std::string, uint64_t> free_bytes_;
   bool fail_free_space_ = false;
   std::string volume_root_;
+  std::vector<std::pair<std::string, std::string>> volume_roots_;
   std::vector<std::string> free_space_queries_;
   std::set<std::string> failing_paths_;
   std::vector<std::string> failing_prefixes_;
