@@ -1,0 +1,275 @@
+// FAT12 images made by the independent tools (mtools, dosfstools) against DiskImage, and our
+// FAT12 builder's images against them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "base/path.h"
+#include "image/disk_image.h"
+#include "mkfloppyset/fat12_builder.h"
+#include "platform/posix/posix_host.h"
+#include "support/temp_dir.h"
+
+namespace floppyset {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::RunShell;
+using testing::ShellOutput;
+using testing::TempDir;
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+std::string Trimmed(std::string text) {
+  TrimTrailingBlanks(text);
+  return text;
+}
+
+std::string Mtools(const std::string& image, const std::string& command) {
+  return "MTOOLS_SKIP_CHECK=1 " + command + " -i '" + image + "' ";
+}
+
+// One listing line: "NAME.EXT SIZE YYYY-MM-DD HH:MM", sizes of directories as <DIR>.
+std::string ListingLine(const std::string& name, const std::string& size, int year, int month,
+                        int day, int hour, int minute) {
+  char text[128];
+  std::snprintf(text, sizeof text, "%s %s %04d-%02d-%02d %02d:%02d", name.c_str(), size.c_str(),
+                year, month, day, hour, minute);
+  return text;
+}
+
+struct MdirResult {
+  std::string listing;                          // directory headers and entry lines
+  std::map<std::string, std::string> short_of;  // long name -> 8.3 name, upper case
+};
+
+// `mdir -/ -a` parsed into the canonical listing ("." and ".." left out).
+MdirResult Mdir(const std::string& image) {
+  MdirResult result;
+  std::istringstream lines(ShellOutput(Mtools(image, "mdir -/ -a") + "::"));
+  const std::regex entry(R"(^\s+(<DIR>|\d+)\s+(\d{4})-(\d\d)-(\d\d)\s+(\d+):(\d\d)\s*(.*)$)");
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("Directory for ", 0) == 0) {
+      result.listing += "[" + Upper(line.substr(14)) + "]\n";
+      continue;
+    }
+    std::smatch m;
+    if (line.size() < 13) continue;
+    const std::string rest = line.substr(12);
+    if (!std::regex_match(rest, m, entry)) continue;
+    const std::string base = Upper(Trimmed(line.substr(0, 8)));
+    if (base == "." || base == "..") continue;
+    const std::string ext = Upper(Trimmed(line.substr(9, 3)));
+    const std::string name = ext.empty() ? base : base + "." + ext;
+    result.listing += ListingLine(name, m[1], std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4]),
+                                  std::stoi(m[5]), std::stoi(m[6])) +
+                      "\n";
+    const std::string long_name = Trimmed(m[7]);
+    if (!long_name.empty()) result.short_of[long_name] = name;
+  }
+  return result;
+}
+
+// The same listing from DiskImage: every file and subdirectory slot in slot order, then each
+// subdirectory the same way.
+void OurListing(DiskImage& image, const std::string& path, std::string& out) {
+  out += "[::" + path + "]\n";
+  std::vector<std::pair<std::string, uint16_t>> subdirectories;
+  std::string files_in_order;
+  const DirectoryEntry* slot = image.DirectoryStart();
+  if (slot && (slot->marker() == 0xE5 || slot->marker() == 0)) slot = image.NextEntry(slot);
+  for (; slot; slot = image.NextEntry(slot)) {
+    if (slot->marker() == '.' || !(slot->IsPlainFile() || slot->IsSubdirectory())) continue;
+    const std::string name = HostEntryName(*slot);
+    const int date = slot->date(), time = slot->time();
+    out +=
+        ListingLine(name, slot->IsSubdirectory() ? "<DIR>" : std::to_string(slot->size()),
+                    1980 + (date >> 9), (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63) +
+        "\n";
+    if (slot->IsSubdirectory()) {
+      subdirectories.emplace_back(name, slot->first_cluster());
+    } else {
+      files_in_order += name + ",";
+    }
+  }
+  // FirstFile/NextFile and FirstSubdirectory/NextSubdirectory list the same, in the same order.
+  std::string files_walked, subdirectories_walked, subdirectories_in_order;
+  for (auto* e = image.FirstFile(); e; e = image.NextFile(e))
+    files_walked += HostEntryName(*e) + ",";
+  for (auto* e = image.FirstSubdirectory(); e; e = image.NextSubdirectory(e)) {
+    subdirectories_walked += HostEntryName(*e) + ",";
+  }
+  for (const auto& [name, cluster] : subdirectories) subdirectories_in_order += name + ",";
+  EXPECT_EQ(files_walked, files_in_order) << path;
+  EXPECT_EQ(subdirectories_walked, subdirectories_in_order) << path;
+  for (const auto& [name, cluster] : subdirectories) {
+    const uint16_t saved = image.CurrentDirectory;
+    image.CurrentDirectory = cluster;
+    OurListing(image, (path == "/" ? "/" : path + "/") + name, out);
+    image.CurrentDirectory = saved;
+  }
+}
+
+struct FileFacts {
+  std::vector<uint8_t> bytes;
+  int64_t mtime = 0;
+  bool is_directory = false;
+  bool operator==(const FileFacts&) const = default;
+};
+
+// Every path below `root` (upper case, long names replaced by their 8.3 names) with its
+// contents and modification time.
+std::map<std::string, FileFacts> TreeFacts(const std::string& root,
+                                           const std::map<std::string, std::string>& short_of) {
+  std::map<std::string, FileFacts> facts;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    std::string key;
+    for (const auto& part : fs::relative(item.path(), root)) {
+      const auto found = short_of.find(part.string());
+      key += "/" + (found != short_of.end() ? found->second : Upper(part.string()));
+    }
+    FileFacts& f = facts[key];
+    f.is_directory = item.is_directory();
+    if (!f.is_directory) {
+      struct stat st {};
+      ::stat(item.path().c_str(), &st);
+      f.bytes = ReadFileBytes(item.path());
+      f.mtime = st.st_mtime;
+    }
+  }
+  return facts;
+}
+
+class MtoolsOracleTest : public ::testing::Test {
+ protected:
+  std::string Image() const { return dir_ / "disk.ima"; }
+  void Run(const std::string& script) {
+    ASSERT_EQ(RunShell("cd '" + dir_.path() + "' && export MTOOLS_SKIP_CHECK=1 && " + script +
+                       " >/dev/null 2>&1"),
+              0)
+        << script;
+  }
+
+  // Checks the walk against mdir and ExtractTree against mcopy -s of the same image.
+  void ExpectAgreement() {
+    const MdirResult mdir = Mdir(Image());
+    DiskImage image(host_, Image());
+    ASSERT_TRUE(image.IsOpen());
+    std::string ours;
+    OurListing(image, "/", ours);
+    EXPECT_EQ(ours, mdir.listing);
+
+    const std::string theirs = dir_ / "mcopy";
+    const std::string mine = dir_ / "ours";
+    ASSERT_EQ(host_.MakeDirectory(theirs), CreateDirectoryResult::kCreated);
+    ASSERT_EQ(host_.MakeDirectory(mine), CreateDirectoryResult::kCreated);
+    ASSERT_EQ(RunShell(Mtools(Image(), "mcopy -s -m -n") + "'::*' '" + theirs + "'"), 0);
+    ASSERT_TRUE(image.ExtractTree(mine));
+    const auto expected = TreeFacts(theirs, mdir.short_of);
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(TreeFacts(mine, {}), expected);
+  }
+
+  PosixHost host_;
+  TempDir dir_;
+};
+
+TEST_F(MtoolsOracleTest, ImageMadeByMformat) {
+  Run("mkdir src && cd src && "
+      "printf 'no extension' > README && touch -d '2003-01-01 16:00:00' README && "
+      "head -c 3000 /dev/urandom > DATA.BIN && touch -d '1999-12-31 23:59:58' DATA.BIN && "
+      ": > EMPTY.TXT && printf long > LongFileName.txt && printf x > 'another one.dat' && "
+      "printf gone > GONE.TXT && printf locked > LOCKED.TXT && printf secret > HIDDEN.SYS && "
+      "head -c 1500 /dev/urandom > FIRST.BIN && head -c 5000 /dev/urandom > FRAG.BIN && "
+      "for i in $(seq 10 30); do printf \"file $i\" > F$i.TXT; done && "
+      "printf inner > INNER.TXT && cd .. && "
+      "mformat -C -f 1440 -v ORACLE -i disk.ima :: && "
+      "mmd -i disk.ima ::SUB ::SUB/DEEP ::BIG ::tools && "
+      "cd src && mcopy -m -i ../disk.ima README DATA.BIN EMPTY.TXT GONE.TXT FIRST.BIN :: && "
+      "mdel -i ../disk.ima ::GONE.TXT ::FIRST.BIN && "
+      "mcopy -m -i ../disk.ima FRAG.BIN LongFileName.txt 'another one.dat' LOCKED.TXT "
+      "HIDDEN.SYS :: && "
+      "mcopy -m -i ../disk.ima F*.TXT ::BIG && "
+      "mcopy -m -i ../disk.ima INNER.TXT README ::SUB/DEEP && "
+      "mcopy -m -i ../disk.ima DATA.BIN ::tools && "
+      "mattrib -i ../disk.ima +r ::LOCKED.TXT && mattrib -i ../disk.ima +h ::HIDDEN.SYS && "
+      "mlabel -i ../disk.ima ::NEWLABEL");
+  ExpectAgreement();
+  DiskImage image(host_, Image());
+  ASSERT_TRUE(image.EnterSubdirectory("BIG"));
+  size_t count = 0;
+  for (auto* e = image.FirstFile(); e; e = image.NextFile(e)) ++count;
+  EXPECT_EQ(count, 21u);  // 23 slots: the directory spans two clusters
+}
+
+TEST_F(MtoolsOracleTest, ImageMadeByMkfsFat) {
+  Run("mkfs.fat -C -F 12 -n PLAIN disk.ima 1440 && mkdir -p src && cd src && "
+      "printf one > ONE && head -c 700 /dev/urandom > TWO.DAT && "
+      "mmd -i ../disk.ima ::A ::A/B && mcopy -m -i ../disk.ima ONE TWO.DAT ::A/B && "
+      "mcopy -m -i ../disk.ima ONE ::");
+  ExpectAgreement();
+}
+
+TEST_F(MtoolsOracleTest, OurBuilderMakesCleanImages) {
+  const std::string source = dir_ / "source";
+  Run("mkdir -p source/sub/deeper source/many && cd source && "
+      "printf 'hello' > readme && head -c 100000 /dev/urandom > BIG.BIN && : > empty.txt && "
+      "printf locked > LOCKED.TXT && chmod a-w LOCKED.TXT && "
+      "head -c 1025 /dev/urandom > sub/deeper/Data.Bin && printf x > sub/NOEXT && "
+      "for i in $(seq 1 40); do printf \"n$i\" > many/N$i.TXT; done && "
+      "touch -d '2010-06-15 08:30:10' readme BIG.BIN sub/deeper/Data.Bin");
+  std::vector<uint8_t> bytes;
+  std::string error;
+  ASSERT_TRUE(BuildFat12Image(source, bytes, error)) << error;
+  ASSERT_EQ(bytes.size(), 1'474'560u);
+  testing::WriteFileBytes(Image(), bytes);
+
+  EXPECT_EQ(RunShell("fsck.fat -n '" + Image() + "' >/dev/null 2>&1"), 0)
+      << ShellOutput("fsck.fat -n '" + Image() + "' 2>&1");
+  EXPECT_NE(ShellOutput(Mtools(Image(), "mattrib") + "::LOCKED.TXT").find(" R "),
+            std::string::npos);
+  ExpectAgreement();
+
+  // mcopy gives back the source files, names in upper case, times to the DOS two seconds.
+  auto copied = TreeFacts(dir_ / "mcopy", {});
+  auto original = TreeFacts(source, {});
+  for (auto* tree : {&copied, &original}) {
+    for (auto& [name, facts] : *tree) facts.mtime &= ~int64_t{1};
+  }
+  EXPECT_EQ(copied, original);
+}
+
+TEST(Fat12BuilderTest, RefusesWhatDoesNotFit) {
+  TempDir dir;
+  std::vector<uint8_t> image;
+  std::string error;
+  testing::WriteFileText(dir / "much too long.txt", "x");
+  EXPECT_FALSE(BuildFat12Image(dir.path(), image, error));
+  EXPECT_NE(error.find("much too long.txt"), std::string::npos) << error;
+
+  TempDir big;
+  testing::WriteFileText(big / "BIG.BIN", std::string(1'460'000, 'b'));
+  EXPECT_FALSE(BuildFat12Image(big.path(), image, error));
+  EXPECT_NE(error.find("1.44 MB"), std::string::npos) << error;
+
+  TempDir crowded;
+  for (int i = 0; i < 225; ++i) testing::WriteFileText(crowded / ("F" + std::to_string(i)), "");
+  EXPECT_FALSE(BuildFat12Image(crowded.path(), image, error));
+  EXPECT_NE(error.find("224"), std::string::npos) << error;
+
+  TempDir clash;
+  testing::WriteFileText(clash / "a.txt", "1");
+  testing::WriteFileText(clash / "A.TXT", "2");
+  EXPECT_FALSE(BuildFat12Image(clash.path(), image, error));
+}
+
+}  // namespace
+}  // namespace floppyset
