@@ -43,6 +43,9 @@ class Lh5Decoder {
   std::span<const uint8_t> output() const;
   // Compressed bytes taken from the input so far (including a few bits read ahead).
   uint64_t consumed() const;
+  // True once decoding has run well past the end of the input (more zero padding than a
+  // complete stream can need): the stream is short and what follows is made up.
+  bool overran_input() const;
 
  private:
   struct State;

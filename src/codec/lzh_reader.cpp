@@ -1,19 +1,249 @@
 #include "codec/lzh_reader.h"
 
-namespace floppyset {
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <span>
+#include <vector>
 
-struct LzhReader::State {
+#include "base/bytes.h"
+#include "base/path.h"
+#include "codec/crc16.h"
+#include "codec/lh5_decoder.h"
+
+namespace floppyset {
+namespace {
+
+constexpr size_t kReadBlockSize = 64 * 1024;
+constexpr size_t kOutputChunk = 32 * 1024;
+
+// The fields before the name (from the method id to the name length) and after it (CRC-16,
+// operating system id, extended header size).
+constexpr size_t kNameOffset = 20;
+constexpr size_t kFieldsAfterName = 5;
+constexpr size_t kMinHeaderSize = kNameOffset + kFieldsAfterName;
+
+// Internal: the header reader met the 0 byte or the end of the file.
+constexpr int kEndOfArchive = 8;
+
+struct MemberHeader {
+  char method = 0;  // the fourth character of the method id
+  uint32_t compressed_size = 0;
+  uint32_t original_size = 0;
+  uint16_t stored_crc = 0;
   std::string name;
 };
 
-LzhReader::LzhReader(Host&, const std::string&, const std::string&, LzhProgressFn, void*)
-    : state_(std::make_unique<State>()) {}
-LzhReader::~LzhReader() = default;
-int LzhReader::ExtractAll() {
-  return kLzhCannotOpenArchive;
+}  // namespace
+
+struct LzhReader::State : Lh5Source {
+  State(Host& h, const std::string& dir, LzhProgressFn fn, void* p)
+      : host(h), destination_dir(dir), progress(fn), param(p) {}
+
+  Host& host;
+  std::string destination_dir;
+  LzhProgressFn progress;
+  void* param;
+
+  std::unique_ptr<File> archive;
+  uint64_t archive_size = 0;
+  uint16_t last_percentage = 0;
+  std::string member_name;
+
+  // Buffered archive input: buffer[0] is at file offset buffer_offset.
+  std::vector<uint8_t> buffer = std::vector<uint8_t>(kReadBlockSize);
+  uint64_t buffer_offset = 0;
+  size_t buffer_used = 0;
+  size_t buffer_length = 0;
+  // Compressed bytes of the current member not yet handed to the decoder.
+  uint64_t member_left = 0;
+
+  Lh5Decoder decoder;
+  std::unique_ptr<File> output;
+  uint16_t crc = 0;
+  bool write_failed = false;
+
+  uint64_t Position() const { return buffer_offset + buffer_used; }
+  bool FillBuffer();
+  std::span<const uint8_t> Take(uint64_t limit);
+  size_t Read(uint8_t* destination, size_t count);
+  void SeekTo(uint64_t position);
+  void ReportProgress(uint64_t position);
+
+  std::span<const uint8_t> NextBlock() override;
+
+  int ReadHeader(MemberHeader& header);
+  int ExtractMember(const MemberHeader& header);
+  void CopyStored(uint32_t size);
+  bool Decompress(uint32_t size, uint64_t data_start, uint32_t compressed_size);
+  void Write(std::span<const uint8_t> bytes);
+};
+
+bool LzhReader::State::FillBuffer() {
+  buffer_offset += buffer_length;
+  buffer_used = buffer_length = 0;
+  const int64_t got = archive->Read(buffer.data(), buffer.size());
+  if (got <= 0) return false;  // a read error ends the input like the end of the file
+  buffer_length = static_cast<size_t>(got);
+  return true;
 }
+
+// Up to `limit` bytes from the buffer, refilling it when empty; empty at the end of the file.
+std::span<const uint8_t> LzhReader::State::Take(uint64_t limit) {
+  if (buffer_used == buffer_length && !FillBuffer()) return {};
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(limit, buffer_length - buffer_used));
+  const std::span<const uint8_t> block(buffer.data() + buffer_used, n);
+  buffer_used += n;
+  return block;
+}
+
+size_t LzhReader::State::Read(uint8_t* destination, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    const std::span<const uint8_t> block = Take(count - done);
+    if (block.empty()) break;
+    std::memcpy(destination + done, block.data(), block.size());
+    done += block.size();
+  }
+  return done;
+}
+
+void LzhReader::State::SeekTo(uint64_t position) {
+  if (position >= buffer_offset && position <= buffer_offset + buffer_length) {
+    buffer_used = static_cast<size_t>(position - buffer_offset);
+    return;
+  }
+  buffer_offset = position;
+  buffer_used = buffer_length = 0;
+  if (!archive->Seek(position)) buffer_offset = archive_size;  // reads then meet the end
+}
+
+void LzhReader::State::ReportProgress(uint64_t position) {
+  if (archive_size == 0 || progress == nullptr) return;
+  const uint64_t percentage = position * 100 / archive_size;
+  if (percentage >= last_percentage + 1u) {
+    last_percentage = static_cast<uint16_t>(percentage);
+    progress(param, last_percentage);
+  }
+}
+
+std::span<const uint8_t> LzhReader::State::NextBlock() {
+  const std::span<const uint8_t> block = Take(member_left);
+  member_left -= block.size();
+  return block;
+}
+
+int LzhReader::State::ReadHeader(MemberHeader& header) {
+  member_name.clear();
+  uint8_t size_and_sum[2];
+  if (Read(size_and_sum, 1) != 1 || size_and_sum[0] == 0) return kEndOfArchive;
+  const size_t size = size_and_sum[0];
+  std::array<uint8_t, 255> bytes{};
+  if (Read(size_and_sum + 1, 1) != 1 || Read(bytes.data(), size) != size) return kLzhBadHeader;
+  ReportProgress(Position());
+
+  uint8_t sum = 0;
+  for (size_t i = 0; i < size; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
+  if (sum != size_and_sum[1]) return kLzhBadHeader;
+  if (size < kMinHeaderSize) return kLzhUnsafeHeader;
+  const size_t name_length = bytes[kNameOffset - 1];
+  if (kNameOffset + name_length > size - kFieldsAfterName) return kLzhUnsafeHeader;
+  header.name.assign(reinterpret_cast<const char*>(bytes.data() + kNameOffset), name_length);
+  member_name = header.name;
+  if (!IsPlainFileName(header.name)) return kLzhUnsafeHeader;
+
+  header.method = static_cast<char>(bytes[3]);
+  header.compressed_size = LoadLe32(bytes.data() + 5);
+  header.original_size = LoadLe32(bytes.data() + 9);
+  header.stored_crc = LoadLe16(bytes.data() + size - 5);
+  return kLzhOk;
+}
+
+void LzhReader::State::Write(std::span<const uint8_t> bytes) {
+  if (write_failed || bytes.empty()) return;
+  if (!output->Write(bytes.data(), bytes.size())) {
+    write_failed = true;
+    return;
+  }
+  crc = Crc16Update(bytes.data(), bytes.size(), crc);
+}
+
+// Stored data cut short by the end of the archive fails the CRC check.
+void LzhReader::State::CopyStored(uint32_t size) {
+  uint64_t left = size;
+  while (left > 0 && !write_failed) {
+    const std::span<const uint8_t> block = NextBlock();
+    if (block.empty()) return;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
+    Write(block.first(n));
+    left -= n;
+    ReportProgress(Position());
+  }
+}
+
+bool LzhReader::State::Decompress(uint32_t size, uint64_t data_start, uint32_t compressed_size) {
+  decoder.Start(*this);
+  uint64_t left = size;
+  while (left > 0 && !write_failed) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kOutputChunk));
+    const bool decoded = decoder.Decode(n);
+    Write(decoder.output());
+    // Short data decodes on from zero bits, but only as far as a complete stream could need
+    // them: a damaged size must not make the reader write gigabytes of nothing.
+    if (!decoded || decoder.overran_input()) return false;
+    left -= n;
+    ReportProgress(data_start + std::min<uint64_t>(decoder.consumed(), compressed_size));
+  }
+  return true;
+}
+
+int LzhReader::State::ExtractMember(const MemberHeader& header) {
+  output = host.CreateForWrite(JoinPath(destination_dir, header.name));
+  if (!output) return kLzhCannotCreate;
+  const bool stored = header.method == '0';
+  if (!stored && header.method != '4' && header.method != '5') {
+    output.reset();
+    return kLzhBadMethod;
+  }
+  crc = 0;
+  write_failed = false;
+  const uint64_t data_start = Position();
+  member_left = header.compressed_size;
+  bool intact = true;
+  if (stored) {
+    CopyStored(header.original_size);
+  } else {
+    intact = Decompress(header.original_size, data_start, header.compressed_size);
+  }
+  output.reset();
+  // The next header follows the member's data, however much of it the decoder used.
+  SeekTo(data_start + header.compressed_size);
+  if (!intact || write_failed || crc != header.stored_crc) return kLzhBadData;
+  return kLzhOk;
+}
+
+LzhReader::LzhReader(Host& host, const std::string& archive_path,
+                     const std::string& destination_dir, LzhProgressFn progress, void* param)
+    : state_(std::make_unique<State>(host, destination_dir, progress, param)) {
+  state_->archive = host.OpenForRead(archive_path);
+  if (state_->archive) state_->archive_size = state_->archive->Size().value_or(0);
+}
+
+LzhReader::~LzhReader() = default;
+
+int LzhReader::ExtractAll() {
+  if (!state_->archive) return kLzhCannotOpenArchive;
+  MemberHeader header;
+  for (;;) {
+    int result = state_->ReadHeader(header);
+    if (result == kEndOfArchive) return kLzhOk;
+    if (result == kLzhOk) result = state_->ExtractMember(header);
+    if (result != kLzhOk) return result;
+  }
+}
+
 const std::string& LzhReader::CurrentMemberName() const {
-  return state_->name;
+  return state_->member_name;
 }
 
 }  // namespace floppyset

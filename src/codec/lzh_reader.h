@@ -20,8 +20,9 @@ enum LzhResult : int {
   kLzhCannotOpenArchive = 1,  // the archive cannot be opened; nothing is extracted
   kLzhBadHeader = 3,          // header checksum wrong, or the archive ends inside a header;
                               // nothing of that member is written
-  kLzhBadData = 4,       // the CRC-16 differs, the compressed data is corrupt, or a write failed;
-                         // the member's file stays as written
+  kLzhBadData = 4,       // the CRC-16 differs, a write failed, or the compressed data is corrupt or
+                         // short (decoding stops once it has run well past the data's end); the
+                         // member's file stays as written
   kLzhCannotCreate = 5,  // the member's file cannot be created
   kLzhBadMethod = 6,     // the method is not -lh0-, -lh4- or -lh5-; an empty file of the
                          // member's name stays behind

@@ -16,6 +16,8 @@ void PutLe32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+constexpr uint32_t kEarliestDosTime = 0x00210000;  // 1980-01-01 00:00
+
 // Level-1 header without extended headers: size byte, checksum byte, then 25 + N bytes.
 void AppendHeader(std::vector<uint8_t>& out, const LzhMember& member) {
   const size_t name_length = member.name.size();
@@ -28,7 +30,7 @@ void AppendHeader(std::vector<uint8_t>& out, const LzhMember& member) {
   const auto size = static_cast<uint32_t>(member.data.size());
   PutLe32(out, at + 7, size);   // compressed size
   PutLe32(out, at + 11, size);  // original size
-  PutLe32(out, at + 15, member.dos_time_date);
+  PutLe32(out, at + 15, member.dos_time_date != 0 ? member.dos_time_date : kEarliestDosTime);
   out[at + 19] = 0x20;  // reserved in level 1
   out[at + 20] = 1;     // header level
   out[at + 21] = static_cast<uint8_t>(name_length);

@@ -12,7 +12,9 @@ namespace floppyset {
 struct LzhMember {
   std::string name;
   std::vector<uint8_t> data;
-  uint32_t dos_time_date = 0;  // MS-DOS time in the low 16 bits, date in the high 16 bits
+  // MS-DOS time in the low 16 bits, date in the high 16 bits; 0 is written as 1980-01-01
+  // 00:00, because a zero date is no valid date and some LHA tools refuse it.
+  uint32_t dos_time_date = 0;
 };
 
 // The longest name that fits a header whose size is one byte.
