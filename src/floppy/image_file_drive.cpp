@@ -1,5 +1,7 @@
 #include "floppy/image_file_drive.h"
 
+#include <algorithm>
+
 #include "base/path.h"
 
 namespace floppyset {
@@ -9,8 +11,9 @@ namespace {
 constexpr uint16_t kCylinders = 80;
 constexpr uint16_t kHeads = 2;
 
-// One image file standing for the disk in the drive. Opening makes a fresh blank disk of
-// the full size; positions are byte offsets.
+// One image file standing for the disk in the drive. Opening makes a fresh blank disk;
+// closing brings it to the full size (the unwritten rest reads as zeros, as it does before);
+// positions are byte offsets.
 class ImageFileDevice : public FloppyDevice {
  public:
   ImageFileDevice(Host& host, std::string path) : host_(host), path_(std::move(path)) {}
@@ -18,23 +21,32 @@ class ImageFileDevice : public FloppyDevice {
   bool Open() override {
     Close();
     file_ = host_.CreateForWrite(path_);
-    if (file_ && file_->Truncate(kFloppyDiskBytes)) return true;
-    file_.reset();
-    return false;
+    file_offset_ = 0;
+    return file_ != nullptr;
   }
-  void Close() override { file_.reset(); }
+  void Close() override {
+    if (!file_) return;
+    std::optional<uint64_t> size = file_->Size();
+    if (!size || *size < kFloppyDiskBytes) file_->Truncate(kFloppyDiskBytes);
+    file_.reset();
+  }
+  ~ImageFileDevice() override { Close(); }
   uint32_t Position() const override { return position_; }
   void SetPosition(uint32_t position) override { position_ = position; }
 
   bool Read(uint8_t* buffer, uint32_t count, uint32_t& done) override {
-    if (!Fits(count) || !file_->Seek(position_)) return false;
+    if (!Fits(count) || !SeekToPosition()) return false;
     int64_t got = file_->Read(buffer, count);
-    if (got != static_cast<int64_t>(count)) return false;
-    return Advance(count, done);
+    if (got < 0) return Lost();
+    std::fill(buffer + got, buffer + count, 0);  // behind the file's end the disk is blank
+    Advance(count, done);
+    if (got < count) file_offset_ = kUnknownOffset;
+    return true;
   }
 
   bool Write(const uint8_t* data, uint32_t count, uint32_t& done) override {
-    if (!Fits(count) || !file_->Seek(position_) || !file_->Write(data, count)) return false;
+    if (!Fits(count) || !SeekToPosition()) return false;
+    if (!file_->Write(data, count)) return Lost();
     return Advance(count, done);
   }
 
@@ -48,8 +60,21 @@ class ImageFileDevice : public FloppyDevice {
   bool Fits(uint32_t count) const {
     return file_ && position_ <= kFloppyDiskBytes && count <= kFloppyDiskBytes - position_;
   }
+  // The file's own offset follows the position; a seek is needed only after SetPosition.
+  bool SeekToPosition() {
+    if (file_offset_ == position_) return true;
+    if (!file_->Seek(position_)) return Lost();
+    file_offset_ = position_;
+    return true;
+  }
+  // After a failed call the file's offset is unknown.
+  bool Lost() {
+    file_offset_ = kUnknownOffset;
+    return false;
+  }
   bool Advance(uint32_t count, uint32_t& done) {
     position_ += count;
+    file_offset_ = position_;
     done = count;
     return true;
   }
@@ -57,7 +82,9 @@ class ImageFileDevice : public FloppyDevice {
   Host& host_;
   std::string path_;
   std::unique_ptr<File> file_;
+  static constexpr uint64_t kUnknownOffset = ~uint64_t{0};
   uint32_t position_ = 0;
+  uint64_t file_offset_ = kUnknownOffset;
 };
 
 }  // namespace
