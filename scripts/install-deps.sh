@@ -8,7 +8,7 @@ packages=(
   libstorm-dev dynamite libdynamite-dev jlha-utils lhasa liblhasa-dev libarchive-dev
   zlib1g-dev libisal-dev libcrcutil-dev mtools dosfstools
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine64 fonts-wine xvfb xauth xdotool imagemagick file
+  wine64 fonts-wine xvfb xauth xdotool imagemagick file osslsigncode
 )
 
 missing=()
