@@ -86,9 +86,9 @@ bool MakeDirectories(const std::string& path) {
   return false;
 }
 
-// After the extraction dialog: names the first disk image that is missing (extraction stops
-// at the first member it cannot extract) and, for --images=DIR, copies the extracted images
-// out of the workspace as DIR/disk<n>.img before the clean-up deletes them.
+// After the extraction dialog: names the disk image that could not be extracted and, for
+// --images=DIR, copies the extracted images out of the workspace as DIR/disk<n>.img before the
+// clean-up deletes them.
 class ExtractionWatch {
  public:
   ExtractionWatch(const RunState& state, TerminalUi& ui, std::optional<std::string> images_dir)
@@ -96,34 +96,39 @@ class ExtractionWatch {
 
   void AfterWorkDialog(int dialog) {
     if (dialog != kDialogBannerExtraction && dialog != kDialogPlainExtraction) return;
-    NameMissingImage();
-    if (images_dir_) ExportImages();
+    const uint32_t whole = NameFailedImage();
+    if (images_dir_) ExportImages(whole);
   }
 
   bool export_failed() const { return export_failed_; }
 
  private:
-  void NameMissingImage() {
-    std::error_code error;
+  // Extraction stops at the first member it cannot make whole, so the first image that is
+  // missing, or cut short (a FAT12 image is always a whole floppy), is the one that failed.
+  // Returns how many images came out whole.
+  uint32_t NameFailedImage() {
     for (uint32_t index = 0; index < state_.Header.DiskCount; ++index) {
-      if (std::filesystem::exists(DiskImagePath(state_, index), error)) continue;
+      std::error_code error;
+      const std::string path = DiskImagePath(state_, index);
+      const uintmax_t size = std::filesystem::file_size(path, error);
+      if (!error && (state_.PackageUnpackMode != 0 || size == kFloppyDiskBytes)) continue;
       ui_.Note("floppyset: disk image " + std::to_string(index + 1) + " (" + DiskImageName(index) +
                ") could not be extracted from the package");
-      return;
+      return index;
     }
+    return state_.Header.DiskCount;
   }
 
-  void ExportImages() {
+  void ExportImages(uint32_t whole) {
     if (!MakeDirectories(*images_dir_)) {
       export_failed_ = true;
       return;
     }
     uint32_t written = 0;
-    for (uint32_t index = 0; index < state_.Header.DiskCount; ++index) {
+    for (uint32_t index = 0; index < whole; ++index) {
       const std::string source = DiskImagePath(state_, index);
       const std::string target = *images_dir_ + "/disk" + std::to_string(index + 1) + ".img";
       std::error_code error;
-      if (!std::filesystem::exists(source, error)) continue;
       std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing,
                                  error);
       if (error) {
@@ -175,6 +180,8 @@ int Run(Options options) {
   settings.input_is_terminal = ::isatty(STDIN_FILENO) == 1;
   settings.show_progress = ::isatty(STDERR_FILENO) == 1;
   TerminalUi ui(host, settings);
+  // The check results stay on screen for a second in the dialog; a terminal has no dialog.
+  host.SetSleepFilter([&ui] { return ui.CurrentWindow() == kDialogAuthenticity; });
 
   std::optional<std::string> images_dir;
   if (options.images_dir) {

@@ -3,6 +3,7 @@
 // whatever happens: after the run as a safety net, or from the signal thread on Ctrl-C and SIGTERM.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ class TempGuardHost : public Host {
   // The same, after which no file or directory can be created any more: the process is
   // about to end on a signal while the run may still be working.
   void ShutDown();
+  // Pauses for which `skip` returns true are not taken (the terminal has no dialog to show
+  // during them).
+  void SetSleepFilter(std::function<bool()> skip) { skip_sleep_ = std::move(skip); }
 
   std::unique_ptr<File> OpenForRead(const std::string& path) override {
     return inner_.OpenForRead(path);
@@ -72,12 +76,15 @@ class TempGuardHost : public Host {
                                 const std::string& working_directory) override {
     return inner_.RunProcess(command_line, working_directory);
   }
-  void Sleep(unsigned milliseconds) override { inner_.Sleep(milliseconds); }
+  void Sleep(unsigned milliseconds) override {
+    if (!skip_sleep_ || !skip_sleep_()) inner_.Sleep(milliseconds);
+  }
 
  private:
   bool IsDirectlyInTemp(const std::string& path);
 
   Host& inner_;
+  std::function<bool()> skip_sleep_;
   std::mutex mutex_;  // held while creating, so that ShutDown sees every creation
   bool shut_down_ = false;
   std::vector<std::string> made_in_temp_;

@@ -37,6 +37,7 @@ std::string BoxText(const std::string& text) {
 
 struct ButtonWords {
   const char* prompt;
+  const char* keys;  // shown only when the answer is typed
   const char* first_word;
   const char* second_word;  // null for a plain OK box
   Answer first;
@@ -46,15 +47,15 @@ struct ButtonWords {
 ButtonWords WordsOf(Buttons buttons) {
   switch (buttons) {
     case Buttons::kOkCancel:
-      return {"OK or Cancel? [o/c] ", "OK", "Cancel", Answer::kOk, Answer::kCancel};
+      return {"OK or Cancel?", " [o/c] ", "OK", "Cancel", Answer::kOk, Answer::kCancel};
     case Buttons::kYesNo:
-      return {"Yes or No? [y/n] ", "Yes", "No", Answer::kYes, Answer::kNo};
+      return {"Yes or No?", " [y/n] ", "Yes", "No", Answer::kYes, Answer::kNo};
     case Buttons::kRetryCancel:
-      return {"Retry or Cancel? [r/c] ", "Retry", "Cancel", Answer::kRetry, Answer::kCancel};
+      return {"Retry or Cancel?", " [r/c] ", "Retry", "Cancel", Answer::kRetry, Answer::kCancel};
     case Buttons::kOk:
       break;
   }
-  return {"Press Enter to continue. ", "OK", nullptr, Answer::kOk, Answer::kOk};
+  return {"Press Enter to continue.", " ", "OK", nullptr, Answer::kOk, Answer::kOk};
 }
 
 const char* WordOf(Answer answer) {
@@ -177,14 +178,14 @@ std::optional<Answer> TerminalUi::AnswerWithoutAsking(Buttons buttons) {
   } else {
     return std::nullopt;
   }
-  Print(streams_.err, std::string(words.prompt) + WordOf(answer) + " (" + reason + ")\n");
+  Print(streams_.err, std::string(words.prompt) + " " + WordOf(answer) + " (" + reason + ")\n");
   return answer;
 }
 
 Answer TerminalUi::AskOnTerminal(Buttons buttons) {
   const ButtonWords words = WordsOf(buttons);
   for (;;) {
-    Print(streams_.err, words.prompt);
+    Print(streams_.err, std::string(words.prompt) + words.keys);
     const std::optional<std::string> line = ReadLine();
     if (!line) {
       Print(streams_.err, "\n");
@@ -291,6 +292,11 @@ void TerminalUi::ClearProgressLine() {
 }
 
 // --- windows ---------------------------------------------------------------------------
+
+int TerminalUi::CurrentWindow() {
+  std::lock_guard lock(mutex_);
+  return window_;
+}
 
 int TerminalUi::RunWorkDialog(int dialog, const std::function<int()>& work) {
   {

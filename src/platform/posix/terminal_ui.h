@@ -58,6 +58,8 @@ class TerminalUi : public Ui {
   // Called with the dialog and its result when a work dialog (104, 105, 111) has ended.
   void SetWorkDialogHook(std::function<void(int dialog, int result)> hook);
 
+  // The work dialog or main window on top (0 when none).
+  int CurrentWindow();
   bool help_shown() const { return help_shown_; }
   // Whether a message box with that string-table id was shown.
   bool WasShown(int message_id) const;

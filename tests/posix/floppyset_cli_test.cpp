@@ -1,0 +1,355 @@
+// End-to-end runs of the built floppyset on sets made by mkfloppyset: what a script sees
+// (standard output, standard error, exit status) and what is left in the temporary directory.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace floppyset {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::TempDir;
+using testing::WriteFileBytes;
+using testing::WriteFileText;
+
+struct Result {
+  int status = -1;  // exit status, or -signal when killed
+  std::string out;
+  std::string err;
+};
+
+constexpr char kSetupScript[] =
+    "echo \"installer in $(basename \"$(pwd)\") with $(ls | tr '\\n' ' ')\"\n"
+    "[ -z \"$SEM_HELPER\" ] || \"$SEM_HELPER\" TavelotSetupSemaphore\n"
+    "[ -z \"$PID_FILE\" ] || { echo $$ > \"$PID_FILE.tmp\"; mv \"$PID_FILE.tmp\" \"$PID_FILE\";"
+    " exec sleep 30; }\n";
+
+class FloppysetCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* build = std::getenv("FLOPPYSET_BUILD_DIR");
+    if (!build || !fs::exists(std::string(build) + "/floppyset")) {
+      GTEST_SKIP() << "FLOPPYSET_BUILD_DIR does not hold floppyset";
+    }
+    build_ = build;
+    temp_ = dir_ / "tmp";
+    fs::create_directory(temp_);
+    // A program file name of its own: the single-instance lock is named after it.
+    program_ =
+        dir_ /
+        (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".exe");
+  }
+
+  // Starts a binary of the build with TMPDIR and TZ set, standard input from /dev/null.
+  pid_t Start(const std::string& binary, const std::vector<std::string>& args,
+              const std::vector<std::pair<std::string, std::string>>& env = {}) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    setenv("TMPDIR", temp_.c_str(), 1);
+    setenv("TZ", "UTC", 1);
+    unsetenv("FLOPPYSET_RUNNER");
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open((dir_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open((dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    const std::string path = build_ + "/" + binary;
+    std::vector<char*> argv{const_cast<char*>(path.c_str())};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(path.c_str(), argv.data());
+    _exit(127);
+  }
+
+  // Waits at most a minute: a run that hangs is a failure, not a stuck test.
+  Result Wait(pid_t pid) {
+    Result result;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << "the run did not end within a minute";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    result.out = ReadText(dir_ / "stdout");
+    result.err = ReadText(dir_ / "stderr");
+    return result;
+  }
+
+  Result Floppyset(std::vector<std::string> args,
+                   const std::vector<std::pair<std::string, std::string>>& env = {}) {
+    return Wait(Start("floppyset", args, env));
+  }
+
+  static std::string ReadText(const fs::path& path) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(path.string());
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  // A file with a fixed last-write time (2001-02-03 04:05:06 UTC), so listings are stable.
+  static void WriteFixedFile(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    WriteFileText(path.string(), text);
+    std::tm tm{};
+    tm.tm_year = 101;
+    tm.tm_mon = 1;
+    tm.tm_mday = 3;
+    tm.tm_hour = 4;
+    tm.tm_min = 5;
+    tm.tm_sec = 6;
+    const timespec times[2] = {{timegm(&tm), 0}, {timegm(&tm), 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+  }
+
+  // The two-disk test set: FAT12 images of disk1 (README.TXT, SETUP.SH) and disk2 (DATA.TXT,
+  // EXTRAS\TIPS.TXT), packed into program_ with the given mkfloppyset options.
+  void MakeSet(const std::vector<std::string>& options = {}) {
+    const fs::path source = dir_ / "source";
+    WriteFixedFile(source / "disk1" / "README.TXT", "Read me first\n");
+    WriteFixedFile(source / "disk1" / "SETUP.SH", kSetupScript);
+    WriteFixedFile(source / "disk2" / "DATA.TXT", "0123456789");
+    WriteFixedFile(source / "disk2" / "EXTRAS" / "TIPS.TXT", "tip\n");
+    ASSERT_EQ(Wait(Start("mkfloppyset", {"--fat12", "-o", (dir_ / "images").string(),
+                                         (source / "disk1").string(), (source / "disk2").string()}))
+                  .status,
+              0);
+    std::vector<std::string> args{"-o",
+                                  program_.string(),
+                                  "--product=Test Product",
+                                  "--created=2003-12-31T23:30:00",
+                                  "--installer=SETUP.SH",
+                                  "--archive=lha"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back((dir_ / "images" / "disk1.img").string());
+    args.push_back((dir_ / "images" / "disk2.img").string());
+    const Result made = Wait(Start("mkfloppyset", args));
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+
+  void ExpectTempClean() {
+    EXPECT_TRUE(fs::is_empty(temp_))
+        << "left in the temporary directory: " << fs::directory_iterator(temp_)->path();
+  }
+
+  std::string program() const { return program_.string(); }
+
+  TempDir scratch_;
+  fs::path dir_ = scratch_.path();
+  std::string build_;
+  fs::path temp_;
+  fs::path program_;
+};
+
+const std::string kReport =
+    "Package processing:\n"
+    "=========================================================\n"
+    "Product name                  : Test Product\n"
+    "Number of disks               : 2\n"
+    "Data of creation of the setup : 31/12/2003 23:30\n"
+    "=========================================================\n"
+    "Image 1:\n"
+    "03/02/2001 04:05              14 README.TXT\n"
+    "03/02/2001 04:05             " +
+    std::to_string(sizeof kSetupScript - 1) +
+    " SETUP.SH\n"
+    "\n"
+    "Image 2:\n"
+    "03/02/2001 04:05              10 DATA.TXT\n"
+    " EXTRAS\\\n"
+    "03/02/2001 04:05               4 TIPS.TXT\n"
+    "=========================================================\n";
+
+TEST_F(FloppysetCli, ReportsAreByteExactInEverySpellingAndArchiveKind) {
+  for (const std::string kind : {"apst", "lha"}) {
+    MakeSet({"--archive=" + kind});
+    for (const std::vector<std::string>& switches : std::vector<std::vector<std::string>>{
+             {"/P", "/L"}, {"/l", "/p"}, {"--list", "--product"}, {"/List", "/Product"}}) {
+      std::vector<std::string> args{program()};
+      args.insert(args.end(), switches.begin(), switches.end());
+      const Result result = Floppyset(args);
+      EXPECT_EQ(result.status, 0) << kind << " " << switches[0] << "\n" << result.err;
+      EXPECT_EQ(result.out, kReport) << kind << " " << switches[0];
+      EXPECT_EQ(result.err, "");
+      ExpectTempClean();
+    }
+  }
+}
+
+TEST_F(FloppysetCli, UnpacksIntoTheGivenDestination) {
+  MakeSet();
+  const fs::path out = dir_ / "out";
+  Result result = Floppyset({program(), "/D", "--dest=" + out.string()});
+  EXPECT_EQ(result.status, 4) << "a missing destination is created only when confirmed";
+  EXPECT_NE(result.err.find("was not accepted (--yes creates a missing directory)"),
+            std::string::npos)
+      << result.err;
+  EXPECT_FALSE(fs::exists(out));
+
+  result = Floppyset({program(), "--unpack", "--dest=" + out.string(), "--yes"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadText(out / "disk1" / "README.TXT"), "Read me first\n");
+  EXPECT_EQ(ReadText(out / "disk2" / "EXTRAS" / "TIPS.TXT"), "tip\n");
+  EXPECT_NE(result.err.find("Congratulations! All disks are successfully unpacked in " +
+                            out.string() + "/."),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(result.out, "");
+  ExpectTempClean();
+}
+
+TEST_F(FloppysetCli, WritesTheDiskImagesOnRequest) {
+  MakeSet();
+  const fs::path images = dir_ / "exported";
+  Result result = Floppyset({program(), "--images=" + images.string()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(result.out.starts_with("Package processing:\n")) << result.out;
+  EXPECT_NE(result.err.find("Disk images written: 2 of 2 in " + images.string()),
+            std::string::npos);
+  EXPECT_EQ(ReadFileBytes((images / "disk1.img").string()),
+            ReadFileBytes((dir_ / "images" / "disk1.img").string()));
+  EXPECT_EQ(ReadFileBytes((images / "disk2.img").string()),
+            ReadFileBytes((dir_ / "images" / "disk2.img").string()));
+  ExpectTempClean();
+}
+
+TEST_F(FloppysetCli, WritesFloppiesIntoImageFiles) {
+  MakeSet();
+  const fs::path drive = dir_ / "floppies";
+  const Result result = Floppyset({program(), "/F", "--drive=" + drive.string(), "--yes"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.err.find("Congratulations! All disks were successfully created."),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(ReadFileBytes((drive / "disk1.img").string()),
+            ReadFileBytes((dir_ / "images" / "disk1.img").string()));
+  EXPECT_EQ(ReadFileBytes((drive / "disk2.img").string()),
+            ReadFileBytes((dir_ / "images" / "disk2.img").string()));
+  ExpectTempClean();
+}
+
+TEST_F(FloppysetCli, ExitStatusesForScripts) {
+  MakeSet();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string shown;  // expected in stdout + stderr
+  };
+  const std::vector<Case> cases{
+      {{"/X"}, 2, "Unknown command line parameter: /X.\n  Run " + program() + " /? for help."},
+      {{"/L", "/C:9"}, 2, "Incorrect disk number: 9"},
+      {{"--frobnicate"}, 2, "floppyset: unknown option --frobnicate"},
+      {{"/?"}, 0, "Command line parameters:\n  /L    - List files in set\n"},
+      {{"--help"}, 0, "Exit status: 0 done"},
+      // Floppy mode without a terminal: the confirmation and the unpack question say no.
+      {{}, 4, "OK or Cancel? Cancel (no terminal to ask)"},
+      {{"--no"}, 4, "Yes or No? No (--no)"},
+      {{"/D"}, 4, "Enter directory for image unpack: Cancel (give it with --dest=DIR)"},
+  };
+  for (const Case& test : cases) {
+    std::vector<std::string> args{program()};
+    args.insert(args.end(), test.args.begin(), test.args.end());
+    const Result result = Floppyset(args);
+    const std::string shown = result.out + result.err;
+    EXPECT_EQ(result.status, test.status) << args.back() << "\n" << shown;
+    EXPECT_NE(shown.find(test.shown), std::string::npos) << args.back() << "\n" << shown;
+    ExpectTempClean();
+  }
+  EXPECT_NE(Floppyset({program()}).err.find("standard input is not a terminal"), std::string::npos);
+  EXPECT_EQ(Floppyset({"--version"}).out, "floppyset 1.0.0\n");
+}
+
+TEST_F(FloppysetCli, BadProgramFilesEndWithAClearMessage) {
+  MakeSet();
+  const std::vector<uint8_t> whole = ReadFileBytes(program());
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> files{
+      {"text.exe", {'h', 'e', 'l', 'l', 'o', '\n'}},
+      {"empty.exe", {}},
+  };
+  std::vector<uint8_t> garbage(20000);
+  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 7919 >> 3);
+  garbage[0] = 'M';
+  garbage[1] = 'Z';
+  files.emplace_back("garbage.exe", garbage);
+  for (const size_t cut : {size_t{64}, size_t{400}, whole.size() / 2, whole.size() - 1}) {
+    files.emplace_back("cut" + std::to_string(cut) + ".exe",
+                       std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+  }
+  for (const auto& [name, bytes] : files) {
+    WriteFileBytes((dir_ / name).string(), bytes);
+    const Result result = Floppyset({(dir_ / name).string(), "/P"});
+    EXPECT_TRUE(result.status == 1 || result.status == 3) << name << ": " << result.status;
+    EXPECT_NE(result.err, "") << name;
+    ExpectTempClean();
+  }
+  Result result = Floppyset({(dir_ / "text.exe").string(), "/P"});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_NE(result.err.find("floppyset: no setup package found in " + (dir_ / "text.exe").string()),
+            std::string::npos)
+      << result.err;
+
+  result = Floppyset({(dir_ / "missing.exe").string()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "floppyset: cannot open " + (dir_ / "missing.exe").string() +
+                            ": No such file or directory\n");
+  result = Floppyset({dir_.string()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "floppyset: " + dir_.string() + " is not a file\n");
+  ExpectTempClean();
+}
+
+TEST_F(FloppysetCli, AutostartRunsTheInstallerAndTheNoticeClosesOnItsSemaphore) {
+  MakeSet();
+  const Result result = Floppyset(
+      {program(), "/E", "/W"},
+      {{"FLOPPYSET_RUNNER", "sh"}, {"SEM_HELPER", build_ + "/tests/posix/sem_post_helper"}});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "installer in disk1 with README.TXT SETUP.SH \n");
+  EXPECT_NE(result.err.find("Setup: There may by very long delay with setup starting on the some "
+                            "platforms. It may take several minutes. Please close all other "
+                            "tasks and wait.\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("the installer has started; the notice is closed"), std::string::npos)
+      << result.err;
+  ExpectTempClean();
+}
+
+TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
+  MakeSet();
+  const fs::path pid_file = dir_ / "installer.pid";
+  const pid_t pid = Start("floppyset", {program(), "/E"},
+                          {{"FLOPPYSET_RUNNER", "sh"}, {"PID_FILE", pid_file.string()}});
+  for (int i = 0; i < 1000 && !fs::exists(pid_file); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(fs::exists(pid_file)) << "the installer did not start";
+  EXPECT_FALSE(fs::is_empty(temp_));  // the workspace and the unpacked set
+  kill(pid, SIGTERM);
+  const Result result = Wait(pid);
+  kill(std::stoi(ReadText(pid_file)), SIGKILL);
+  EXPECT_EQ(result.status, 143);
+  EXPECT_NE(result.err.find("interrupted, temporary files removed"), std::string::npos);
+  ExpectTempClean();
+}
+
+}  // namespace
+}  // namespace floppyset
