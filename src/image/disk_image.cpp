@@ -208,25 +208,37 @@ const DirectoryEntry* DiskImage::NextSlotInChain(const DirectoryEntry* slot) con
   if (!IsOpen() || CurrentDirectory == 0 || !ContainsSlot(AsBytes(slot))) return nullptr;
   const uint8_t* at = AsBytes(slot);
   const uint32_t cluster_bytes = ClusterBytes();
-  const DirectoryEntry* result = nullptr;
-  bool found = false;
+  auto next_in = [&](const uint8_t* start) -> const DirectoryEntry* {
+    const uint8_t* next = at + kSlotSize;
+    return ContainsSlot(next) && next < start + cluster_bytes ? AsEntry(next) : nullptr;
+  };
+  if (chain_directory_ == CurrentDirectory && chain_cluster_ && at >= chain_cluster_ &&
+      at + kSlotSize < chain_cluster_ + cluster_bytes) {
+    return next_in(chain_cluster_);
+  }
+  // Find the cluster of the chain that holds the slot; the walk ends at a loop, so the slot
+  // behind the last one of a cluster is always further along the chain.
+  const uint8_t* holder = nullptr;
+  const uint8_t* result_cluster = nullptr;
   WalkChain(CurrentDirectory, [&](uint16_t cluster) {
-    if (found) {  // the cluster behind the one that holds the slot
-      result = AsEntry(ClusterData(cluster));
+    const uint8_t* start = ClusterData(cluster);
+    if (holder) {
+      result_cluster = start;
       return false;
     }
-    const uint8_t* start = ClusterData(cluster);
     if (at >= start && at < start + cluster_bytes) {
-      found = true;
-      const uint8_t* next = at + kSlotSize;
-      if (next < start + cluster_bytes) {
-        result = ContainsSlot(next) ? AsEntry(next) : nullptr;
+      holder = start;
+      if (at + kSlotSize < start + cluster_bytes) {
+        result_cluster = start;
         return false;
       }
     }
     return true;
   });
-  return result;
+  if (!result_cluster) return nullptr;
+  chain_directory_ = CurrentDirectory;
+  chain_cluster_ = result_cluster;
+  return result_cluster == holder ? next_in(holder) : AsEntry(result_cluster);
 }
 
 const DirectoryEntry* DiskImage::NextEntry(const DirectoryEntry* slot) const {

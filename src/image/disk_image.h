@@ -35,19 +35,22 @@ struct DirectoryEntry {
 };
 static_assert(sizeof(DirectoryEntry) == 32);
 
-// Cluster numbers met during one walk; a repeat means a loop.
+// Cluster numbers met during one walk; a repeat means a loop. Data clusters lie below 0xFF8,
+// so larger numbers (which name no data) are not kept.
 class ClusterSet {
  public:
   // False when the cluster was in the set already.
   bool Insert(uint16_t cluster) {
+    if (cluster >= kSize) return true;
     if (seen_.test(cluster)) return false;
     seen_.set(cluster);
     return true;
   }
-  bool Contains(uint16_t cluster) const { return seen_.test(cluster); }
+  bool Contains(uint16_t cluster) const { return cluster < kSize && seen_.test(cluster); }
 
  private:
-  std::bitset<0x10000> seen_;
+  static constexpr size_t kSize = 0x1000;
+  std::bitset<kSize> seen_;
 };
 
 class DiskImage {
@@ -122,6 +125,10 @@ class DiskImage {
   Host& host_;
   std::string path_;
   std::unique_ptr<MappedFile> mapping_;
+  // The last cluster NextSlotInChain found in the chain of `chain_directory_`: steps inside
+  // it need no walk of the chain.
+  mutable uint16_t chain_directory_ = 0;
+  mutable const uint8_t* chain_cluster_ = nullptr;
 };
 
 // Upper-cases `name` and cuts it at its first '.' (both in place); returns the 11-character
