@@ -37,19 +37,23 @@ class SilentUi : public Ui {
   void ShowStartDelayNotice() override {}
 };
 
-// A directory of this process holding "ws/" (the workspace) and nothing else.
+// A directory of this process holding "ws/" (the workspace) and nothing else; removed at
+// exit (the path is never destroyed, so the exit handler can still use it).
 inline const std::string& FuzzRoot() {
-  static const std::string root = [] {
+  static const std::string* const root = [] {
     std::string pattern = (std::filesystem::temp_directory_path() / "fuzz-package-XXXXXX").string();
     if (!mkdtemp(pattern.data())) std::abort();
     std::filesystem::create_directory(pattern + "/ws");
-    std::atexit([] {
-      std::error_code error;
-      std::filesystem::remove_all(FuzzRoot(), error);
-    });
-    return pattern;
+    return new std::string(pattern);
   }();
-  return root;
+  static const bool cleanup_registered = [] {
+    return std::atexit([] {
+             std::error_code error;
+             std::filesystem::remove_all(*root, error);
+           }) == 0;
+  }();
+  (void)cleanup_registered;
+  return *root;
 }
 
 // Aborts when anything but "ws" and `allowed` is beside the workspace, or the workspace
