@@ -87,7 +87,7 @@ TEST(Explode, HeaderFailuresWriteNothing) {
     const ExplodeRun run = RunExplode(c.stream);
     EXPECT_EQ(run.result, c.result);
     EXPECT_TRUE(run.write_sizes.empty());
-    if (c.stream.size() > 4 && c.stream[0] <= 1) {
+    if (c.stream.size() > 4 && c.stream[0] == 0) {  // pklib also takes mode 1
       EXPECT_EQ(PklibExplode(c.stream).result, c.result);
     }
   }

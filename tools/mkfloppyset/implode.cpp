@@ -1,10 +1,238 @@
+// The implode encoder. Candidate matches come from hash chains (three-byte hashes for
+// repetitions of three bytes or more, a table of two-byte pairs for the short ones, which the
+// format allows only within 256 bytes). Because the format's codes are fixed, the exact cost of
+// every choice is known, so the parse is chosen by a shortest-path pass over the whole input;
+// long repetitions are taken at once, which keeps runs of zeros cheap to search.
+
 #include "mkfloppyset/implode.h"
 
-namespace floppyset {
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
 
-std::vector<uint8_t> Implode(const uint8_t*, size_t, unsigned dictionary_bits) {
-  // Placeholder until the encoder lands: an empty stream.
-  return {0, static_cast<uint8_t>(dictionary_bits), 0x01, 0xFE, 0x01};
+#include "codec/explode_tables.h"
+
+namespace floppyset {
+namespace {
+
+using namespace implode_format;
+
+constexpr uint32_t kLiteralCost = 9;
+constexpr uint32_t kShortMatchReach = 256;  // farthest a 2-byte repetition may point
+constexpr uint32_t kNiceLength = 48;        // take a repetition this long without weighing it
+constexpr int kMaxChainSteps = 48;
+constexpr int kHashBits = 15;
+constexpr uint32_t kNoPosition = std::numeric_limits<uint32_t>::max();
+
+// Length code of every length value 0 ... 517.
+constexpr std::array<uint8_t, kEndOfStreamValue + 1> MakeLengthCodes() {
+  std::array<uint8_t, kEndOfStreamValue + 1> codes{};
+  int code = 0;
+  for (uint32_t value = 0; value <= kEndOfStreamValue; ++value) {
+    while (code + 1 < kLengthCodeCount && kLenBase[code + 1] <= value) ++code;
+    codes[value] = static_cast<uint8_t>(code);
+  }
+  return codes;
+}
+
+constexpr auto kLengthCodes = MakeLengthCodes();
+
+class BitWriter {
+ public:
+  explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
+  void Put(uint32_t value, uint32_t bits) {
+    pending_ |= uint64_t{value & ((1u << bits) - 1)} << count_;
+    count_ += bits;
+    while (count_ >= 8) {
+      out_.push_back(static_cast<uint8_t>(pending_));
+      pending_ >>= 8;
+      count_ -= 8;
+    }
+  }
+  void Finish() {
+    if (count_ > 0) out_.push_back(static_cast<uint8_t>(pending_));
+    pending_ = count_ = 0;
+  }
+
+ private:
+  std::vector<uint8_t>& out_;
+  uint64_t pending_ = 0;
+  uint32_t count_ = 0;
+};
+
+struct Step {  // how the shortest path reaches a position
+  uint32_t cost = std::numeric_limits<uint32_t>::max();
+  uint16_t length = 0;  // 1 = literal
+  uint16_t distance = 0;
+};
+
+class Encoder {
+ public:
+  Encoder(const uint8_t* data, size_t size, unsigned dictionary_bits)
+      : data_(data),
+        size_(size),
+        dictionary_bits_(dictionary_bits),
+        dictionary_size_(64u << dictionary_bits),
+        head3_(size_t{1} << kHashBits, kNoPosition),
+        head2_(size_t{1} << 16, kNoPosition),
+        chain_(size, kNoPosition) {}
+
+  std::vector<uint8_t> Encode();
+
+ private:
+  uint32_t Hash3(size_t i) const {
+    const uint32_t v = data_[i] | data_[i + 1] << 8 | data_[i + 2] << 16;
+    return (v * 2654435761u) >> (32 - kHashBits);
+  }
+  uint32_t Pair(size_t i) const { return data_[i] | data_[i + 1] << 8; }
+  void Insert(size_t i);
+  uint32_t MatchLength(size_t at, size_t from, uint32_t limit) const;
+  void Relax(size_t from, uint32_t length, uint32_t distance);
+  void ParseShortestPath();
+  void EmitPath(BitWriter& writer) const;
+  uint32_t MatchCost(uint32_t length, uint32_t distance) const;
+  void PutMatch(BitWriter& writer, uint32_t length, uint32_t distance) const;
+
+  const uint8_t* data_;
+  size_t size_;
+  unsigned dictionary_bits_;
+  uint32_t dictionary_size_;
+  std::vector<uint32_t> head3_;  // latest position of each three-byte hash
+  std::vector<uint32_t> head2_;  // latest position of each byte pair
+  std::vector<uint32_t> chain_;  // previous position with the same three-byte hash
+  std::vector<Step> steps_;
+};
+
+void Encoder::Insert(size_t i) {
+  if (i + 1 < size_) head2_[Pair(i)] = static_cast<uint32_t>(i);
+  if (i + 2 < size_) {
+    const uint32_t h = Hash3(i);
+    chain_[i] = head3_[h];
+    head3_[h] = static_cast<uint32_t>(i);
+  }
+}
+
+uint32_t Encoder::MatchLength(size_t at, size_t from, uint32_t limit) const {
+  uint32_t n = 0;
+  while (n + 8 <= limit) {
+    uint64_t a, b;
+    std::memcpy(&a, data_ + at + n, 8);
+    std::memcpy(&b, data_ + from + n, 8);
+    if (a != b) return n + static_cast<uint32_t>(__builtin_ctzll(a ^ b) >> 3);
+    n += 8;
+  }
+  while (n < limit && data_[at + n] == data_[from + n]) ++n;
+  return n;
+}
+
+uint32_t Encoder::MatchCost(uint32_t length, uint32_t distance) const {
+  const uint32_t code = kLengthCodes[length - kMinMatch];
+  const uint32_t low_bits = length == 2 ? 2 : dictionary_bits_;
+  return 1 + kLenBits[code] + kExLenBits[code] + kDistBits[(distance - 1) >> low_bits] + low_bits;
+}
+
+void Encoder::Relax(size_t from, uint32_t length, uint32_t distance) {
+  const uint32_t cost =
+      steps_[from].cost + (length == 1 ? kLiteralCost : MatchCost(length, distance));
+  Step& to = steps_[from + length];
+  if (cost < to.cost) to = {cost, static_cast<uint16_t>(length), static_cast<uint16_t>(distance)};
+}
+
+void Encoder::ParseShortestPath() {
+  steps_.assign(size_ + 1, Step{});
+  steps_[0].cost = 0;
+  size_t i = 0;
+  while (i < size_) {
+    const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(kMaxMatch, size_ - i));
+    Relax(i, 1, 0);
+
+    // Two-byte repetitions, from the nearest earlier pair.
+    if (limit >= 2) {
+      const uint32_t pair_at = head2_[Pair(i)];
+      if (pair_at != kNoPosition && i - pair_at <= kShortMatchReach) {
+        Relax(i, 2, static_cast<uint32_t>(i - pair_at));
+      }
+    }
+    // Longer ones: each chain step that finds a longer match serves the lengths up to it.
+    uint32_t best = 2;
+    if (limit >= 3) {
+      uint32_t candidate = head3_[Hash3(i)];
+      for (int step = 0; step < kMaxChainSteps && candidate != kNoPosition; ++step) {
+        const size_t distance = i - candidate;
+        if (distance > dictionary_size_) break;
+        if (data_[candidate + best] == data_[i + best]) {
+          const uint32_t length = MatchLength(i, candidate, limit);
+          if (length > best) {
+            for (uint32_t l = std::max(best + 1, 3u); l <= length; ++l) {
+              Relax(i, l, static_cast<uint32_t>(distance));
+              if (length >= kNiceLength && l + 8 < length) l = length - 1;  // only the longest
+            }
+            best = length;
+            if (length == limit) break;
+          }
+        }
+        candidate = chain_[candidate];
+      }
+    }
+    Insert(i);
+    if (best >= kNiceLength) {
+      // Commit to the long repetition: the positions it covers are only indexed.
+      for (size_t j = i + 1; j < i + best; ++j) Insert(j);
+      i += best;
+    } else {
+      ++i;
+    }
+  }
+}
+
+void Encoder::PutMatch(BitWriter& writer, uint32_t length, uint32_t distance) const {
+  const uint32_t value = length - kMinMatch;
+  const uint32_t code = kLengthCodes[value];
+  writer.Put(1, 1);
+  writer.Put(kLenCode[code], kLenBits[code]);
+  if (kExLenBits[code] != 0) writer.Put(value - kLenBase[code], kExLenBits[code]);
+  if (value == kEndOfStreamValue) return;
+  const uint32_t low_bits = length == 2 ? 2 : dictionary_bits_;
+  const uint32_t position_code = (distance - 1) >> low_bits;
+  writer.Put(kDistCode[position_code], kDistBits[position_code]);
+  writer.Put(distance - 1, low_bits);
+}
+
+void Encoder::EmitPath(BitWriter& writer) const {
+  std::vector<size_t> path;  // positions where a step starts, last first
+  for (size_t at = size_; at > 0; at -= steps_[at].length) path.push_back(at);
+  for (auto it = path.rbegin(); it != path.rend(); ++it) {
+    const Step& step = steps_[*it];
+    if (step.length == 1) {
+      writer.Put(0, 1);
+      writer.Put(data_[*it - 1], 8);
+    } else {
+      PutMatch(writer, step.length, step.distance);
+    }
+  }
+}
+
+std::vector<uint8_t> Encoder::Encode() {
+  std::vector<uint8_t> out;
+  out.reserve(size_ / 2 + 16);
+  out.push_back(0);  // binary literal mode
+  out.push_back(static_cast<uint8_t>(dictionary_bits_));
+  ParseShortestPath();
+  BitWriter writer(out);
+  EmitPath(writer);
+  PutMatch(writer, kEndOfStreamValue + kMinMatch, 0);
+  writer.Finish();
+  // Decoders refuse a stream of 4 bytes or fewer (an empty input gives exactly 4): pad it.
+  if (out.size() <= 4) out.push_back(0);
+  return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> Implode(const uint8_t* data, size_t size, unsigned dictionary_bits) {
+  if (dictionary_bits < 4 || dictionary_bits > 6) dictionary_bits = 6;
+  return Encoder(data, size, dictionary_bits).Encode();
 }
 
 }  // namespace floppyset
