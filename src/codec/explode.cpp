@@ -54,6 +54,14 @@ inline uint64_t LoadLe64(const uint8_t* p) {
   return v;
 }
 
+// The bit reader's state, kept in registers by the decoding loop.
+struct BitReader {
+  const uint8_t* in;
+  const uint8_t* in_end;
+  uint64_t bits;   // next bits of the stream, least-significant first
+  uint32_t count;  // how many of them are valid
+};
+
 class Decoder {
  public:
   Decoder(ExplodeReadFn read, ExplodeWriteFn write, ExplodeWorkArea* work, void* param)
@@ -62,34 +70,24 @@ class Decoder {
   uint32_t Run();
 
  private:
-  bool ReadBlock();
-  void Refill();
-  void RefillSlowly();
-  uint32_t ExpandStream();
-  void CopyRepetition(uint32_t length, uint32_t distance);
-  void FlushFullBlock();
+  bool ReadBlock(BitReader& reader);
+  BitReader RefillSlowly(BitReader reader);
+  uint32_t ExpandStream(uint8_t*& out);
+  uint8_t* FlushFullBlock(uint8_t* out);
   void WriteBlock(uint8_t* data, uint32_t size) { write_(data, &size, param_); }
 
   ExplodeReadFn read_;
   ExplodeWriteFn write_;
   ExplodeWorkArea* work_;
   void* param_;
-
-  // Input.
-  const uint8_t* in_ = nullptr;
-  const uint8_t* in_end_ = nullptr;
+  BitReader reader_{};
   bool input_ended_ = false;
-  uint64_t bits_ = 0;   // next bits of the stream, least-significant first
-  uint32_t count_ = 0;  // how many of them are valid
   uint32_t dictionary_bits_ = 0;
-
-  // Output window.
-  uint8_t* out_ = nullptr;          // next byte to produce
-  uint8_t* flushed_ = nullptr;      // first byte not yet written
-  uint8_t* valid_start_ = nullptr;  // first byte that holds real output
+  uint8_t* flushed_ = nullptr;      // first output byte not yet written
+  uint8_t* valid_start_ = nullptr;  // first window byte that holds real output
 };
 
-bool Decoder::ReadBlock() {
+bool Decoder::ReadBlock(BitReader& reader) {
   if (input_ended_) return false;
   uint32_t size = kExplodeReadSize;
   const uint32_t got = std::min(read_(work_->input, &size, param_), kExplodeReadSize);
@@ -97,27 +95,55 @@ bool Decoder::ReadBlock() {
     input_ended_ = true;
     return false;
   }
-  in_ = work_->input;
-  in_end_ = in_ + got;
+  reader.in = work_->input;
+  reader.in_end = reader.in + got;
   return true;
 }
 
-void Decoder::Refill() {
-  if (in_end_ - in_ >= 8) {
-    bits_ |= LoadLe64(in_) << count_;
-    in_ += (63 - count_) >> 3;
-    count_ |= 56;
-  } else {
-    RefillSlowly();
+// Near the end of an input block: byte by byte, fetching the next block when needed.
+__attribute__((noinline)) BitReader Decoder::RefillSlowly(BitReader reader) {
+  while (reader.count <= 56) {
+    if (reader.in == reader.in_end && !ReadBlock(reader)) break;
+    reader.bits |= uint64_t{*reader.in++} << reader.count;
+    reader.count += 8;
   }
+  return reader;
 }
 
-// Near the end of an input block: byte by byte, fetching the next block when needed.
-void Decoder::RefillSlowly() {
-  while (count_ <= 56) {
-    if (in_ == in_end_ && !ReadBlock()) return;
-    bits_ |= uint64_t{*in_++} << count_;
-    count_ += 8;
+inline void Refill(BitReader& reader) {
+  reader.bits |= LoadLe64(reader.in) << reader.count;
+  reader.in += (63 - reader.count) >> 3;
+  reader.count |= 56;
+}
+
+// Copies a repetition forward, so that a distance shorter than the length repeats a pattern.
+// Whole 8-byte chunks may run past the end into the window's slack.
+inline void CopyRepetition(uint8_t* out, uint32_t length, uint32_t distance) {
+  const uint8_t* from = out - distance;
+  uint8_t* const end = out + length;
+  if (distance >= 16) {
+    do {
+      std::memcpy(out, from, 16);
+      out += 16;
+      from += 16;
+    } while (out < end);
+    return;
+  }
+  if (distance == 1) {
+    std::memset(out, *from, length);
+    return;
+  }
+  if (distance < 8) {
+    // Byte by byte until the copy runs a whole number of periods, at least 8 bytes, behind.
+    const uint32_t period = distance * ((7 + distance) / distance);
+    uint8_t* const head_end = out + std::min(length, period);
+    while (out < head_end) *out++ = *from++;
+    from = out - period;
+  }
+  while (out < end) {
+    std::memcpy(out, from, 8);
+    out += 8;
+    from += 8;
   }
 }
 
@@ -129,26 +155,38 @@ uint32_t Decoder::Run() {
   dictionary_bits_ = work_->input[1];
   if (dictionary_bits_ < 4 || dictionary_bits_ > 6) return kExplodeBadDictionary;
   if (literal_mode != 0) return kExplodeBadMode;
-  in_ = work_->input + 2;
-  in_end_ = work_->input + got;
+  reader_ = {work_->input + 2, work_->input + got, 0, 0};
 
-  out_ = flushed_ = valid_start_ = work_->window + ExplodeWorkArea::kHistorySize;
-  const uint32_t result = ExpandStream();
-  WriteBlock(flushed_, static_cast<uint32_t>(out_ - flushed_));
+  uint8_t* out = flushed_ = valid_start_ = work_->window + ExplodeWorkArea::kHistorySize;
+  const uint32_t result = ExpandStream(out);
+  WriteBlock(flushed_, static_cast<uint32_t>(out - flushed_));
   return result;
 }
 
-uint32_t Decoder::ExpandStream() {
-  const uint64_t low_mask = (uint64_t{1} << dictionary_bits_) - 1;
+uint32_t Decoder::ExpandStream(uint8_t*& out_ref) {
+  const uint32_t dictionary_bits = dictionary_bits_;
+  const uint64_t low_mask = (uint64_t{1} << dictionary_bits) - 1;
+  BitReader r = reader_;
+  uint8_t* out = out_ref;
+  uint8_t* flush_at = flushed_ + kExplodeWriteSize;
+  const uint8_t* valid_start = valid_start_;
+  uint32_t result;
   for (;;) {
-    Refill();
-    const bool near_end = count_ < kSafeBits;  // only once the input is exhausted
-    uint64_t bits = bits_;
+    if (r.in_end - r.in >= 8) {
+      Refill(r);
+    } else {
+      r = RefillSlowly(r);
+    }
+    const bool near_end = r.count < kSafeBits;  // only once the input is exhausted
+    uint64_t bits = r.bits;
     uint32_t used;
     if ((bits & 1) == 0) {
       used = 9;
-      if (near_end && used + 8 > count_) return kExplodeCorrupt;
-      *out_++ = static_cast<uint8_t>(bits >> 1);
+      if (near_end && used + 8 > r.count) {
+        result = kExplodeCorrupt;
+        break;
+      }
+      *out++ = static_cast<uint8_t>(bits >> 1);
     } else {
       const uint32_t entry = kLengthLookup[(bits >> 1) & 0xFF];
       const uint32_t prefix_bits = entry & 0xF;
@@ -159,58 +197,50 @@ uint32_t Decoder::ExpandStream() {
       used = prefix_bits + extra_bits;
       if (value == kEndOfStreamValue) {
         // Accepted even when its last bits are the last of the input.
-        return used <= count_ ? kExplodeOk : kExplodeCorrupt;
+        result = used <= r.count ? kExplodeOk : kExplodeCorrupt;
+        break;
       }
       const uint32_t length = value + kMinMatch;
       const uint32_t distance_entry = kDistanceLookup[bits & 0xFF];
       const uint32_t code_bits = distance_entry & 0xF;
       bits >>= code_bits;
-      const uint32_t plain_bits = length == 2 ? 2 : dictionary_bits_;
+      const uint32_t plain_bits = length == 2 ? 2 : dictionary_bits;
       const uint32_t low = static_cast<uint32_t>(bits & (length == 2 ? 3 : low_mask));
       const uint32_t distance = ((distance_entry >> 4) << plain_bits | low) + 1;
       used += code_bits + plain_bits;
-      if (near_end && used + 8 > count_) return kExplodeCorrupt;
       // The format gives no meaning to a distance before the first output byte.
-      if (distance > static_cast<size_t>(out_ - valid_start_)) return kExplodeCorrupt;
-      CopyRepetition(length, distance);
+      if ((near_end && used + 8 > r.count) || distance > static_cast<size_t>(out - valid_start)) {
+        result = kExplodeCorrupt;
+        break;
+      }
+      CopyRepetition(out, length, distance);
+      out += length;
     }
-    bits_ >>= used;
-    count_ -= used;
-    if (out_ - flushed_ >= kExplodeWriteSize) FlushFullBlock();
+    r.bits >>= used;
+    r.count -= used;
+    if (out >= flush_at) {
+      out = FlushFullBlock(out);
+      flush_at = flushed_ + kExplodeWriteSize;
+      valid_start = valid_start_;
+    }
   }
-}
-
-void Decoder::CopyRepetition(uint32_t length, uint32_t distance) {
-  uint8_t* out = out_;
-  const uint8_t* from = out - distance;
-  uint8_t* const end = out + length;
-  if (distance >= 8) {
-    // Chunks never read bytes this copy has not yet written; the overrun lands in the slack.
-    do {
-      std::memcpy(out, from, 8);
-      out += 8;
-      from += 8;
-    } while (out < end);
-  } else if (distance == 1) {
-    std::memset(out, *from, length);
-  } else {
-    while (out < end) *out++ = *from++;
-  }
-  out_ = end;
+  reader_ = r;
+  out_ref = out;
+  return result;
 }
 
 // Writes the next 4096 bytes; when the window is full, keeps the last 4096 bytes as history.
-void Decoder::FlushFullBlock() {
+__attribute__((noinline)) uint8_t* Decoder::FlushFullBlock(uint8_t* out) {
   WriteBlock(flushed_, kExplodeWriteSize);
   flushed_ += kExplodeWriteSize;
   uint8_t* const window = work_->window;
   constexpr size_t kHistory = ExplodeWorkArea::kHistorySize;
-  if (flushed_ < window + kHistory + ExplodeWorkArea::kSpanSize) return;
-  const size_t keep = static_cast<size_t>(out_ - (flushed_ - kHistory));
+  if (flushed_ < window + kHistory + ExplodeWorkArea::kSpanSize) return out;
+  const size_t keep = static_cast<size_t>(out - (flushed_ - kHistory));
   std::memmove(window, flushed_ - kHistory, keep);
-  out_ = window + keep;
   flushed_ = window + kHistory;
   valid_start_ = window;
+  return window + keep;
 }
 
 }  // namespace

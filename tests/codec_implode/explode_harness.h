@@ -22,7 +22,7 @@ struct ExplodeRun {
 struct ExplodeFeed {
   const Bytes* stream;
   size_t position = 0;
-  size_t max_read = kExplodeReadSize;  // serve shorter reads than asked, to vary block edges
+  size_t max_read = kExplodeReadSize;  // later reads serve fewer bytes, to vary block edges
   bool ended = false;
   ExplodeRun* run;
 };
@@ -31,7 +31,8 @@ inline uint32_t FeedRead(uint8_t* buffer, uint32_t* size, void* param) {
   auto* feed = static_cast<ExplodeFeed*>(param);
   feed->run->read_capacities.push_back(*size);
   if (feed->ended) ++feed->run->reads_after_end;
-  const size_t n = std::min({size_t{*size}, feed->max_read, feed->stream->size() - feed->position});
+  const size_t limit = feed->position == 0 ? size_t{*size} : feed->max_read;
+  const size_t n = std::min({size_t{*size}, limit, feed->stream->size() - feed->position});
   std::memcpy(buffer, feed->stream->data() + feed->position, n);
   feed->position += n;
   if (n == 0) feed->ended = true;
