@@ -83,6 +83,7 @@ uint16_t XPowerEightN(size_t n) {
 }
 
 constexpr size_t kInterleaveThreshold = 16 * 1024;
+constexpr size_t kStreams = 4;
 // Both folding kernels need this many bytes.
 constexpr size_t kFoldingThreshold = 256;
 
@@ -234,21 +235,20 @@ bool CpuHasClmul() {
 
 uint16_t Crc16UpdatePortable(const uint8_t* p, size_t count, uint16_t crc) {
   if (count < kInterleaveThreshold) return UpdateSliced(p, count, crc);
-  // Four independent streams keep the table lookups busy; their CRCs are joined by moving
-  // each one past the bytes that follow it.
-  const size_t part = count / 4 & ~size_t{7};
-  uint16_t crc1 = 0, crc2 = 0, crc3 = 0;
+  // Independent streams keep the table lookups busy; their CRCs are joined by moving each
+  // one past the bytes that follow it.
+  const size_t part = count / kStreams & ~size_t{7};
+  uint16_t crcs[kStreams] = {crc};
   for (size_t i = 0; i < part; i += 8) {
-    crc = SliceEight(p + i, crc);
-    crc1 = SliceEight(p + part + i, crc1);
-    crc2 = SliceEight(p + 2 * part + i, crc2);
-    crc3 = SliceEight(p + 3 * part + i, crc3);
+#pragma GCC unroll 8
+    for (size_t k = 0; k < kStreams; ++k) crcs[k] = SliceEight(p + k * part + i, crcs[k]);
   }
   const uint16_t shift = XPowerEightN(part);
-  crc = static_cast<uint16_t>(MultiplyModP(crc, shift) ^ crc1);
-  crc = static_cast<uint16_t>(MultiplyModP(crc, shift) ^ crc2);
-  crc = static_cast<uint16_t>(MultiplyModP(crc, shift) ^ crc3);
-  return UpdateSliced(p + 4 * part, count - 4 * part, crc);
+  crc = crcs[0];
+  for (size_t k = 1; k < kStreams; ++k) {
+    crc = static_cast<uint16_t>(MultiplyModP(crc, shift) ^ crcs[k]);
+  }
+  return UpdateSliced(p + kStreams * part, count - kStreams * part, crc);
 }
 
 bool Crc16KernelAvailable(Crc16Kernel kernel) {

@@ -41,13 +41,20 @@ class BitReader {
     count_ = 0;
   }
 
+  bool CanRefillQuickly() const { return in_end_ - in_ >= 8; }
+
+  // Needs CanRefillQuickly().
+  void RefillQuickly() {
+    // The bits below count_ that this ORs in are the stream's next bits, so ORing them again
+    // later changes nothing.
+    bits_ |= LoadBig64(in_) >> count_;
+    in_ += (63 - count_) >> 3;
+    count_ |= 56;
+  }
+
   void Refill() {
-    if (in_end_ - in_ >= 8) {
-      // The bits below count_ that this ORs in are the stream's next bits, so ORing them again
-      // later changes nothing.
-      bits_ |= LoadBig64(in_) >> count_;
-      in_ += (63 - count_) >> 3;
-      count_ |= 56;
+    if (CanRefillQuickly()) {
+      RefillQuickly();
     } else {
       RefillSlowly();
     }
@@ -76,6 +83,8 @@ class BitReader {
   // most 64 bits ahead, so it never needs more than 71 padding bits.
   bool overran() const { return padding_bits_ > 128; }
 
+  void RefillSlowly();
+
  private:
   void SetBlock(std::span<const uint8_t> block) {
     block_begin_ = in_ = block.data();
@@ -95,20 +104,6 @@ class BitReader {
     return true;
   }
 
-  void RefillSlowly() {
-    if (count_ >= 57) return;
-    bits_ = count_ == 0 ? 0 : bits_ & (~uint64_t{0} << (64 - count_));
-    while (count_ <= 56) {
-      if (in_ == in_end_ && !NextBlock()) {
-        padding_bits_ += 64 - count_;  // zero bits from here on
-        count_ = 64;
-        return;
-      }
-      bits_ |= static_cast<uint64_t>(*in_++) << (56 - count_);
-      count_ += 8;
-    }
-  }
-
   uint64_t bits_ = 0;
   unsigned count_ = 0;
   const uint8_t* in_ = nullptr;
@@ -118,6 +113,20 @@ class BitReader {
   uint64_t padding_bits_ = 0;
   Lh5Source* source_ = nullptr;
 };
+
+void BitReader::RefillSlowly() {
+  if (count_ >= 57) return;
+  bits_ = count_ == 0 ? 0 : bits_ & (~uint64_t{0} << (64 - count_));
+  while (count_ <= 56) {
+    if (in_ == in_end_ && !NextBlock()) {
+      padding_bits_ += 64 - count_;  // zero bits from here on
+      count_ = 64;
+      return;
+    }
+    bits_ |= static_cast<uint64_t>(*in_++) << (56 - count_);
+    count_ += 8;
+  }
+}
 
 // A canonical prefix code: codes up to kBits long resolve with one lookup, longer ones by
 // comparing against the first code of each length.
@@ -162,28 +171,29 @@ class HuffmanTable {
   // Every code word is the one symbol, zero bits long.
   void BuildSingle(unsigned symbol) { entries_.fill(static_cast<uint16_t>(symbol << 5)); }
 
+  // The symbol (entry >> 5) and code length (entry & 31) of the code word at the top of
+  // `bits`.
+  uint32_t Lookup(uint64_t bits) const {
+    const uint16_t entry = entries_[bits >> (64 - kBits)];
+    if ((entry & 31) != kLongCode) [[likely]]
+      return entry;
+    return LookupLong(static_cast<uint32_t>(bits >> (64 - kMaxCodeLength)));
+  }
+
   // Needs 16 bits available.
   unsigned Decode(BitReader& in) const {
-    const uint16_t entry = entries_[in.Peek(kBits)];
-    const unsigned len = entry & 31;
-    if (len != kLongCode) {
-      in.Skip(len);
-      return entry >> 5;
-    }
-    return DecodeLong(in);
+    const uint32_t entry = Lookup(in.bits());
+    in.Skip(entry & 31);
+    return entry >> 5;
   }
 
  private:
   static constexpr uint16_t kLongCode = 31;
 
-  unsigned DecodeLong(BitReader& in) const {
-    const uint32_t peek = in.Peek(kMaxCodeLength);
+  uint32_t LookupLong(uint32_t peek) const {
     for (unsigned len = kBits + 1;; ++len) {
       const uint32_t offset = (peek >> (kMaxCodeLength - len)) - first_code_[len];
-      if (offset < count_[len]) {
-        in.Skip(len);
-        return long_symbols_[first_index_[len] + offset];
-      }
+      if (offset < count_[len]) return long_symbols_[first_index_[len] + offset] << 5 | len;
     }
   }
 
@@ -225,7 +235,7 @@ struct Lh5Decoder::State {
   template <unsigned kSymbols, unsigned kBits>
   bool ReadShortLengths(HuffmanTable<kSymbols, kBits>& table, unsigned width, int special);
   bool ReadLiteralLengths();
-  uint8_t* Copy(uint8_t* dst, uint8_t* end, unsigned length, unsigned distance);
+  uint8_t* DecodeSymbols(uint8_t* dst, uint8_t* end);
   bool Decode(size_t count);
 };
 
@@ -294,31 +304,73 @@ bool Lh5Decoder::State::ReadBlockHeader() {
          ReadShortLengths(position, 4, -1);
 }
 
-// Copies up to `length` bytes from `distance` back, stopping at `end`; returns the new output
-// position. A cut-off rest stays pending.
-inline uint8_t* Lh5Decoder::State::Copy(uint8_t* dst, uint8_t* end, unsigned length,
-                                        unsigned distance) {
-  size_t n = length;
-  if (static_cast<size_t>(end - dst) < n) {
-    n = end - dst;
-    pending_length = static_cast<unsigned>(length - n);
-    pending_distance = distance;
-  }
+namespace {
+
+// Copies a match of n bytes from `distance` back; returns the new output position. Writes
+// up to 15 bytes past it.
+inline uint8_t* CopyMatch(uint8_t* dst, size_t n, unsigned distance) {
   const uint8_t* src = dst - distance;
   uint8_t* const stop = dst + n;
-  if (distance >= 8) {
-    // Whole words; each source word lies completely behind its destination.
-    while (dst < stop) {
+  if (distance >= 16) {
+    // Whole blocks; each source block lies completely behind its destination.
+    do {
+      std::memcpy(dst, src, 16);
+      dst += 16;
+      src += 16;
+    } while (dst < stop);
+  } else if (distance >= 8) {
+    do {
       std::memcpy(dst, src, 8);
       dst += 8;
       src += 8;
-    }
+    } while (dst < stop);
   } else if (distance == 1) {
     std::memset(dst, *src, n);
   } else {
     while (dst < stop) *dst++ = *src++;
   }
   return stop;
+}
+
+}  // namespace
+
+// Decodes symbols until the block or the output chunk ends; a match cut off by the end stays
+// pending. The bit reader is worked on as a local copy, which the compiler can keep in
+// registers since no output store can reach it.
+uint8_t* Lh5Decoder::State::DecodeSymbols(uint8_t* dst, uint8_t* const end) {
+  BitReader bits = in;
+  uint32_t left = symbols_left;
+  while (left != 0 && dst < end) {
+    --left;
+    if (bits.CanRefillQuickly()) [[likely]] {
+      bits.RefillQuickly();
+    } else {
+      in = bits;
+      in.RefillSlowly();
+      bits = in;
+    }
+    const uint32_t entry = literal.Lookup(bits.bits());
+    bits.Skip(entry & 31);
+    const unsigned symbol = entry >> 5;
+    if (symbol < 256) {
+      *dst++ = static_cast<uint8_t>(symbol);
+      continue;
+    }
+    const unsigned slot = position.Decode(bits);
+    const unsigned distance = 1 + (slot <= 1 ? slot : (1u << (slot - 1)) + bits.Take(slot - 1));
+    const size_t length = symbol - 256 + kMinMatch;
+    const size_t room = static_cast<size_t>(end - dst);
+    if (length > room) [[unlikely]] {
+      pending_length = static_cast<unsigned>(length - room);
+      pending_distance = distance;
+      dst = CopyMatch(dst, room, distance);
+      break;
+    }
+    dst = CopyMatch(dst, length, distance);
+  }
+  in = bits;
+  symbols_left = left;
+  return dst;
 }
 
 bool Lh5Decoder::State::Decode(size_t count) {
@@ -330,10 +382,10 @@ bool Lh5Decoder::State::Decode(size_t count) {
   chunk = out;
   uint8_t* const end = out + count;
   uint8_t* dst = out;
-  if (pending_length != 0) {
-    const unsigned length = pending_length;
-    pending_length = 0;
-    dst = Copy(dst, end, length, pending_distance);
+  if (pending_length != 0 && count != 0) {
+    const size_t n = std::min<size_t>(pending_length, count);
+    dst = CopyMatch(dst, n, pending_distance);
+    pending_length -= static_cast<unsigned>(n);
   }
   while (dst < end) {
     if (symbols_left == 0 && !ReadBlockHeader()) {
@@ -341,16 +393,7 @@ bool Lh5Decoder::State::Decode(size_t count) {
       out = dst;
       return false;
     }
-    --symbols_left;
-    in.Refill();
-    const unsigned symbol = literal.Decode(in);
-    if (symbol < 256) {
-      *dst++ = static_cast<uint8_t>(symbol);
-      continue;
-    }
-    const unsigned slot = position.Decode(in);
-    const unsigned distance = 1 + (slot <= 1 ? slot : (1u << (slot - 1)) + in.Take(slot - 1));
-    dst = Copy(dst, end, symbol - 256 + kMinMatch, distance);
+    dst = DecodeSymbols(dst, end);
   }
   out = dst;
   return true;
@@ -379,6 +422,8 @@ uint64_t Lh5Decoder::consumed() const {
   return state_->in.consumed();
 }
 
-bool Lh5Decoder::overran_input() const { return state_->in.overran(); }
+bool Lh5Decoder::overran_input() const {
+  return state_->in.overran();
+}
 
 }  // namespace floppyset
