@@ -366,6 +366,16 @@ TEST_F(FloppyRunTest, TwoDrivesAreOfferedAndTheChoiceIsUsed) {
   EXPECT_EQ(drives.OperationsStartingWith("open"), (Strings{"open B:"}));
 }
 
+TEST_F(FloppyRunTest, DriveListCoversEveryLetter) {
+  drives = SimulatedFloppyDrives(std::set<uint8_t>{2, 25});
+  std::vector<FloppyDriveChoice> list = FillFloppyDriveList(drives);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[1].drive, 25);
+  EXPECT_EQ(list[1].label, "Z:\\");
+  EXPECT_FALSE(SelectFloppyDrive(state, drives));
+  EXPECT_EQ(state.SelectedFloppyDrive, 25);
+}
+
 TEST_F(FloppyRunTest, NoDriveOffersAnEmptyListAndCancelEndsTheRun) {
   drives = SimulatedFloppyDrives(std::set<uint8_t>{});
   MakeImage(0, ImageContent::kEmptyRoot);
