@@ -396,7 +396,8 @@ bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& dest
   if (path.size() >= kMaxPath) return false;
 
   std::unique_ptr<File> file = host_.CreateForWrite(path);
-  bool written = file != nullptr;
+  const bool file_created = file != nullptr;
+  bool written = file_created;
   if (file && entry->size() != 0) {
     // Runs of consecutive clusters go out in one write, straight from the mapping.
     const uint32_t cluster_bytes = ClusterBytes();
@@ -418,17 +419,33 @@ bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& dest
       return remaining != 0 && take == cluster_bytes;  // a cut cluster is the image's end
     });
     if (run) written &= file->Write(run, run_length);
-    written &= file->Truncate(entry->size());
+    // A chain shorter than the size is filled up with zeros, as SetEndOfFile does.
+    if (remaining != 0) written &= file->Truncate(entry->size());
   }
   if (file) {
-    const auto local = DosDateTimeToCalendar(entry->date(), entry->time());
-    const auto time = local ? host_.LocalToFileTime(*local) : std::nullopt;
-    if (time) file->SetTimes(*time, *time, *time);
+    if (const auto time = LocalFileTime(entry->date(), entry->time())) {
+      file->SetTimes(*time, *time, *time);
+    }
     file.reset();
   }
-  // After closing, so that a read-only file is complete first.
-  host_.SetAttributes(path, entry->attributes());
+  // After closing, so that a read-only file is complete first. A file just created holds
+  // the archive bit alone already (Windows gives it to every new file), so that case needs
+  // no call.
+  if (!file_created || entry->attributes() != kAttrArchive) {
+    host_.SetAttributes(path, entry->attributes());
+  }
   return written;
+}
+
+// Files of one image mostly share a few time stamps; the last conversion is kept.
+std::optional<FileTime> DiskImage::LocalFileTime(uint16_t dos_date, uint16_t dos_time) {
+  const uint32_t stamp = uint32_t{dos_date} << 16 | dos_time;
+  if (!last_stamp_ || *last_stamp_ != stamp) {
+    const auto local = DosDateTimeToCalendar(dos_date, dos_time);
+    last_time_ = local ? host_.LocalToFileTime(*local) : std::nullopt;
+    last_stamp_ = stamp;
+  }
+  return last_time_;
 }
 
 bool DiskImage::ExtractTree(const std::string& destination) {

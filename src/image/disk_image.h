@@ -6,6 +6,7 @@
 #include <bitset>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -121,6 +122,7 @@ class DiskImage {
   void WalkChain(uint16_t first, Visit visit) const;
   void CollectHighestCluster(uint16_t& maximum, ClusterSet& visited, int depth);
   void ExtractTree(const std::string& destination, ClusterSet& visited);
+  std::optional<FileTime> LocalFileTime(uint16_t dos_date, uint16_t dos_time);
 
   Host& host_;
   std::string path_;
@@ -129,6 +131,8 @@ class DiskImage {
   // it need no walk of the chain.
   mutable uint16_t chain_directory_ = 0;
   mutable const uint8_t* chain_cluster_ = nullptr;
+  std::optional<uint32_t> last_stamp_;
+  std::optional<FileTime> last_time_;
 };
 
 // Upper-cases `name` and cuts it at its first '.' (both in place); returns the 11-character
