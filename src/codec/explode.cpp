@@ -102,7 +102,7 @@ bool Decoder::ReadBlock(BitReader& reader) {
 
 // Near the end of an input block: byte by byte, fetching the next block when needed.
 __attribute__((noinline)) BitReader Decoder::RefillSlowly(BitReader reader) {
-  while (reader.count <= 56) {
+  while (reader.count < 56) {
     if (reader.in == reader.in_end && !ReadBlock(reader)) break;
     reader.bits |= uint64_t{*reader.in++} << reader.count;
     reader.count += 8;
@@ -122,6 +122,10 @@ inline void CopyRepetition(uint8_t* out, uint32_t length, uint32_t distance) {
   const uint8_t* from = out - distance;
   uint8_t* const end = out + length;
   if (distance >= 16) {
+    std::memcpy(out, from, 16);
+    if (length <= 16) return;
+    out += 16;
+    from += 16;
     do {
       std::memcpy(out, from, 16);
       out += 16;
@@ -163,66 +167,116 @@ uint32_t Decoder::Run() {
   return result;
 }
 
+// A repetition read from the bit buffer, whose lowest bit is its flag.
+struct Repetition {
+  uint32_t value;  // length - 2; kEndOfStreamValue ends the stream
+  uint32_t distance;
+  uint32_t length_bits;  // flag, length code and extra bits
+  uint32_t bits;         // all bits, distance included
+};
+
+inline Repetition DecodeRepetition(uint64_t bits, uint32_t dictionary_bits) {
+  const uint32_t entry = kLengthLookup[(bits >> 1) & 0xFF];
+  const uint32_t prefix_bits = entry & 0xF;
+  const uint32_t extra_bits = (entry >> 4) & 0xF;
+  bits >>= prefix_bits;
+  const uint32_t value = (entry >> 8) + static_cast<uint32_t>(bits & ((1u << extra_bits) - 1));
+  bits >>= extra_bits;
+  const uint32_t distance_entry = kDistanceLookup[bits & 0xFF];
+  const uint32_t code_bits = distance_entry & 0xF;
+  bits >>= code_bits;
+  const uint32_t plain_bits = value == 0 ? 2 : dictionary_bits;
+  const uint32_t low = static_cast<uint32_t>(bits & ((uint64_t{1} << plain_bits) - 1));
+  const uint32_t length_bits = prefix_bits + extra_bits;
+  return {value, ((distance_entry >> 4) << plain_bits | low) + 1, length_bits,
+          length_bits + code_bits + plain_bits};
+}
+
+// Flags of five consecutive literals (9 bits each): bits 0, 9, 18, 27 and 36.
+constexpr uint64_t kLiteralFlags = 0x1008040201;
+constexpr uint32_t kLiteralRunBits = 45;
+
 uint32_t Decoder::ExpandStream(uint8_t*& out_ref) {
   const uint32_t dictionary_bits = dictionary_bits_;
-  const uint64_t low_mask = (uint64_t{1} << dictionary_bits) - 1;
   BitReader r = reader_;
   uint8_t* out = out_ref;
   uint8_t* flush_at = flushed_ + kExplodeWriteSize;
   const uint8_t* valid_start = valid_start_;
-  uint32_t result;
-  for (;;) {
+  auto refill = [&r, this] {
     if (r.in_end - r.in >= 8) {
       Refill(r);
     } else {
       r = RefillSlowly(r);
     }
-    const bool near_end = r.count < kSafeBits;  // only once the input is exhausted
-    uint64_t bits = r.bits;
-    uint32_t used;
-    if ((bits & 1) == 0) {
-      used = 9;
-      if (near_end && used + 8 > r.count) {
-        result = kExplodeCorrupt;
-        break;
-      }
-      *out++ = static_cast<uint8_t>(bits >> 1);
-    } else {
-      const uint32_t entry = kLengthLookup[(bits >> 1) & 0xFF];
-      const uint32_t prefix_bits = entry & 0xF;
-      const uint32_t extra_bits = (entry >> 4) & 0xF;
-      bits >>= prefix_bits;
-      const uint32_t value = (entry >> 8) + static_cast<uint32_t>(bits & ((1u << extra_bits) - 1));
-      bits >>= extra_bits;
-      used = prefix_bits + extra_bits;
-      if (value == kEndOfStreamValue) {
-        // Accepted even when its last bits are the last of the input.
-        result = used <= r.count ? kExplodeOk : kExplodeCorrupt;
-        break;
-      }
-      const uint32_t length = value + kMinMatch;
-      const uint32_t distance_entry = kDistanceLookup[bits & 0xFF];
-      const uint32_t code_bits = distance_entry & 0xF;
-      bits >>= code_bits;
-      const uint32_t plain_bits = length == 2 ? 2 : dictionary_bits;
-      const uint32_t low = static_cast<uint32_t>(bits & (length == 2 ? 3 : low_mask));
-      const uint32_t distance = ((distance_entry >> 4) << plain_bits | low) + 1;
-      used += code_bits + plain_bits;
-      // The format gives no meaning to a distance before the first output byte.
-      if ((near_end && used + 8 > r.count) || distance > static_cast<size_t>(out - valid_start)) {
-        result = kExplodeCorrupt;
-        break;
-      }
-      CopyRepetition(out, length, distance);
-      out += length;
-    }
-    r.bits >>= used;
-    r.count -= used;
+  };
+  auto consume = [&r](uint32_t n) {
+    r.bits >>= n;
+    r.count -= n;
+  };
+  uint32_t result;
+  for (;;) {
     if (out >= flush_at) {
       out = FlushFullBlock(out);
       flush_at = flushed_ + kExplodeWriteSize;
       valid_start = valid_start_;
     }
+    refill();
+    if (r.count >= 56) {
+      // Up to five literals without a branch per symbol; the stores past the run are
+      // overwritten later. Whatever ends the run short of five is a repetition.
+      const uint64_t bits = r.bits;
+      const uint32_t run_bits =
+          static_cast<uint32_t>(__builtin_ctzll((bits & kLiteralFlags) | uint64_t{1} << 45));
+      for (int i = 0; i < 5; ++i) out[i] = static_cast<uint8_t>(bits >> (9 * i + 1));
+      out += run_bits / 9;
+      consume(run_bits);
+      if (run_bits == kLiteralRunBits) continue;
+      refill();
+      if (r.count >= kSafeBits) {
+        const Repetition rep = DecodeRepetition(r.bits, dictionary_bits);
+        if (rep.value == kEndOfStreamValue) {
+          result = kExplodeOk;
+          break;
+        }
+        // The format gives no meaning to a distance before the first output byte.
+        if (rep.distance > static_cast<size_t>(out - valid_start)) {
+          result = kExplodeCorrupt;
+          break;
+        }
+        CopyRepetition(out, rep.value + kMinMatch, rep.distance);
+        out += rep.value + kMinMatch;
+        consume(rep.bits);
+        continue;
+      }
+    }
+    // Near the end of the input: one code at a time, accepted only with the reference
+    // decoder's 8 bits of look-ahead behind it (the end marker excepted).
+    if ((r.bits & 1) == 0) {
+      if (9 + 8 > r.count) {
+        result = kExplodeCorrupt;
+        break;
+      }
+      *out++ = static_cast<uint8_t>(r.bits >> 1);
+      consume(9);
+      continue;
+    }
+    const Repetition rep = DecodeRepetition(r.bits, dictionary_bits);
+    if (rep.value == kEndOfStreamValue) {
+      result = rep.length_bits <= r.count ? kExplodeOk : kExplodeCorrupt;
+      break;
+    }
+    if (rep.bits + 8 > r.count || rep.distance > static_cast<size_t>(out - valid_start)) {
+      result = kExplodeCorrupt;
+      break;
+    }
+    CopyRepetition(out, rep.value + kMinMatch, rep.distance);
+    out += rep.value + kMinMatch;
+    consume(rep.bits);
+  }
+  // What the last code completed still goes out in whole blocks.
+  while (out >= flush_at) {
+    out = FlushFullBlock(out);
+    flush_at = flushed_ + kExplodeWriteSize;
   }
   reader_ = r;
   out_ref = out;

@@ -35,7 +35,7 @@ struct ExplodeWorkArea {
   // several 4096-byte blocks, then room for the longest repetition and a copy's overrun.
   static constexpr size_t kHistorySize = 4096;
   static constexpr size_t kSpanSize = 6 * kExplodeWriteSize;
-  static constexpr size_t kSlackSize = 544;
+  static constexpr size_t kSlackSize = 576;
 
   uint8_t window[kHistorySize + kSpanSize + kSlackSize];
   uint8_t input[kExplodeReadSize];
