@@ -11,9 +11,9 @@ namespace {
 constexpr uint16_t kCylinders = 80;
 constexpr uint16_t kHeads = 2;
 
-// One image file standing for the disk in the drive. Opening makes a fresh blank disk;
-// closing brings it to the full size (the unwritten rest reads as zeros, as it does before);
-// positions are byte offsets.
+// One image file standing for the disk in the drive, positions as byte offsets. Opening
+// starts a fresh blank disk; closing brings the file to the full disk size, zero where
+// nothing was written (and such places read as zeros before that).
 class ImageFileDevice : public FloppyDevice {
  public:
   ImageFileDevice(Host& host, std::string path) : host_(host), path_(std::move(path)) {}
@@ -50,7 +50,7 @@ class ImageFileDevice : public FloppyDevice {
     return Advance(count, done);
   }
 
-  // The file is blank already; formatting only checks that the tracks exist.
+  // Image files need no formatting: a format only checks that the tracks exist.
   bool FormatTracks(uint16_t cylinder, uint16_t head, uint16_t tracks) override {
     uint32_t first_track = uint32_t{cylinder} * kHeads + head;
     return file_ && head < kHeads && first_track + tracks <= uint32_t{kCylinders} * kHeads;
