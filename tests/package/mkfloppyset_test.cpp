@@ -396,6 +396,7 @@ TEST_F(MkfloppysetTest, BadInputIsRefusedWithAReason) {
       {"-o " + out + " --bogus " + image, "--bogus"},
       {"-o " + out + " --dict=3000 " + image, "--dict"},
       {"-o " + out + " --created=2007-13-01T00:00:00 " + image, "--created"},
+      {"-o " + out + " --created=2007-02-30T00:00:00 " + image, "--created"},
       {image, "-o"},
       {"-o " + out, "no disk image"},
       {"-o " + out + " " + image + " " + (dir_ / "dir"), "not both"},

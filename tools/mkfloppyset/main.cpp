@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/time.h"
 #include "mkfloppyset/fat12_builder.h"
 #include "mkfloppyset/flat_builder.h"
 #include "mkfloppyset/package_writer.h"
@@ -121,7 +122,12 @@ std::optional<int64_t> ParseCreated(const std::string& text) {
       month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) {
     return std::nullopt;
   }
-  return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  const int64_t seconds =
+      DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  // A day past the end of its month (2007-02-30) comes back as another date.
+  const std::optional<CalendarTime> back = FileTimeToCalendar(UnixSecondsToFileTime(seconds));
+  if (!back || back->day != day || back->month != month) return std::nullopt;
+  return seconds;
 }
 
 // Applies one "--name=value" option; false with a reason for a bad one.
