@@ -343,11 +343,20 @@ TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
   }
   ASSERT_TRUE(fs::exists(pid_file)) << "the installer did not start";
   EXPECT_FALSE(fs::is_empty(temp_));  // the workspace and the unpacked set
+
+  // A second start of the same program file is refused and leaves the first one's files.
+  const fs::path first_errors = dir_ / "first.stderr";
+  fs::rename(dir_ / "stderr", first_errors);
+  const Result second = Floppyset({program(), "/P"});
+  EXPECT_EQ(second.status, 3);
+  EXPECT_EQ(second.err, "Error: Another instance of the program is already running\n");
+  EXPECT_FALSE(fs::is_empty(temp_));
+
   kill(pid, SIGTERM);
   const Result result = Wait(pid);
   kill(std::stoi(ReadText(pid_file)), SIGKILL);
   EXPECT_EQ(result.status, 143);
-  EXPECT_NE(result.err.find("interrupted, temporary files removed"), std::string::npos);
+  EXPECT_NE(ReadText(first_errors).find("interrupted, temporary files removed"), std::string::npos);
   ExpectTempClean();
 }
 

@@ -37,13 +37,13 @@ TEST(Options, UnknownSlashSwitchesGoToTheSwitchParser) {
 }
 
 TEST(Options, ValuesInlineOrSeparate) {
-  const Options options = Parse({"SET.EXE", "--dest=out dir", "--images", "imgs", "--drive=fl",
-                                 "--device", "/dev/fd1", "--yes"});
+  const Options options =
+      Parse({"SET.EXE", "--dest=out dir", "--images", "imgs", "--drive=fl", "--yes"});
   EXPECT_EQ(options.destination, "out dir");
   EXPECT_EQ(options.images_dir, "imgs");
   EXPECT_EQ(options.drive_dir, "fl");
-  EXPECT_EQ(options.device, "/dev/fd1");
   EXPECT_EQ(options.auto_answer, AutoAnswer::kYes);
+  EXPECT_EQ(Parse({"SET.EXE", "--device", "/dev/fd1"}).device, "/dev/fd1");
   EXPECT_EQ(Parse({"SET.EXE", "--no"}).auto_answer, AutoAnswer::kNo);
 }
 
@@ -61,6 +61,8 @@ TEST(Options, RefusedWithAClearReason) {
   EXPECT_EQ(ErrorOf({"SET.EXE", "--disk=x"}), "--disk needs a number: --disk=N");
   EXPECT_EQ(ErrorOf({"SET.EXE", "--list=1"}), "--list takes no value");
   EXPECT_EQ(ErrorOf({"SET.EXE", "--yes", "--no"}), "--yes and --no exclude each other");
+  EXPECT_EQ(ErrorOf({"SET.EXE", "--drive=d", "--device=/dev/fd0"}),
+            "--drive and --device exclude each other");
   EXPECT_EQ(ErrorOf({"SET.EXE", "OTHER.EXE"}),
             "unexpected argument 'OTHER.EXE' (switches start with '/')");
 }

@@ -66,6 +66,9 @@ class Parser {
         !options.show_version) {
       Fail("no setup program given");
     }
+    if (result_.error.empty() && options.drive_dir && options.device) {
+      Fail("--drive and --device exclude each other");
+    }
     return result_;
   }
 
