@@ -138,6 +138,15 @@ TEST_F(FloppyRunTest, MissingImageCountsAsCreated) {
   EXPECT_FALSE(state.CompletionMessage.empty());
 }
 
+TEST_F(FloppyRunTest, EmptyImageEndsTheDiskAfterOpeningTheDrive) {
+  WriteFileBytes(DiskImagePath(state, 0), {});
+  InsertDisks(1);
+  Run();
+  EXPECT_EQ(drives.operations, (Strings{"disk 1", "open A:", "close"}));
+  EXPECT_EQ(ui.MessageIds(), (std::vector<int>{506}));
+  EXPECT_FALSE(state.CompletionMessage.empty());
+}
+
 struct UsedSizeCase {
   const char* name;
   ImageContent content;
