@@ -53,7 +53,7 @@ int OutputPath(MemberCursor& cursor, const std::string& destination, std::string
   const std::string name = TerminatedName(stored);
   if (!IsPlainFileName(name)) return kExtractBadName;
   path = destination + name;
-  return path.size() < kOutputPathCapacity ? 0 : kExtractBadName;
+  return path.size() < kOutputPathCapacity ? 0 : kExtractPathTooLong;
 }
 
 }  // namespace

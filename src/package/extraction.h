@@ -30,6 +30,7 @@ inline constexpr int kExtractReadFailed = 104;    // seek or read of the archive
 inline constexpr int kExtractWriteFailed = 105;   // the output could not be written
 inline constexpr int kExtractCrcMismatch = 106;   // decoded bytes differ from MemberCrc
 inline constexpr int kExtractNoWorkspace = 107;   // WorkspaceDir is empty
+inline constexpr int kExtractPathTooLong = 108;   // destination + name over 519 characters
 
 // Extracts every disk image of the package into WorkspaceDir (APST when ArchiveKind is
 // non-zero, LHA when 0), reporting progress to control 153 of the window on top.

@@ -172,6 +172,24 @@ TEST_F(ExtractionTest, UnsafeMemberNamesAreRefused) {
   EXPECT_EQ(WorkspaceFiles(), (std::vector<std::string>{"sub"}));
 }
 
+TEST_F(ExtractionTest, OverlongPathsAndUncreatableFilesStopTheExtraction) {
+  const std::string archive_path = temp_ / "archive.apst";
+  testing::WriteFileBytes(archive_path, ApstArchive({{"image00.tii", ImageLike(5000, 1)}}));
+  const std::string deep =
+      temp_.path() + "/" + std::string(520 - temp_.path().size() - 12, 'd') + "/";
+  ExtractionResult result = ApstExtractAll(host_, nullptr, archive_path, deep);
+  EXPECT_EQ(result.code, kExtractPathTooLong);
+  EXPECT_EQ(result.failed_member, "image00.tii");
+
+  host_.FailCreate(Workspace("image01.tii"));
+  result = Extract(ApstArchive({{"image00.tii", ImageLike(5000, 1)},
+                                {"image01.tii", ImageLike(5000, 2)},
+                                {"image02.tii", ImageLike(5000, 3)}}));
+  EXPECT_EQ(result.code, kExtractCannotCreate);
+  EXPECT_EQ(result.failed_member, "image01.tii");
+  EXPECT_EQ(WorkspaceFiles(), (std::vector<std::string>{"image00.tii"}));
+}
+
 TEST_F(ExtractionTest, ADestinationWithoutSeparatorIsTheOutputFile) {
   const std::string archive_path = temp_ / "archive.apst";
   testing::WriteFileBytes(archive_path, ApstArchive({{"image00.tii", ImageLike(5000, 1)},

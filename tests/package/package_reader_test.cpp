@@ -203,6 +203,17 @@ TEST_F(PackageReaderTest, MissingOrMalformedPackageIsNotFound) {
   EXPECT_TRUE(ui_.Messages().empty());
 }
 
+TEST_F(PackageReaderTest, WithoutAWorkspaceNothingIsCopied) {
+  WriteProgram(ExampleProgram(Archive(100)));
+  state_.WorkspaceDir.clear();
+  const fs::path before = fs::current_path();
+  fs::current_path(temp_.path());
+  EXPECT_TRUE(ReadPackageHeader(state_, host_, ui_));
+  fs::current_path(before);
+  EXPECT_TRUE(state_.PackageFound);
+  EXPECT_FALSE(fs::exists(temp_ / "image.tii"));
+}
+
 TEST_F(PackageReaderTest, OverlongFinalMessageIsCutAndTheRestStillFound) {
   std::vector<uint8_t> header = ExampleHeader();
   PutLe16(header, 50, 12000);
