@@ -258,7 +258,7 @@ TEST_F(FloppysetCli, ExitStatusesForScripts) {
       {{"/L", "/C:9"}, 2, "Incorrect disk number: 9"},
       {{"--frobnicate"}, 2, "floppyset: unknown option --frobnicate"},
       {{"/?"}, 0, "Command line parameters:\n  /L    - List files in set\n"},
-      {{"--help"}, 0, "Exit status: 0 done"},
+      {{"--help"}, 0, "  3        refused: no setup package"},
       // Floppy mode without a terminal: the confirmation and the unpack question say no.
       {{}, 4, "OK or Cancel? Cancel (no terminal to ask)"},
       {{"--no"}, 4, "Yes or No? No (--no)"},

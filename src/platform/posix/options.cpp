@@ -173,13 +173,25 @@ std::string HelpText() {
          "  --device=PATH  write to this floppy drive (for example /dev/fd0)\n"
          "  --help         show this help;  --version  show the version\n"
          "\n"
+         "Examples:\n"
+         "  floppyset SET.EXE /P /L                  what is in the set\n"
+         "  floppyset SET.EXE /D --dest=out --yes    unpack it into ./out/disk1 ...\n"
+         "  floppyset SET.EXE --images=img           its 1.44 MB images as ./img/disk1.img ...\n"
+         "  floppyset SET.EXE --device=/dev/fd0      write its floppies\n"
+         "\n"
          "Without a terminal on standard input and without --yes or --no, every question\n"
          "is answered Cancel or No. FLOPPYSET_RUNNER (for example \"wine\") starts the\n"
          "installer of an autostart set.\n"
          "\n"
-         "Exit status: 0 done, 1 failed (a disk image could not be extracted, unpacked or\n"
-         "written, no space, no package), 2 bad switch or option, 3 refused (damaged\n"
-         "package, another copy running), 4 cancelled, 130/143 interrupted.\n";
+         "Exit status:\n"
+         "  0        done\n"
+         "  1        failed: a disk image could not be extracted, unpacked or written, no\n"
+         "           space at the destination, the program file cannot be read\n"
+         "  2        bad switch or option\n"
+         "  3        refused: no setup package or a damaged one, no space for the\n"
+         "           temporary files, another copy of the program running\n"
+         "  4        cancelled, also by a question answered without a terminal\n"
+         "  130/143  interrupted by Ctrl-C / SIGTERM (temporary files are removed)\n";
 }
 
 std::string VersionText() {

@@ -270,7 +270,7 @@ std::string TerminalUi::ProgressLine() const {
     if (!line.empty()) line += "  ";
     line += part;
   }
-  if (parts.size() > 1 && parts[1].empty()) return "";  // nothing has moved yet
+  if (parts.size() > 1 && (parts[0].empty() || parts[1].empty())) return "";  // not started
   return line;
 }
 
