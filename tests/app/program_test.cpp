@@ -315,6 +315,16 @@ TEST_F(ProgramTest, NoSpaceAtTheDestinationStopsAutostart) {
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
+TEST_F(ProgramTest, ImageThatCannotBeExtractedLeavesTheRunGoingButFails) {
+  MakeProgram(Spec(), {kDisk1, kDisk2});
+  host.FailCreateNamed("image01.tii");
+  EXPECT_EQ(Run("/L"), ProgramOutcome::kFailed);
+  EXPECT_TRUE(ui.Messages().empty());
+  const std::string text = ui.ReportText();
+  EXPECT_NE(text.find("SETUP.EXE\r\n\r\nImage 2:\r\n="), std::string::npos) << text;
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
 TEST_F(ProgramTest, ReportModePassesBothDialogsFirst) {
   MakeProgram(Spec(), {kDisk1});
   EXPECT_EQ(Run("/A"), ProgramOutcome::kDone);

@@ -69,6 +69,8 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 
 bool FaultHost::CreationFails(const std::string& path) const {
   if (failing_paths_.count(path)) return true;
+  const size_t cut = path.find_last_of('/');
+  if (failing_names_.count(cut == std::string::npos ? path : path.substr(cut + 1))) return true;
   for (const std::string& prefix : failing_prefixes_) {
     if (StartsWith(path, prefix)) return true;
   }

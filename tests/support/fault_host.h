@@ -42,6 +42,8 @@ class FaultHost : public PosixHost {
   void FailCreate(const std::string& path) { failing_paths_.insert(path); }
   // Creating anything at or below `directory` fails.
   void FailCreateUnder(const std::string& directory) { failing_prefixes_.push_back(directory); }
+  // Creating any file or directory whose last component is `name` fails.
+  void FailCreateNamed(const std::string& name) { failing_names_.insert(name); }
   // Opening or mapping exactly `path` for reading fails.
   void FailOpen(const std::string& path) { failing_opens_.insert(path); }
   const std::vector<std::string>& MadeDirectories() const { return made_directories_; }
@@ -102,6 +104,7 @@ class FaultHost : public PosixHost {
   std::vector<std::string> free_space_queries_;
   std::set<std::string> failing_paths_;
   std::vector<std::string> failing_prefixes_;
+  std::set<std::string> failing_names_;
   std::set<std::string> failing_opens_;
   std::vector<std::string> made_directories_;
   std::vector<std::string> removed_directories_;
