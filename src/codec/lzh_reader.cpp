@@ -15,7 +15,8 @@ namespace floppyset {
 namespace {
 
 constexpr size_t kReadBlockSize = 64 * 1024;
-constexpr size_t kOutputChunk = 32 * 1024;
+// Output is decoded and written 8192 bytes at a time, which keeps progress steps small.
+constexpr size_t kOutputChunk = 8192;
 
 // The fields before the name (from the method id to the name length) and after it (CRC-16,
 // operating system id, extended header size).
@@ -172,7 +173,8 @@ void LzhReader::State::Write(std::span<const uint8_t> bytes) {
 void LzhReader::State::CopyStored(uint32_t size) {
   uint64_t left = size;
   while (left > 0 && !write_failed) {
-    const std::span<const uint8_t> block = NextBlock();
+    const std::span<const uint8_t> block = Take(std::min<uint64_t>(member_left, kOutputChunk));
+    member_left -= block.size();
     if (block.empty()) return;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
     Write(block.first(n));

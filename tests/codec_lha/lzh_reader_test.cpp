@@ -9,6 +9,7 @@
 
 #include "lha_samples.h"
 #include "platform/posix/posix_host.h"
+#include "support/fault_host.h"
 #include "support/temp_dir.h"
 
 namespace floppyset {
@@ -130,6 +131,8 @@ TEST_F(LzhReaderTest, ProgressRisesByWholePointsUpToTheWholeArchive) {
   for (size_t i = 1; i < x.progress.size(); ++i) EXPECT_GT(x.progress[i], x.progress[i - 1]);
   // Everything but the final 0 byte has been consumed.
   EXPECT_EQ(x.progress.back(), 99 + (x.progress.back() == 100));
+  // Counted from the bytes decoded, not from the 64 KB read ahead.
+  for (size_t i = 1; i < x.progress.size(); ++i) EXPECT_LE(x.progress[i] - x.progress[i - 1], 3);
 }
 
 TEST_F(LzhReaderTest, EmptyAndMissingArchives) {
@@ -167,6 +170,42 @@ TEST_F(LzhReaderTest, WrongCrcGivesFourAndKeepsTheFileAsWritten) {
     EXPECT_EQ(x.File(name), Sample(name).data);
     EXPECT_EQ(Names(x.out), std::set<std::string>{name});
   }
+}
+
+// Writes to every created file fail.
+class FailingWritesHost : public PosixHost {
+  class FailingFile : public floppyset::File {
+   public:
+    int64_t Read(void*, size_t) override { return -1; }
+    bool Write(const void*, size_t) override { return false; }
+    bool Seek(uint64_t) override { return true; }
+    uint64_t Tell() override { return 0; }
+    std::optional<uint64_t> Size() override { return 0; }
+    bool Truncate(uint64_t) override { return true; }
+    bool SetTimes(FileTime, FileTime, FileTime) override { return true; }
+  };
+
+ public:
+  std::unique_ptr<floppyset::File> CreateForWrite(const std::string&) override {
+    return std::make_unique<FailingFile>();
+  }
+};
+
+TEST_F(LzhReaderTest, FailedWritesAndCreatesAreNeverSuccess) {
+  // Zeros leave the CRC-16 at 0, so a CRC comparison alone would not notice the lost data.
+  TempDir dir;
+  WriteFileBytes(
+      dir / "zeros.lzh",
+      Concat({Stored("zeros.bin", std::vector<uint8_t>(5000)), Stored("next", {1}), {0}}));
+  FailingWritesHost failing_writes;
+  EXPECT_EQ(LzhReader(failing_writes, dir / "zeros.lzh", dir.path(), nullptr, nullptr).ExtractAll(),
+            kLzhBadData);
+
+  testing::FaultHost no_create;
+  no_create.FailCreateNamed("zeros.bin");
+  EXPECT_EQ(LzhReader(no_create, dir / "zeros.lzh", dir.path(), nullptr, nullptr).ExtractAll(),
+            kLzhCannotCreate);
+  EXPECT_FALSE(std::filesystem::exists(dir / "next"));
 }
 
 TEST_F(LzhReaderTest, RefusedMethodLeavesAnEmptyFile) {
