@@ -22,7 +22,7 @@ constexpr uint32_t kLiteralCost = 9;
 constexpr uint32_t kShortMatchReach = 256;  // farthest a 2-byte repetition may point
 constexpr uint32_t kNiceLength = 48;        // take a repetition this long without weighing it
 constexpr int kMaxChainSteps = 48;
-constexpr int kHashBits = 15;
+constexpr int kMaxHashBits = 15;
 constexpr uint32_t kNoPosition = std::numeric_limits<uint32_t>::max();
 
 // Length code of every length value 0 ... 517.
@@ -74,18 +74,28 @@ class Encoder {
         size_(size),
         dictionary_bits_(dictionary_bits),
         dictionary_size_(64u << dictionary_bits),
-        head3_(size_t{1} << kHashBits, kNoPosition),
-        head2_(size_t{1} << 16, kNoPosition),
+        hash_bits_(HashBitsFor(size)),
+        head3_(size_t{1} << hash_bits_, kNoPosition),
+        head2_(size_t{1} << hash_bits_, kNoPosition),
         chain_(size, kNoPosition) {}
 
   std::vector<uint8_t> Encode();
 
  private:
+  // Small inputs get small tables: the encoder runs for every member, big or small.
+  static int HashBitsFor(size_t size) {
+    int bits = 8;
+    while (bits < kMaxHashBits && (size_t{1} << bits) < size) ++bits;
+    return bits;
+  }
   uint32_t Hash3(size_t i) const {
     const uint32_t v = data_[i] | data_[i + 1] << 8 | data_[i + 2] << 16;
-    return (v * 2654435761u) >> (32 - kHashBits);
+    return (v * 2654435761u) >> (32 - hash_bits_);
   }
-  uint32_t Pair(size_t i) const { return data_[i] | data_[i + 1] << 8; }
+  uint32_t Hash2(size_t i) const {
+    const uint32_t v = data_[i] | data_[i + 1] << 8;
+    return (v * 2654435761u) >> (32 - hash_bits_);
+  }
   void Insert(size_t i);
   uint32_t MatchLength(size_t at, size_t from, uint32_t limit) const;
   void Relax(size_t from, uint32_t length, uint32_t distance);
@@ -98,14 +108,15 @@ class Encoder {
   size_t size_;
   unsigned dictionary_bits_;
   uint32_t dictionary_size_;
+  int hash_bits_;
   std::vector<uint32_t> head3_;  // latest position of each three-byte hash
-  std::vector<uint32_t> head2_;  // latest position of each byte pair
+  std::vector<uint32_t> head2_;  // latest position of each byte-pair hash
   std::vector<uint32_t> chain_;  // previous position with the same three-byte hash
   std::vector<Step> steps_;
 };
 
 void Encoder::Insert(size_t i) {
-  if (i + 1 < size_) head2_[Pair(i)] = static_cast<uint32_t>(i);
+  if (i + 1 < size_) head2_[Hash2(i)] = static_cast<uint32_t>(i);
   if (i + 2 < size_) {
     const uint32_t h = Hash3(i);
     chain_[i] = head3_[h];
@@ -149,8 +160,9 @@ void Encoder::ParseShortestPath() {
 
     // Two-byte repetitions, from the nearest earlier pair.
     if (limit >= 2) {
-      const uint32_t pair_at = head2_[Pair(i)];
-      if (pair_at != kNoPosition && i - pair_at <= kShortMatchReach) {
+      const uint32_t pair_at = head2_[Hash2(i)];
+      if (pair_at != kNoPosition && i - pair_at <= kShortMatchReach &&
+          MatchLength(i, pair_at, 2) == 2) {
         Relax(i, 2, static_cast<uint32_t>(i - pair_at));
       }
     }

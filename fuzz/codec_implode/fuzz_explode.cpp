@@ -1,0 +1,54 @@
+// Arbitrary bytes through Explode, served in 2048-byte reads: it must end with a result of 0 to
+// 4, never read after the input ran out, and write only whole 4096-byte blocks and one final
+// shorter block.
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "codec/explode.h"
+
+namespace {
+
+struct Feed {
+  const uint8_t* data;
+  size_t size;
+  size_t position = 0;
+  bool ended = false;
+  bool final_write_seen = false;
+  size_t written = 0;
+  uint32_t byte_sum = 0;
+};
+
+uint32_t Read(uint8_t* buffer, uint32_t* size, void* param) {
+  auto* feed = static_cast<Feed*>(param);
+  if (*size != floppyset::kExplodeReadSize || feed->ended) std::abort();
+  const size_t n = std::min<size_t>(*size, feed->size - feed->position);
+  std::memcpy(buffer, feed->data + feed->position, n);
+  feed->position += n;
+  feed->ended = n == 0;
+  return static_cast<uint32_t>(n);
+}
+
+void Write(uint8_t* buffer, uint32_t* size, void* param) {
+  auto* feed = static_cast<Feed*>(param);
+  if (feed->final_write_seen || *size > floppyset::kExplodeWriteSize) std::abort();
+  if (*size < floppyset::kExplodeWriteSize) feed->final_write_seen = true;
+  for (uint32_t i = 0; i < *size; ++i) feed->byte_sum += buffer[i];  // read all that is handed out
+  feed->written += *size;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static auto* work = new floppyset::ExplodeWorkArea;
+  Feed feed{data, size};
+  const uint32_t result = floppyset::Explode(Read, Write, work, &feed);
+  if (result > floppyset::kExplodeCorrupt) std::abort();
+  const bool wrote = result == floppyset::kExplodeOk || result == floppyset::kExplodeCorrupt;
+  if (wrote != feed.final_write_seen) std::abort();  // exactly one final short write
+  // Every code takes at least 9 bits, so output is bounded by the input.
+  if (feed.written > size * 8 / 9 * 518 + 518) std::abort();
+  return 0;
+}
