@@ -21,7 +21,7 @@ void Note(const char* line) {
 }  // namespace
 
 int main() {
-  Sleep(800);  // the start takes a while: the notice shows meanwhile
+  Sleep(3000);  // the start takes a while: the notice shows meanwhile
   char line[MAX_PATH + 16] = "cwd=";
   GetCurrentDirectoryA(MAX_PATH, line + 4);
   Note(line);
@@ -40,7 +40,7 @@ int main() {
     ReleaseSemaphore(semaphore, 1, nullptr);
     CloseHandle(semaphore);
   }
-  Sleep(1500);
+  Sleep(4000);
   Note("ended");
   return 0;
 }

@@ -5,6 +5,7 @@
 # Usage: tests/win32/run.sh BUILD-WIN64 LINUX-BUILD     (non-zero exit on any failure)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
 win_build=$(cd "$1" && pwd)
 linux_build=$(cd "$2" && pwd)
 stub=$win_build/floppyset.exe
@@ -44,9 +45,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-x86_64-w64-mingw32-g++ -std=c++20 -Os -s -static -o "$work/wintext.exe" "$here/wintext.cpp" &&
-  x86_64-w64-mingw32-g++ -std=c++20 -Os -s -static -o "$work/installer.exe" \
-    "$here/installer.cpp" || { echo "cannot build the test helpers"; exit 1; }
+helper() {  # NAME SOURCES...: a small Windows program for the tests
+  local name=$1
+  shift
+  x86_64-w64-mingw32-g++ -std=c++20 -Os -s -static -I"$root/src" -I"$root/resources" \
+    -o "$work/$name.exe" "$@"
+}
+helper wintext "$here/wintext.cpp" && helper installer "$here/installer.cpp" &&
+  helper string_table_check "$here/string_table_check.cpp" "$root/src/ui/messages.cpp" &&
+  helper floppy_device_check "$here/floppy_device_check.cpp" \
+    "$root/src/platform/win32/win32_floppy.cpp" ||
+  { echo "cannot build the test helpers"; exit 1; }
 
 "$WINE" wineboot --init >/dev/null 2>&1
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
@@ -83,7 +92,7 @@ xtype() {
 # shot NAME TITLE [CONTROL]: screenshot of that window.
 shot() {
   local geometry
-  geometry=$(wt geometry "$2" ${3:+"$3"}) || return 1
+  geometry=$(wt geometry "$2" ${3:+"$3"} 2>/dev/null) || { echo "  no picture of $1"; return 1; }
   import -window root -crop "$geometry" +repage "$artefacts/$1.png"
 }
 # same TEXT-FILE EXPECTED...: the file holds exactly the printf of EXPECTED.
@@ -93,8 +102,8 @@ same() {
   # shellcheck disable=SC2059
   printf "$@" >"$file.want"
   cmp -s "$file" "$file.want" || {
-    echo "  got:  $(od -c "$file" | head -8)"
-    echo "  want: $(od -c "$file.want" | head -8)"
+    echo "  got:  $(cat -A "$file")"
+    echo "  want: $(cat -A "$file.want")"
     return 1
   }
 }
@@ -102,8 +111,7 @@ same() {
 box_text() {
   local title=$1
   shift
-  # The message box shows each line feed as a line break: "\r\n" in its text.
-  wt text "$title" 65535 | sed -z 's/\r\n/\n/g' >"$work/box.txt" && same "$work/box.txt" "$@"
+  wt text "$title" 65535 >"$work/box.txt" && same "$work/box.txt" "$@"
 }
 win_path() { local p=${1//\//\\}; echo "Z:$p"; }
 
@@ -156,27 +164,76 @@ make_set() {  # NAME OPTIONS... (the images or directories come last)
 make_set unpack --autostart=0 --dialog-style=1 "$src/disk1" "$src/disk2"
 # FAT12 images in an LHA archive, plain windows: floppies, or unpacking with /D.
 make_set floppy --archive=lha --dialog-style=0 "${images[@]}"
-# Autostart of SETUP.EXE from the unpacked disk1.
+# Autostart of SETUP.EXE from the unpacked disk1 (no subdirectories: the set is deleted whole).
+mkdir -p "$work/auto/disk1" "$work/auto/disk2"
+cp "$src/disk1/README.TXT" "$src/disk1/SETUP.EXE" "$work/auto/disk1/"
+cp "$src/disk2/DATA.BIN" "$work/auto/disk2/"
 make_set auto --autostart=1 --installer=SETUP.EXE --final-message="Thanks for installing." \
-  "$src/disk1" "$src/disk2"
+  "$work/auto/disk1" "$work/auto/disk2"
 cp "$work/unpack.exe" "$work/tampered.exe"
 size=$(stat -c %s "$work/tampered.exe")
 printf '\x5a' | dd of="$work/tampered.exe" bs=1 seek=$((size - 100)) conv=notrunc 2>/dev/null
 
 rule='========================================================='
 
+# --- the program files: stub layout, resources of both builds -----------------------------
+image_size() {  # OBJDUMP EXE
+  local hex
+  hex=$("$1" -p "$2" | awk '/^SizeOfImage/ {print $2}')
+  echo $((16#${hex:-0}))
+}
+check "x86_64 program ends at or before SizeOfImage" \
+  test "$(stat -c %s "$stub")" -le "$(image_size x86_64-w64-mingw32-objdump "$stub")"
+"$WINE" "$work/string_table_check.exe" "$stub" >"$work/string_table.txt" 2>&1
+status=$?
+check "string table of floppyset.exe is messages.def ($(tail -1 "$work/string_table.txt"))" \
+  test "$status" = 0
+stub32=$(dirname "$win_build")/build-win32/floppyset.exe
+if [ -f "$stub32" ]; then
+  check "i686 program is a 32-bit GUI program" \
+    test -n "$(i686-w64-mingw32-objdump -p "$stub32" | grep -E '^Magic[[:space:]]+010b')" -a \
+    -n "$(i686-w64-mingw32-objdump -p "$stub32" | grep -E '^Subsystem[[:space:]]+00000002')"
+  check "i686 program ends at or before SizeOfImage" \
+    test "$(stat -c %s "$stub32")" -le "$(image_size i686-w64-mingw32-objdump "$stub32")"
+  x86_64-w64-mingw32-windres -J coff -O rc -i "$stub" -o "$work/resources64.rc" &&
+    i686-w64-mingw32-windres -J coff -O rc -i "$stub32" -o "$work/resources32.rc"
+  check "i686 program carries the same dialogs, strings, icons and version" \
+    cmp -s "$work/resources64.rc" "$work/resources32.rc"
+  check "resources: dialogs 100-108, 110, 111 and icons 130, 131" test \
+    "$(grep -cE '^(10[0-8]|11[01]) DIALOG' "$work/resources32.rc")" = 11 -a \
+    "$(grep -cE '^13[01] 14 ' "$work/resources32.rc")" = 2
+else
+  echo "skip: no i686 build next to $win_build"
+fi
+
+# --- the NT floppy device on drive A: backed by a floppy image -------------------------------
+cp "${images[0]}" "$work/a.img"
+mkdir -p "$work/a-root"
+ln -sfn "$work/a.img" "$WINEPREFIX/dosdevices/a::"
+ln -sfn "$work/a-root" "$WINEPREFIX/dosdevices/a:"
+"$WINE" reg add 'HKLM\Software\Wine\Drives' /v a: /d floppy /f >/dev/null 2>&1
+"$WINE" "$work/floppy_device_check.exe" "$(win_path "$work/a.img")" >"$work/floppy_device.txt" 2>&1
+status=$?
+sed 's/^/  /' "$work/floppy_device.txt"
+check "floppy device layer" test "$status" = 0
+check "floppy device: the image is unchanged" cmp -s "$work/a.img" "${images[0]}"
+rm -f "$WINEPREFIX/dosdevices/a::" "$WINEPREFIX/dosdevices/a:"
+
 # --- every dialog template: client size in dialog units, and a picture --------------------
 template_check() {  # ID CX CY POINTS TITLE
-  "$WINE" "$work/wintext.exe" template "$stub" "$1" "$2" "$3" "$4" 1 >"$work/template$1.txt" 2>&1 &
+  rm -f "$work/stop"
+  WINTEXT_STOP=$(win_path "$work/stop") "$WINE" "$work/wintext.exe" template "$stub" "$1" "$2" \
+    "$3" "$4" 30 >"$work/template$1.txt" 2>&1 &
   local helper=$!
-  if wt wait "$5" 10 >/dev/null 2>&1; then
-    sleep 0.3
-    import -window root -crop "$(wt geometry "$5")" +repage "$artefacts/template-$1.png"
+  if wt wait "$5" 30 >/dev/null 2>&1; then
+    sleep 0.2
+    shot "template-$1" "$5"
   fi
+  touch "$work/stop"
   wait "$helper"
   local status=$?
   check "dialog $1 is $2 x $3 dialog units ($(cat "$work/template$1.txt"))" \
-    [ "$status" = 0 ] -a -n "$(grep "^dialog $1: client" "$work/template$1.txt")"
+    test "$status" = 0 -a -n "$(grep "^dialog $1: client" "$work/template$1.txt")"
 }
 template_check 100 227 58 8 About
 template_check 101 262 181 8 Setup
@@ -196,8 +253,8 @@ if wt waitcontrol SETUP "Command line parameters:" 20 >/dev/null; then
   shot help SETUP "Command line parameters:"
   wt text SETUP "- Force floppy disks creation mode." >/dev/null ||
     fail "help: the /F line is missing"
-  check "help: the no-break spaces of the /P line" wt waitcontrol SETUP \
-    $'\xa0\xa0data of creation of the setup' 1
+  check "help: the no-break spaces of the /P line" \
+    grep -aqF $'text="\xa0\xa0data of creation of the setup"' <(wt)
   check "help: client size 277 x 146 units" wt checksize SETUP "Command line parameters:" 277 146
   xkey SETUP Return
 else
@@ -248,12 +305,12 @@ report() {  # NAME EXE SWITCHES...: leaves the report text in $work/NAME.txt
     return 1
   fi
   # The report is complete when its closing rule has arrived and the text stays put.
-  local previous=
+  : >"$work/$name.previous"
   for _ in $(seq 50); do
     wt text Setup 152 >"$work/$name.txt"
-    [ -s "$work/$name.txt" ] && cmp -s "$work/$name.txt" <(printf '%s' "$previous") && break
-    previous=$(cat "$work/$name.txt")
-    sleep 0.2
+    [ -s "$work/$name.txt" ] && cmp -s "$work/$name.txt" "$work/$name.previous" && break
+    cp "$work/$name.txt" "$work/$name.previous"
+    sleep 0.3
   done
 }
 close_report() {  # NAME

@@ -13,9 +13,12 @@
 //   wintext syscommand TITLE ID CMD   post WM_SYSCOMMAND CMD to the window
 //   wintext template EXE ID CX CY POINTS [SECS]
 //                                     make dialog ID from the resources of EXE, show it for
-//                                     SECS and compare its client area with CX x CY units
+//                                     SECS (or until the file WINTEXT_STOP exists) and
+//                                     compare its client area with CX x CY units
 // TITLE is exact and case-sensitive; ID is a control id or a control's exact text, and the
 // window must also hold that control.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -69,7 +72,7 @@ BOOL CALLBACK ListTop(HWND window, LPARAM) {
   char cls[64], text[1024];
   RECT client;
   GetClassNameA(window, cls, sizeof cls);
-  TextOf(window, text, sizeof text);
+  GetWindowTextA(window, text, sizeof text);
   GetClientRect(window, &client);
   std::printf("window title=\"%s\" class=%s client=%ldx%ld\n", text, cls, client.right,
               client.bottom);
@@ -89,7 +92,9 @@ BOOL CALLBACK FindTop(HWND window, LPARAM lparam) {
   Find* find = reinterpret_cast<Find*>(lparam);
   char text[1024];
   if (!IsWindowVisible(window)) return TRUE;
-  TextOf(window, text, sizeof text);
+  // The title is read without a message, so that a window that is busy (as dialog 105
+  // during its checks) is still found.
+  GetWindowTextA(window, text, sizeof text);
   if (std::strcmp(text, find->title) != 0) return TRUE;
   if (find->control && !FindControl(window, find->control)) return TRUE;
   find->window = window;
@@ -170,7 +175,10 @@ int ShowTemplate(const char* exe, int id, int cx, int cy, int points, int second
   std::printf("dialog %d: client %ldx%ld, %dx%d dialog units = %ldx%ld\n", id, client.right,
               client.bottom, cx, cy, expected.cx, expected.cy);
   std::fflush(stdout);
+  // Shown until SECS have passed or the file named by WINTEXT_STOP exists.
+  const char* stop = std::getenv("WINTEXT_STOP");
   for (DWORD end = GetTickCount() + seconds * 1000; GetTickCount() < end;) {
+    if (stop && GetFileAttributesA(stop) != INVALID_FILE_ATTRIBUTES) break;
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
     Sleep(20);
@@ -182,6 +190,7 @@ int ShowTemplate(const char* exe, int id, int cx, int cy, int points, int second
 }  // namespace
 
 int main(int argc, char** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);  // texts are printed exactly, "\r\n" and all
   if (argc == 1) {
     EnumWindows(ListTop, 0);
     return 0;

@@ -68,6 +68,24 @@ std::string VolumePath(char letter) {
 
 }  // namespace
 
+NtFormatRange FormatRangeNt(uint16_t cylinder, uint16_t head, uint16_t tracks) {
+  NtFormatRange range;
+  range.start_cylinder = cylinder;
+  range.end_cylinder = cylinder + (tracks - 1) / 2;
+  range.start_head = head;
+  range.end_head = head + ((tracks + 1) & 1);
+  return range;
+}
+
+void NextTrack9x(uint16_t& cylinder, uint16_t& head) {
+  if (head != 0) {
+    head = 0;
+    ++cylinder;
+  } else {
+    ++head;
+  }
+}
+
 bool IsWindows9x() {
   return (GetVersion() & 0x80000000u) != 0;
 }
@@ -210,33 +228,30 @@ bool Win32FloppyDevice::FormatTracks(uint16_t cylinder, uint16_t head, uint16_t 
 }
 
 bool Win32FloppyDevice::FormatTracksNt(uint16_t cylinder, uint16_t head, uint16_t tracks) {
-  // Two heads per cylinder, starting at head 0: 2 tracks are both sides of one cylinder.
+  const NtFormatRange range = FormatRangeNt(cylinder, head, tracks);
   FormatParameters parameters;
   parameters.media_type = kMediaF3_1Pt44_512;
-  parameters.start_cylinder = cylinder;
-  parameters.end_cylinder = cylinder + (tracks - 1) / 2;
-  parameters.start_head = head;
-  parameters.end_head = head + ((tracks + 1) & 1);
+  parameters.start_cylinder = range.start_cylinder;
+  parameters.end_cylinder = range.end_cylinder;
+  parameters.start_head = range.start_head;
+  parameters.end_head = range.end_head;
   DWORD returned = 0;
   return DeviceIoControl(handle_, kIoctlDiskFormatTracks, &parameters, sizeof parameters, nullptr,
                          0, &returned, nullptr);
 }
 
 bool Win32FloppyDevice::FormatTracks9x(uint16_t cylinder, uint16_t head, uint16_t tracks) {
-  FormatTrackBlock block{0, head, cylinder};
+  FormatTrackBlock block{};  // special functions 0: format the track
   DiocRegisters registers{};
   registers.reg_EAX = 0x440D;
   registers.reg_ECX = kFormatTrack;
   registers.reg_EBX = drive_ + 1u;
   registers.reg_EDX = Address32(&block);
   for (uint16_t track = 0; track < tracks; ++track) {
+    block.head = head;
+    block.cylinder = cylinder;
     if (!CallVwin32(handle_, kVwin32DosIoctl, registers)) return false;
-    if (block.head != 0) {
-      block.head = 0;
-      ++block.cylinder;
-    } else {
-      ++block.head;
-    }
+    NextTrack9x(cylinder, head);
   }
   return true;
 }

@@ -15,6 +15,15 @@ namespace floppyset {
 // True on Windows 9x/ME (GetVersion has its top bit set).
 bool IsWindows9x();
 
+// The cylinders and heads that IOCTL_DISK_FORMAT_TRACKS is given for `tracks` tracks from
+// (cylinder, head): the disk has two heads and a run starts at head 0.
+struct NtFormatRange {
+  uint32_t start_cylinder, end_cylinder, start_head, end_head;
+};
+NtFormatRange FormatRangeNt(uint16_t cylinder, uint16_t head, uint16_t tracks);
+// The track after (cylinder, head) in the order 9x formats them, one call per track.
+void NextTrack9x(uint16_t& cylinder, uint16_t& head);
+
 // The drive tests, for a letter 'A' to 'Z'.
 bool IsFloppyDriveNt(char letter);
 bool IsFloppyDrive9x(char letter);
