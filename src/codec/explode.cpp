@@ -118,14 +118,11 @@ inline void Refill(BitReader& reader) {
 
 // Copies a repetition forward, so that a distance shorter than the length repeats a pattern.
 // Whole 8-byte chunks may run past the end into the window's slack.
-inline void CopyRepetition(uint8_t* out, uint32_t length, uint32_t distance) {
+// The uncommon repetitions: longer than 16 bytes or closer than 8.
+__attribute__((noinline)) void CopyLongOrClose(uint8_t* out, uint32_t length, uint32_t distance) {
   const uint8_t* from = out - distance;
   uint8_t* const end = out + length;
   if (distance >= 16) {
-    std::memcpy(out, from, 16);
-    if (length <= 16) return;
-    out += 16;
-    from += 16;
     do {
       std::memcpy(out, from, 16);
       out += 16;
@@ -149,6 +146,18 @@ inline void CopyRepetition(uint8_t* out, uint32_t length, uint32_t distance) {
     out += 8;
     from += 8;
   }
+}
+
+// Copies a repetition forward, so that a distance shorter than the length repeats a pattern.
+// Whole chunks may run past the end into the window's slack.
+inline void CopyRepetition(uint8_t* out, uint32_t length, uint32_t distance) {
+  if (length <= 16 && distance >= 8) {
+    // Two chunks that each read only bytes already in place.
+    std::memcpy(out, out - distance, 8);
+    std::memcpy(out + 8, out + 8 - distance, 8);
+    return;
+  }
+  CopyLongOrClose(out, length, distance);
 }
 
 uint32_t Decoder::Run() {
@@ -231,7 +240,7 @@ uint32_t Decoder::ExpandStream(uint8_t*& out_ref) {
       out += run_bits / 9;
       consume(run_bits);
       if (run_bits == kLiteralRunBits) continue;
-      refill();
+      if (r.count < kSafeBits) refill();
       if (r.count >= kSafeBits) {
         const Repetition rep = DecodeRepetition(r.bits, dictionary_bits);
         if (rep.value == kEndOfStreamValue) {
