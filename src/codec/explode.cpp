@@ -16,13 +16,18 @@ namespace {
 
 using namespace implode_format;
 
-// Entry of the length lookup, indexed by the 8 bits after the repetition flag:
-// bits 0-3 flag + code length, bits 4-7 extra-bit count, bits 8-17 length base.
+// Entry of the length lookup, indexed by the 8 bits after the repetition flag: bits 0-4 all
+// bits of the length (flag, code, extra bits), 5-8 flag + code bits, 9-12 extra-bit count,
+// bit 13 set for the 2-byte length, bits 16-25 the length base.
+constexpr uint32_t kTwoByteLength = 1u << 13;
+
 constexpr std::array<uint32_t, 256> MakeLengthLookup() {
   std::array<uint32_t, 256> lookup{};
   for (int code = kLengthCodeCount - 1; code >= 0; --code) {
-    const uint32_t entry =
-        (1u + kLenBits[code]) | uint32_t{kExLenBits[code]} << 4 | uint32_t{kLenBase[code]} << 8;
+    const uint32_t prefix_bits = 1u + kLenBits[code];
+    const uint32_t entry = (prefix_bits + kExLenBits[code]) | prefix_bits << 5 |
+                           uint32_t{kExLenBits[code]} << 9 | (code == 0 ? kTwoByteLength : 0) |
+                           uint32_t{kLenBase[code]} << 16;
     for (int i = kLenCode[code]; i < 256; i += 1 << kLenBits[code]) lookup[i] = entry;
   }
   return lookup;
@@ -186,17 +191,15 @@ struct Repetition {
 
 inline Repetition DecodeRepetition(uint64_t bits, uint32_t dictionary_bits) {
   const uint32_t entry = kLengthLookup[(bits >> 1) & 0xFF];
-  const uint32_t prefix_bits = entry & 0xF;
-  const uint32_t extra_bits = (entry >> 4) & 0xF;
-  bits >>= prefix_bits;
-  const uint32_t value = (entry >> 8) + static_cast<uint32_t>(bits & ((1u << extra_bits) - 1));
-  bits >>= extra_bits;
+  const uint32_t length_bits = entry & 0x1F;
+  const uint32_t extra_mask = (1u << ((entry >> 9) & 0xF)) - 1;
+  const uint32_t value =
+      (entry >> 16) + (static_cast<uint32_t>(bits >> ((entry >> 5) & 0xF)) & extra_mask);
+  const uint32_t plain_bits = (entry & kTwoByteLength) ? 2 : dictionary_bits;
+  bits >>= length_bits;
   const uint32_t distance_entry = kDistanceLookup[bits & 0xFF];
   const uint32_t code_bits = distance_entry & 0xF;
-  bits >>= code_bits;
-  const uint32_t plain_bits = value == 0 ? 2 : dictionary_bits;
-  const uint32_t low = static_cast<uint32_t>(bits & ((uint64_t{1} << plain_bits) - 1));
-  const uint32_t length_bits = prefix_bits + extra_bits;
+  const uint32_t low = static_cast<uint32_t>(bits >> code_bits) & ((1u << plain_bits) - 1);
   return {value, ((distance_entry >> 4) << plain_bits | low) + 1, length_bits,
           length_bits + code_bits + plain_bits};
 }
