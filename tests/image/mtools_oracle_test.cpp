@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "base/path.h"
@@ -55,24 +54,26 @@ struct MdirResult {
 MdirResult Mdir(const std::string& image) {
   MdirResult result;
   std::istringstream lines(ShellOutput(Mtools(image, "mdir -/ -a") + "::"));
-  const std::regex entry(R"(^\s+(<DIR>|\d+)\s+(\d{4})-(\d\d)-(\d\d)\s+(\d+):(\d\d)\s*(.*)$)");
   for (std::string line; std::getline(lines, line);) {
     if (line.rfind("Directory for ", 0) == 0) {
       result.listing += "[" + Upper(line.substr(14)) + "]\n";
       continue;
     }
-    std::smatch m;
     if (line.size() < 13) continue;
-    const std::string rest = line.substr(12);
-    if (!std::regex_match(rest, m, entry)) continue;
+    // Behind the name: the size or <DIR>, the date, the time and the long name, if any.
+    char size[16];
+    int year, month, day, hour, minute, end = 0;
+    if (std::sscanf(line.c_str() + 12, " %15s %4d-%2d-%2d %2d:%2d%n", size, &year, &month, &day,
+                    &hour, &minute, &end) != 6) {
+      continue;
+    }
     const std::string base = Upper(Trimmed(line.substr(0, 8)));
     if (base == "." || base == "..") continue;
     const std::string ext = Upper(Trimmed(line.substr(9, 3)));
     const std::string name = ext.empty() ? base : base + "." + ext;
-    result.listing += ListingLine(name, m[1], std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4]),
-                                  std::stoi(m[5]), std::stoi(m[6])) +
-                      "\n";
-    const std::string long_name = Trimmed(m[7]);
+    result.listing += ListingLine(name, size, year, month, day, hour, minute) + "\n";
+    std::string long_name = Trimmed(line.substr(12 + static_cast<size_t>(end)));
+    long_name.erase(0, long_name.find_first_not_of(' '));
     if (!long_name.empty()) result.short_of[long_name] = name;
   }
   return result;
@@ -166,6 +167,7 @@ class MtoolsOracleTest : public ::testing::Test {
     std::string ours;
     OurListing(image, "/", ours);
     EXPECT_EQ(ours, mdir.listing);
+    EXPECT_GT(std::count(ours.begin(), ours.end(), '\n'), 4);
 
     const std::string theirs = dir_ / "mcopy";
     const std::string mine = dir_ / "ours";
