@@ -14,8 +14,8 @@ namespace {
 constexpr uint16_t kReflectedPolynomial = 0xA001;
 
 // Slicing-by-8 tables: row 0 is the classic byte table, row k advances a byte k positions
-// further through the register.
-// Entries are 32 bits wide: 16-bit XORs would merge into partial registers on x86.
+// further through the register. Entries are 32 bits wide because 16-bit XORs would merge
+// into partial registers on x86.
 using SliceTables = std::array<std::array<uint32_t, 256>, 8>;
 
 constexpr SliceTables MakeSliceTables() {
@@ -45,8 +45,7 @@ uint64_t LoadLittle64(const uint8_t* p) {
   return v;
 }
 
-// The CRC stays in 32 bits between steps; only its low 16 bits are ever set. Shifting the
-// word by one byte per lookup takes the fewest instructions per byte.
+// Eight bytes at once. The CRC stays in 32 bits between steps; only its low 16 bits are set.
 inline uint32_t SliceEight(const uint8_t* p, uint32_t crc) {
   uint64_t x = LoadLittle64(p) ^ crc;
   uint32_t result = 0;

@@ -58,6 +58,7 @@ struct LzhReader::State : Lh5Source {
   size_t buffer_length = 0;
   // Compressed bytes of the current member not yet handed to the decoder.
   uint64_t member_left = 0;
+  bool read_failed = false;
 
   Lh5Decoder decoder;
   std::unique_ptr<File> output;
@@ -84,7 +85,8 @@ bool LzhReader::State::FillBuffer() {
   buffer_offset += buffer_length;
   buffer_used = buffer_length = 0;
   const int64_t got = archive->Read(buffer.data(), buffer.size());
-  if (got <= 0) return false;  // a read error ends the input like the end of the file
+  if (got < 0) read_failed = true;  // ends the input like the end of the file
+  if (got <= 0) return false;
   buffer_length = static_cast<size_t>(got);
   return true;
 }
@@ -238,7 +240,7 @@ int LzhReader::ExtractAll() {
   MemberHeader header;
   for (;;) {
     int result = state_->ReadHeader(header);
-    if (result == kEndOfArchive) return kLzhOk;
+    if (result == kEndOfArchive) return state_->read_failed ? kLzhCannotOpenArchive : kLzhOk;
     if (result == kLzhOk) result = state_->ExtractMember(header);
     if (result != kLzhOk) return result;
   }

@@ -1,5 +1,6 @@
 // Extracts every member of an LHA archive (methods -lh0-, -lh4-, -lh5-, level-1 headers without
-// extended headers) into a destination directory, checking each member's CRC-16.
+// extended headers) into a destination directory, checking each member's CRC-16, which is
+// read 5 bytes before the end of the header, where such headers keep it.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,8 @@ using LzhProgressFn = void (*)(void* param, uint16_t percentage);
 // already extracted stay.
 enum LzhResult : int {
   kLzhOk = 0,  // every member extracted, or the archive is empty (a single 0 byte or nothing)
-  kLzhCannotOpenArchive = 1,  // the archive cannot be opened; nothing is extracted
+  kLzhCannotOpenArchive = 1,  // the archive cannot be opened (nothing is extracted) or a read
+                              // failed where the next header was expected
   kLzhBadHeader = 3,          // header checksum wrong, or the archive ends inside a header;
                               // nothing of that member is written
   kLzhBadData = 4,       // the CRC-16 differs, a write failed, or the compressed data is corrupt or
