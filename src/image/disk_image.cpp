@@ -205,7 +205,7 @@ void DiskImage::WalkChain(uint16_t first, Visit visit) const {
 // --- stepping through a directory ---------------------------------------------------------
 
 const DirectoryEntry* DiskImage::NextSlotInChain(const DirectoryEntry* slot) const {
-  if (!IsOpen() || CurrentDirectory == 0 || !ContainsSlot(AsBytes(slot))) return nullptr;
+  if (!IsOpen() || CurrentDirectory == 0 || !slot || !ContainsSlot(AsBytes(slot))) return nullptr;
   const uint8_t* at = AsBytes(slot);
   const uint32_t cluster_bytes = ClusterBytes();
   auto next_in = [&](const uint8_t* start) -> const DirectoryEntry* {
@@ -245,9 +245,10 @@ const DirectoryEntry* DiskImage::NextEntry(const DirectoryEntry* slot) const {
   if (!IsOpen() || !slot) return nullptr;
   if (CurrentDirectory == 0) {
     const DirectoryEntry* root = RootDirectory();
-    if (!root || slot < root) return nullptr;
+    if (!root || AsBytes(slot) < AsBytes(root)) return nullptr;
     const uint32_t limit = RootSlotLimit();
-    for (size_t i = static_cast<size_t>(slot - root) + 1; i < limit; ++i) {
+    const size_t index = static_cast<size_t>(AsBytes(slot) - AsBytes(root)) / kSlotSize;
+    for (size_t i = index + 1; i < limit; ++i) {
       const uint8_t marker = root[i].marker();
       if (EndsDirectory(marker)) return nullptr;
       if (marker != kDeletedMarker) return root + i;
