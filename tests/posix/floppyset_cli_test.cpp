@@ -263,6 +263,10 @@ TEST_F(FloppysetCli, ExitStatusesForScripts) {
       {{}, 4, "OK or Cancel? Cancel (no terminal to ask)"},
       {{"--no"}, 4, "Yes or No? No (--no)"},
       {{"/D"}, 4, "Enter directory for image unpack: Cancel (give it with --dest=DIR)"},
+      // A floppy that always fails does not make --yes loop for ever.
+      {{"/F", "--yes", "--device=" + (dir_ / "no-such-device").string()},
+       4,
+       "OK or Cancel? Cancel (--yes, asked once too often)"},
   };
   for (const Case& test : cases) {
     std::vector<std::string> args{program()};

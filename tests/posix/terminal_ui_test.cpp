@@ -112,6 +112,14 @@ TEST_F(TerminalUiTest, YesAnswersEveryQuestionButRetry) {
   EXPECT_EQ(ui.ShowMessage(Question(Buttons::kRetryCancel)), Answer::kCancel);
   EXPECT_EQ(ui.unasked_questions(), 0);
   EXPECT_NE(Err().find("OK or Cancel? OK (--yes)\n"), std::string::npos);
+
+  // The same question over and over (an insert prompt after each failure) ends in Cancel.
+  const MessageRequest insert = Question(Buttons::kOkCancel, "Insert disk 1");
+  EXPECT_EQ(ui.ShowMessage(insert), Answer::kOk);
+  EXPECT_EQ(ui.ShowMessage(insert), Answer::kOk);
+  EXPECT_EQ(ui.ShowMessage(insert), Answer::kCancel);
+  EXPECT_NE(Err().find("OK or Cancel? Cancel (--yes, asked once too often)\n"), std::string::npos);
+  EXPECT_EQ(ui.ShowMessage(Question(Buttons::kOkCancel, "Insert disk 2")), Answer::kOk);
 }
 
 TEST_F(TerminalUiTest, NoAnswersEveryQuestionNo) {

@@ -15,6 +15,8 @@ constexpr char kNoticeText[] =
     "several minutes. Please close all other tasks and wait.";
 constexpr char kInstallerSemaphore[] = "TavelotSetupSemaphore";
 constexpr int kBarWidth = 20;
+// How often --yes says yes to one and the same question.
+constexpr int kMaxYesRepeats = 2;
 
 bool IsExtractionDialog(int dialog) {
   return dialog == kDialogBannerExtraction || dialog == kDialogPlainExtraction;
@@ -154,11 +156,13 @@ Answer TerminalUi::ShowMessage(const MessageRequest& request) {
   ClearProgressLine();
   shown_messages_.push_back(request.message_id);
   Print(streams_.err, request.caption + ": " + BoxText(request.text) + "\n");
-  if (const std::optional<Answer> answer = AnswerWithoutAsking(request.buttons)) return *answer;
+  if (const std::optional<Answer> answer = AnswerWithoutAsking(request.buttons, request.text)) {
+    return *answer;
+  }
   return AskOnTerminal(request.buttons);
 }
 
-std::optional<Answer> TerminalUi::AnswerWithoutAsking(Buttons buttons) {
+std::optional<Answer> TerminalUi::AnswerWithoutAsking(Buttons buttons, const std::string& text) {
   const ButtonWords words = WordsOf(buttons);
   const bool plain_ok = words.second_word == nullptr;
   if (plain_ok && (settings_.auto_answer != AutoAnswer::kAsk || !settings_.input_is_terminal)) {
@@ -167,9 +171,11 @@ std::optional<Answer> TerminalUi::AnswerWithoutAsking(Buttons buttons) {
   std::string reason;
   Answer answer = words.second;
   if (settings_.auto_answer == AutoAnswer::kYes) {
-    // Retrying a failing floppy without anyone to change it would only loop.
-    answer = buttons == Buttons::kRetryCancel ? Answer::kCancel : words.first;
-    reason = "--yes";
+    // Retrying a failing floppy without anyone to change it would only loop, and so would
+    // saying yes to the same question again and again (the insert prompt after an error).
+    const bool repeated = ++yes_answers_[text] > kMaxYesRepeats;
+    answer = buttons == Buttons::kRetryCancel || repeated ? words.second : words.first;
+    reason = repeated ? "--yes, asked once too often" : "--yes";
   } else if (settings_.auto_answer == AutoAnswer::kNo) {
     reason = "--no";
   } else if (!settings_.input_is_terminal) {

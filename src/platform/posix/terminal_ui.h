@@ -78,7 +78,7 @@ class TerminalUi : public Ui {
     int position = 0;
   };
 
-  std::optional<Answer> AnswerWithoutAsking(Buttons buttons);
+  std::optional<Answer> AnswerWithoutAsking(Buttons buttons, const std::string& text);
   Answer AskOnTerminal(Buttons buttons);
   std::optional<std::string> ReadLine();
   void Print(FILE* stream, const std::string& text);
@@ -105,6 +105,7 @@ class TerminalUi : public Ui {
   bool destination_used_ = false;
   bool destination_refused_ = false;
   int unasked_questions_ = 0;
+  std::map<std::string, int> yes_answers_;  // question text -> times --yes answered it
 
   std::unique_ptr<NamedSemaphore> installer_semaphore_;
   std::thread notice_watcher_;
