@@ -11,6 +11,11 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define FLOPPYSET_CRC32_CLMUL 1
+// GCC cannot align Windows stack frames beyond 16 bytes (its bug 54412), so AVX-512 register
+// spills could fault there: Windows builds stop at the 16-byte PCLMULQDQ folding.
+#if !defined(_WIN32)
+#define FLOPPYSET_CRC32_VPCLMUL 1
+#endif
 #endif
 
 namespace floppyset {
@@ -153,6 +158,8 @@ FLOPPYSET_CLMUL_TARGET uint32_t Crc32Clmul(const uint8_t* p, size_t count, uint3
   return FinishFolding(x1, p, count);
 }
 
+#if FLOPPYSET_CRC32_VPCLMUL
+
 FLOPPYSET_VPCLMUL_TARGET inline __m512i Load512(const uint8_t* p) {
   return _mm512_loadu_si512(p);
 }
@@ -188,13 +195,15 @@ FLOPPYSET_VPCLMUL_TARGET uint32_t Crc32Vpclmul(const uint8_t* p, size_t count, u
   }
   k = Broadcast(kFold64);
   z0 = Fold512(Fold512(Fold512(z0, k, z1), k, z2), k, z3);
-  alignas(64) uint8_t lanes[64];
-  _mm512_store_si512(lanes, z0);
+  uint8_t lanes[64];
+  _mm512_storeu_si512(lanes, z0);
   const __m128i k16 = Constants(kFold16);
   __m128i x = Load128(lanes);
   for (int lane = 1; lane < 4; ++lane) x = Fold(x, k16, Load128(lanes + 16 * lane));
   return FinishFolding(x, p, count);
 }
+
+#endif  // FLOPPYSET_CRC32_VPCLMUL
 
 enum class ClmulLevel { kNone, kSse, kAvx512 };
 
@@ -203,10 +212,12 @@ ClmulLevel DetectClmul() {
   if (!__builtin_cpu_supports("pclmul") || !__builtin_cpu_supports("sse4.1")) {
     return ClmulLevel::kNone;
   }
+#if FLOPPYSET_CRC32_VPCLMUL
   if (__builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx512f") &&
       __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw")) {
     return ClmulLevel::kAvx512;
   }
+#endif
   return ClmulLevel::kSse;
 }
 
@@ -244,8 +255,15 @@ uint32_t Crc32Update(const uint8_t* buffer, size_t count, uint32_t crc) {
   static const ClmulLevel level = DetectClmul();
   if (count >= 64 && level != ClmulLevel::kNone) {
     const size_t bulk = count & ~size_t{15};
-    crc = level == ClmulLevel::kAvx512 && bulk >= 256 ? Crc32Vpclmul(buffer, bulk, crc)
-                                                      : Crc32Clmul(buffer, bulk, crc);
+#if FLOPPYSET_CRC32_VPCLMUL
+    if (level == ClmulLevel::kAvx512 && bulk >= 256) {
+      crc = Crc32Vpclmul(buffer, bulk, crc);
+    } else {
+      crc = Crc32Clmul(buffer, bulk, crc);
+    }
+#else
+    crc = Crc32Clmul(buffer, bulk, crc);
+#endif
     buffer += bulk;
     count -= bulk;
   }

@@ -41,6 +41,9 @@ struct ExplodeWorkArea {
   uint8_t input[kExplodeReadSize];
 };
 
+// The archive reader reserves 36312 bytes for the work area.
+static_assert(sizeof(ExplodeWorkArea) <= 36312);
+
 // Decodes one stream; returns an ExplodeResult (0 to 4).
 uint32_t Explode(ExplodeReadFn read, ExplodeWriteFn write, ExplodeWorkArea* work, void* param);
 
