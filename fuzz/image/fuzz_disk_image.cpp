@@ -1,6 +1,6 @@
 // Walks, sizes and copies out arbitrary FAT12 images. With the first input byte even, the
-// rest is laid over a standard 1.44 MB layout (boot sector, FAT, root directory, data area)
-// so that short inputs reach deep structures; with it odd, the rest is the whole image.
+// rest is laid over the standard 1.44 MB layout (boot sector, FAT, root directory, data
+// area) so that short inputs reach deep structures; with it odd, the rest is the whole image.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -15,11 +15,12 @@ namespace {
 using floppyset::DirectoryEntry;
 using floppyset::DiskImage;
 
-constexpr size_t kImageSize = 1'474'560;
 constexpr size_t kSector = 512;
 
 std::vector<uint8_t> Overlay(const uint8_t* data, size_t size) {
-  std::vector<uint8_t> image(kImageSize, 0);
+  // The image ends where the input's data area ends: clusters behind it lie outside.
+  const size_t data_area = size > 2560 ? size - 2560 : 0;
+  std::vector<uint8_t> image(33 * kSector + data_area, 0);
   const uint8_t boot[] = {0xEB, 0x3C, 0x90, 'F', 'U', 'Z', 'Z', ' ', ' ', ' ',
                           ' ',  0x00, 0x02, 1,   1,   0,   2,   224, 0,   0x40,
                           0x0B, 0xF0, 9,    0,   18,  0,   2,   0};
@@ -30,12 +31,11 @@ std::vector<uint8_t> Overlay(const uint8_t* data, size_t size) {
   } pieces[] = {{0, 0, 512},
                 {512, kSector, 1024},
                 {1536, 19 * kSector, 1024},
-                {2560, 33 * kSector, kImageSize}};
+                {2560, 33 * kSector, data_area}};
   for (const auto& piece : pieces) {
     if (size <= piece.input) break;
     const size_t length = std::min(piece.length, size - piece.input);
-    std::memcpy(image.data() + piece.image, data + piece.input,
-                std::min(length, kImageSize - piece.image));
+    std::memcpy(image.data() + piece.image, data + piece.input, length);
   }
   return image;
 }
