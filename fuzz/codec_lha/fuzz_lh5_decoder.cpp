@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static floppyset::Lh5Decoder decoder;
   decoder.Start({data + 1, size - 1});
   uint16_t crc = 0;
-  for (size_t total = 0; total < 1024 * 1024 && !decoder.overran_input(); total += chunk) {
+  for (size_t total = 0; total < 256 * 1024 && !decoder.overran_input(); total += chunk) {
     if (!decoder.Decode(chunk)) break;
     crc = floppyset::Crc16Update(decoder.output().data(), decoder.output().size(), crc);
   }

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr uint64_t kOutputBudget = 16 * 1024 * 1024;
+constexpr uint64_t kOutputBudget = 2 * 1024 * 1024;
 
 class CappedFile : public floppyset::File {
  public:
