@@ -73,6 +73,13 @@ bool ReadPeFields(File& program, PeFields& fields) {
 }
 
 bool ReadPackageHeader(RunState& state, Host& host, Ui& ui) {
+  // Without a package the header stays all zero and the strings empty.
+  state.Header = PackageHeader();
+  state.PackageUnpackMode = 0;
+  state.PeCheckSum = 0;
+  state.ProductName.clear();
+  state.FinalMessage.clear();
+  state.InstallerName.clear();
   state.PackageFound = false;
   const std::unique_ptr<File> program = host.OpenForRead(state.ProgramPath);
   PeFields pe;

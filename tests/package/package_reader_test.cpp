@@ -191,10 +191,14 @@ TEST_F(PackageReaderTest, MissingOrMalformedPackageIsNotFound) {
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    state_.PackageFound = true;
+    WriteProgram(good);
+    ASSERT_TRUE(ReadPackageHeader(state_, host_, ui_));
+    fs::remove(state_.WorkspaceDir + "image.tii");
     WriteProgram(c.program);
     EXPECT_TRUE(ReadPackageHeader(state_, host_, ui_));
     EXPECT_FALSE(state_.PackageFound);
+    EXPECT_EQ(state_.Header.DiskCount, 0);
+    EXPECT_EQ(state_.ProductName, "");
     EXPECT_FALSE(ArchiveCopyExists());
   }
   state_.ProgramPath = temp_ / "absent.exe";
