@@ -13,6 +13,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "package/integrity.h"
+#include "package/package_header.h"
+#include "package/package_reader.h"
+#include "platform/posix/posix_host.h"
 #include "support/temp_dir.h"
 
 namespace floppyset {
@@ -143,6 +147,26 @@ class FloppysetCli : public ::testing::Test {
     args.push_back((dir_ / "images" / "disk2.img").string());
     const Result made = Wait(Start("mkfloppyset", args));
     ASSERT_EQ(made.status, 0) << made.err;
+  }
+
+  // Damages one byte of the archive at `offset` and fixes the package checksum, as a
+  // broken builder would: the package passes its checks, the extraction fails.
+  void DamageArchive(size_t offset, bool from_end = false) {
+    PosixHost host;
+    PeFields fields;
+    ASSERT_TRUE(ReadPeFields(*host.OpenForRead(program()), fields));
+    std::vector<uint8_t> bytes = ReadFileBytes(program());
+    uint8_t raw[kPackageHeaderSize];
+    std::copy_n(bytes.begin() + fields.SizeOfImage, kPackageHeaderSize, raw);
+    PackageHeader header = DecodePackageHeader(raw);
+    const size_t archive = fields.SizeOfImage + kPackageHeaderSize + header.ProductNameLength +
+                           header.FinalMessageLength + header.InstallerNameLength;
+    ASSERT_LT(archive + offset, bytes.size());
+    bytes[from_end ? bytes.size() - 1 - offset : archive + offset] ^= 0x5A;
+    header.ExpectedPackageChecksum = PackageSum(&bytes[archive], bytes.size() - archive);
+    const auto encoded = EncodePackageHeader(header);
+    std::copy(encoded.begin(), encoded.end(), bytes.begin() + fields.SizeOfImage);
+    WriteFileBytes(program(), bytes);
   }
 
   void ExpectTempClean() {
@@ -318,6 +342,30 @@ TEST_F(FloppysetCli, BadProgramFilesEndWithAClearMessage) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "floppyset: " + dir_.string() + " is not a file\n");
   ExpectTempClean();
+}
+
+TEST_F(FloppysetCli, ADiskImageThatCannotBeExtractedIsNamed) {
+  for (const std::string kind : {"apst", "lha"}) {
+    MakeSet({"--archive=" + kind});
+    const std::vector<uint8_t> whole = ReadFileBytes(program());
+    DamageArchive(100);  // inside the first member
+    Result result = Floppyset({program(), "/L", "--images=" + (dir_ / "img").string()});
+    EXPECT_EQ(result.status, 1) << kind << result.err;
+    EXPECT_NE(result.err.find("floppyset: disk image 1 (image00.tii) could not be extracted"),
+              std::string::npos)
+        << kind << result.err;
+    EXPECT_NE(result.err.find("Disk images written: 0 of 2"), std::string::npos) << result.err;
+    ExpectTempClean();
+
+    WriteFileBytes(program(), whole);
+    DamageArchive(20, true);  // inside the last member
+    result = Floppyset({program(), "/L"});
+    EXPECT_EQ(result.status, 1) << kind << result.err;
+    EXPECT_NE(result.err.find("floppyset: disk image 2 (image01.tii) could not be extracted"),
+              std::string::npos)
+        << kind << result.err;
+    ExpectTempClean();
+  }
 }
 
 TEST_F(FloppysetCli, AutostartRunsTheInstallerAndTheNoticeClosesOnItsSemaphore) {

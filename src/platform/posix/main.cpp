@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 
 #include "app/program.h"
 #include "floppy/image_file_drive.h"
+#include "package/extraction.h"
 #include "package/package_reader.h"
 #include "platform/posix/linux_floppy.h"
 #include "platform/posix/options.h"
@@ -91,8 +94,9 @@ bool MakeDirectories(const std::string& path) {
 // clean-up deletes them.
 class ExtractionWatch {
  public:
-  ExtractionWatch(const RunState& state, TerminalUi& ui, std::optional<std::string> images_dir)
-      : state_(state), ui_(ui), images_dir_(std::move(images_dir)) {}
+  ExtractionWatch(const RunState& state, Host& host, TerminalUi& ui,
+                  std::optional<std::string> images_dir)
+      : state_(state), host_(host), ui_(ui), images_dir_(std::move(images_dir)) {}
 
   void AfterWorkDialog(int dialog) {
     if (dialog != kDialogBannerExtraction && dialog != kDialogPlainExtraction) return;
@@ -103,20 +107,50 @@ class ExtractionWatch {
   bool export_failed() const { return export_failed_; }
 
  private:
-  // Extraction stops at the first member it cannot make whole, so the first image that is
-  // missing, or cut short (a FAT12 image is always a whole floppy), is the one that failed.
-  // Returns how many images came out whole.
+  // Returns how many images came out whole. Extraction stops at the first member it cannot
+  // make whole, so when an image is missing or cut short (a FAT12 image is a whole floppy)
+  // the extraction is repeated to learn which member failed; when all are there but the
+  // extraction failed, the last one is it (see NameLastImage).
   uint32_t NameFailedImage() {
     for (uint32_t index = 0; index < state_.Header.DiskCount; ++index) {
       std::error_code error;
-      const std::string path = DiskImagePath(state_, index);
-      const uintmax_t size = std::filesystem::file_size(path, error);
+      const uintmax_t size = std::filesystem::file_size(DiskImagePath(state_, index), error);
       if (!error && (state_.PackageUnpackMode != 0 || size == kFloppyDiskBytes)) continue;
-      ui_.Note("floppyset: disk image " + std::to_string(index + 1) + " (" + DiskImageName(index) +
-               ") could not be extracted from the package");
-      return index;
+      RunState probe = state_;
+      TerminalUi quiet(host_, TerminalSettings{});
+      const ExtractionResult result = ExtractPackageImages(probe, host_, quiet);
+      if (result.complete) return state_.Header.DiskCount;
+      const uint32_t failed = ImageIndexOf(result.failed_member);
+      NameImage(failed, result.failed_member);
+      return std::min(failed, index);
     }
     return state_.Header.DiskCount;
+  }
+
+ public:
+  // After a run whose extraction failed with every image there: the last one failed.
+  void NameLastImage() {
+    if (!named_ && state_.Header.DiskCount > 0) {
+      NameImage(state_.Header.DiskCount - 1, DiskImageName(state_.Header.DiskCount - 1));
+    }
+  }
+
+ private:
+  uint32_t ImageIndexOf(const std::string& member) const {
+    for (uint32_t index = 0; index < state_.Header.DiskCount; ++index) {
+      if (member == DiskImageName(index)) return index;
+    }
+    return state_.Header.DiskCount;
+  }
+
+  void NameImage(uint32_t index, const std::string& member) {
+    named_ = true;
+    std::string shown;  // a stored name: shown, printable characters only
+    for (const char c : member.substr(0, 64))
+      shown += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
+    const std::string disk =
+        index < state_.Header.DiskCount ? "disk image " + std::to_string(index + 1) + " " : "";
+    ui_.Note("floppyset: " + disk + "(" + shown + ") could not be extracted from the package");
   }
 
   void ExportImages(uint32_t whole) {
@@ -143,9 +177,11 @@ class ExtractionWatch {
   }
 
   const RunState& state_;
+  Host& host_;
   TerminalUi& ui_;
   std::optional<std::string> images_dir_;
   bool export_failed_ = false;
+  bool named_ = false;
 };
 
 int ExitStatus(ProgramOutcome outcome, const TerminalUi& ui) {
@@ -189,7 +225,7 @@ int Run(Options options) {
     // The images alone: show what they are instead of asking to write floppies.
     if (options.switches.empty()) options.switches.push_back("/P");
   }
-  ExtractionWatch watch(state, ui, images_dir);
+  ExtractionWatch watch(state, host, ui, images_dir);
   ui.SetWorkDialogHook([&watch](int dialog, int) { watch.AfterWorkDialog(dialog); });
 
   std::unique_ptr<FloppyDrives> drives;
@@ -205,6 +241,8 @@ int Run(Options options) {
   host.RemoveTempDirectories();
 
   int status = ExitStatus(outcome, ui);
+  const bool run_failed = state.RunFailed || state.FloppyRunFailed || state.UnpackFailed != 0;
+  if (outcome == ProgramOutcome::kFailed && !run_failed) watch.NameLastImage();
   if (!state.PackageFound && outcome == ProgramOutcome::kRefused &&
       !ui.WasShown(kMsgAlreadyRunning)) {
     PrintError("no setup package found in " + state.ProgramPath +
