@@ -253,6 +253,10 @@ TEST_F(MkfloppysetTest, DefaultsAreThoseOfTheExamplePackage) {
   const std::vector<Member> members = ParseApst(p.archive);
   ASSERT_EQ(members.size(), 1u);
   EXPECT_EQ(members[0].packed[1], 6);  // 4096-byte dictionary
+
+  // An empty installer name is stored as nothing at all: autostart has nothing to start.
+  ASSERT_EQ(Run("-o " + out + " --installer= " + (dir_ / "a.img")), 0) << err_;
+  EXPECT_EQ(Parse(ReadFileBytes(out)).installer_length, 0);
 }
 
 TEST_F(MkfloppysetTest, LhaSetReadsBackWithLhasa) {
@@ -397,6 +401,7 @@ TEST_F(MkfloppysetTest, BadInputIsRefusedWithAReason) {
       {"-o " + out + " --dict=3000 " + image, "--dict"},
       {"-o " + out + " --created=2007-13-01T00:00:00 " + image, "--created"},
       {"-o " + out + " --created=2007-02-30T00:00:00 " + image, "--created"},
+      {"-o " + out + " --final-message=" + std::string(10000, 'x') + " " + image, "9999"},
       {image, "-o"},
       {"-o " + out, "no disk image"},
       {"-o " + out + " " + image + " " + (dir_ / "dir"), "not both"},
