@@ -15,6 +15,7 @@
 //                                     make dialog ID from the resources of EXE, show it for
 //                                     SECS (or until the file WINTEXT_STOP exists) and
 //                                     compare its client area with CX x CY units
+// Commands on a window wait up to 10 s for it to appear.
 // TITLE is exact and case-sensitive; ID is a control id or a control's exact text, and the
 // window must also hold that control.
 #include <fcntl.h>
@@ -212,7 +213,12 @@ int main(int argc, char** argv) {
   }
   if (argc < 3) return 2;
   // A control named after the title also picks the window among same-titled ones.
-  HWND window = FindWindowTitled(argv[2], argc > 3 ? argv[3] : nullptr);
+  // The window may still be on its way: look for it for up to 10 seconds.
+  HWND window = nullptr;
+  for (int tries = 100; !window && tries > 0; --tries) {
+    window = FindWindowTitled(argv[2], argc > 3 ? argv[3] : nullptr);
+    if (!window) Sleep(100);
+  }
   if (!window) {
     std::fprintf(stderr, "no window \"%s\"\n", argv[2]);
     return 1;
