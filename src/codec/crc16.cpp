@@ -6,6 +6,11 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define FLOPPYSET_CRC16_CLMUL 1
+// GCC cannot align Windows stack frames beyond 16 bytes (its bug 54412), so AVX-512 spills
+// could fault there: Windows builds stop at the 128-bit folding.
+#if !defined(_WIN32)
+#define FLOPPYSET_CRC16_WIDE_CLMUL 1
+#endif
 #endif
 
 namespace floppyset {
@@ -154,14 +159,22 @@ __attribute__((target("pclmul,sse4.1"))) uint16_t FinishFolding(__m128i folded, 
     p += 16;
     count -= 16;
   }
-  alignas(16) uint8_t bytes[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(bytes), folded);
+  uint8_t bytes[16];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), folded);
   return UpdateSliced(p, count, UpdateSliced(bytes, sizeof bytes, 0));
 }
 
+// 32-bit Windows keeps its stack only 4-byte aligned, and callers may come from the system:
+// the entry realigns it for the 16-byte register spills.
+#if defined(__i386__)
+#define FLOPPYSET_REALIGN_STACK __attribute__((force_align_arg_pointer))
+#else
+#define FLOPPYSET_REALIGN_STACK
+#endif
+
 // Four independent 16-byte lanes hide the multiplier's latency. Needs count >= 64.
-__attribute__((target("pclmul,sse4.1"))) uint16_t UpdateClmul(const uint8_t* p, size_t count,
-                                                              uint16_t crc) {
+FLOPPYSET_REALIGN_STACK __attribute__((target("pclmul,sse4.1"))) uint16_t UpdateClmul(
+    const uint8_t* p, size_t count, uint16_t crc) {
   const __m128i k512 = Constants(kFold512);
   const __m128i k128 = Constants(kFold128);
   // A starting CRC is the same as XORing it into the first two message bytes.
@@ -177,6 +190,8 @@ __attribute__((target("pclmul,sse4.1"))) uint16_t UpdateClmul(const uint8_t* p, 
   }
   return FinishFolding(Fold(Fold(Fold(x0, k128, x1), k128, x2), k128, x3), p, count);
 }
+
+#ifdef FLOPPYSET_CRC16_WIDE_CLMUL
 
 #define FLOPPYSET_WIDE_CLMUL __attribute__((target("avx512f,avx512vl,vpclmulqdq,pclmul,sse4.1")))
 
@@ -215,8 +230,8 @@ FLOPPYSET_WIDE_CLMUL uint16_t UpdateWideClmul(const uint8_t* p, size_t count, ui
 #pragma GCC unroll 4
   for (size_t i = 1; i < kAccumulators; ++i) wide = WideFold(wide, k512, x[i]);
   const __m128i k128 = Constants(kFold128);
-  alignas(64) uint8_t lanes[64];
-  _mm512_store_si512(lanes, wide);
+  uint8_t lanes[64];
+  _mm512_storeu_si512(lanes, wide);
   __m128i folded = Load(lanes);
   for (size_t i = 1; i < 4; ++i) folded = Fold(folded, k128, Load(lanes + 16 * i));
   // Dirty upper register halves would slow down all later SSE code of the process.
@@ -229,6 +244,8 @@ bool CpuHasWideClmul() {
                           __builtin_cpu_supports("vpclmulqdq");
   return has;
 }
+
+#endif  // FLOPPYSET_CRC16_WIDE_CLMUL
 
 bool CpuHasClmul() {
   static const bool has = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
@@ -264,6 +281,8 @@ bool Crc16KernelAvailable(Crc16Kernel kernel) {
 #ifdef FLOPPYSET_CRC16_CLMUL
     case Crc16Kernel::kClmul:
       return CpuHasClmul();
+#endif
+#ifdef FLOPPYSET_CRC16_WIDE_CLMUL
     case Crc16Kernel::kWideClmul:
       return CpuHasWideClmul();
 #endif
@@ -275,7 +294,9 @@ bool Crc16KernelAvailable(Crc16Kernel kernel) {
 uint16_t Crc16UpdateWith(Crc16Kernel kernel, const uint8_t* buffer, size_t count, uint16_t crc) {
 #ifdef FLOPPYSET_CRC16_CLMUL
   if (count >= kFoldingThreshold) {
+#ifdef FLOPPYSET_CRC16_WIDE_CLMUL
     if (kernel == Crc16Kernel::kWideClmul) return UpdateWideClmul(buffer, count, crc);
+#endif
     if (kernel == Crc16Kernel::kClmul) return UpdateClmul(buffer, count, crc);
   }
 #endif
