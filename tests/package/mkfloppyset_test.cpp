@@ -339,26 +339,30 @@ TEST_F(MkfloppysetTest, StubIsPaddedAndCarriesItsPeChecksum) {
   ExpectOsslsigncodeAgrees(padded, p.pe_checksum);
 }
 
-TEST_F(MkfloppysetTest, MingwProgramAsStub) {
-  if (testing::RunShell("command -v i686-w64-mingw32-gcc >/dev/null") != 0) {
-    GTEST_SKIP() << "no MinGW compiler";
-  }
+// Real programs, PE32 and PE32+, made by MinGW.
+TEST_F(MkfloppysetTest, MingwProgramsAsStubs) {
   testing::WriteFileText(dir_ / "t.c", "int main(void) { return 0; }\n");
-  ASSERT_EQ(testing::RunShell("i686-w64-mingw32-gcc -s -O2 " + (dir_ / "t.c") + " -o " +
-                              (dir_ / "t.exe")),
-            0);
-  const std::string out = dir_ / "setup.exe";
-  ASSERT_EQ(Run("-o " + out + " --stub=" + (dir_ / "t.exe") + " " +
-                WriteImage("a.img", ImageLike(1000, 1))),
-            0)
-      << err_;
-  const std::vector<uint8_t> program = ReadFileBytes(out);
-  const Parsed p = Parse(program);
-  const std::vector<uint8_t> original = ReadFileBytes(dir_ / "t.exe");
-  EXPECT_TRUE(std::equal(original.begin(), original.begin() + p.checksum_offset, program.begin()));
-  const std::vector<uint8_t> padded(program.begin(), program.begin() + p.size_of_image);
-  EXPECT_EQ(p.pe_checksum, ReferencePeChecksum(padded, p.checksum_offset));
-  ExpectOsslsigncodeAgrees(padded, p.pe_checksum);
+  for (const std::string compiler : {"i686-w64-mingw32-gcc", "x86_64-w64-mingw32-gcc"}) {
+    SCOPED_TRACE(compiler);
+    if (testing::RunShell("command -v " + compiler + " >/dev/null") != 0) {
+      GTEST_SKIP() << "no MinGW compiler";
+    }
+    const std::string exe = dir_ / (compiler + ".exe");
+    ASSERT_EQ(testing::RunShell(compiler + " -s -O2 " + (dir_ / "t.c") + " -o " + exe), 0);
+    const std::string out = dir_ / "setup.exe";
+    ASSERT_EQ(Run("-o " + out + " --stub=" + exe + " " + WriteImage("a.img", ImageLike(1000, 1))),
+              0)
+        << err_;
+    const std::vector<uint8_t> program = ReadFileBytes(out);
+    const Parsed p = Parse(program);
+    const std::vector<uint8_t> original = ReadFileBytes(exe);
+    EXPECT_TRUE(
+        std::equal(original.begin(), original.begin() + p.checksum_offset, program.begin()));
+    const std::vector<uint8_t> padded(program.begin(), program.begin() + p.size_of_image);
+    EXPECT_EQ(p.pe_checksum, ReferencePeChecksum(padded, p.checksum_offset));
+    EXPECT_EQ(GetLe32(p.header, 40), p.pe_checksum);
+    ExpectOsslsigncodeAgrees(padded, p.pe_checksum);
+  }
 }
 
 TEST_F(MkfloppysetTest, DirectoriesBecomeFlatImagesForUnpacking) {
