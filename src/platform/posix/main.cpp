@@ -44,20 +44,25 @@ sigset_t TerminationSignals() {
   return set;
 }
 
+struct Hosts {
+  PosixHost posix;
+  TempGuardHost guard{posix};
+};
+
 // Ctrl-C, SIGTERM and SIGHUP are taken by one thread, which removes the run's temporary
 // directories and ends the process. Blocked before any other thread exists, so every thread
-// inherits the mask.
-void StartSignalWatcher(TempGuardHost& host) {
+// inherits the mask. The thread shares the hosts, so they outlive the run.
+void StartSignalWatcher(std::shared_ptr<Hosts> hosts) {
   const sigset_t set = TerminationSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   // A closed standard output must not kill the run before it has cleaned up.
   signal(SIGPIPE, SIG_IGN);
-  std::thread([&host, set] {
+  std::thread([hosts, set] {
     int received = 0;
     while (sigwait(&set, &received) != 0) {
     }
     constexpr char kMessage[] = "\nfloppyset: interrupted, temporary files removed\n";
-    host.ShutDown();
+    hosts->guard.ShutDown();
     [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
     _exit(128 + received);
   }).detach();
@@ -201,9 +206,9 @@ int ExitStatus(ProgramOutcome outcome, const TerminalUi& ui) {
 }
 
 int Run(Options options) {
-  PosixHost posix_host;
-  TempGuardHost host(posix_host);
-  StartSignalWatcher(host);
+  const auto hosts = std::make_shared<Hosts>();
+  StartSignalWatcher(hosts);
+  TempGuardHost& host = hosts->guard;
 
   RunState state;
   state.ProgramPath = AbsoluteDirectory(options.program_path);
@@ -239,6 +244,7 @@ int Run(Options options) {
 
   const ProgramOutcome outcome = RunProgram(state, host, ui, *drives, CoreCommandLine(options));
   host.RemoveTempDirectories();
+  host.SetSleepFilter(nullptr);
 
   int status = ExitStatus(outcome, ui);
   const bool run_failed = state.RunFailed || state.FloppyRunFailed || state.UnpackFailed != 0;
