@@ -1,6 +1,5 @@
 #include "mkfloppyset/package_writer.h"
 
-#include <cstdio>
 #include <optional>
 
 #include "base/bytes.h"
@@ -10,13 +9,13 @@
 #include "mkfloppyset/lzh_writer.h"
 #include "mkfloppyset/pe_stub.h"
 #include "package/integrity.h"
+#include "package/package_reader.h"
 
 namespace floppyset {
 namespace {
 
 constexpr uint32_t kMemberAttributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
 constexpr uint64_t kSpaceUnit = 65536;
-constexpr size_t kFinalMessageLimit = 10000;
 
 void Append(std::vector<uint8_t>& out, const void* data, size_t size) {
   const auto* bytes = static_cast<const uint8_t*>(data);
@@ -83,9 +82,7 @@ PackageHeader PackageSpec::DefaultPackageHeader() {
 }
 
 std::string ArchiveMemberName(size_t index) {
-  char name[32];
-  std::snprintf(name, sizeof name, "image%02zu.tii", index);
-  return name;
+  return DiskImageName(static_cast<uint32_t>(index));
 }
 
 uint32_t Crc32Of(const std::vector<uint8_t>& data) {
@@ -136,24 +133,31 @@ bool BuildSetupProgram(std::vector<uint8_t> stub, const PackageSpec& spec,
     return false;
   }
 
+  uint32_t exe_checksum = 0;
+  if (!PrepareStub(stub, exe_checksum, error)) return false;
+
   const std::vector<uint8_t> archive =
       spec.archive == ArchiveFormat::kApst
           ? WriteApstArchive(images, spec.dictionary_bits, static_cast<uint32_t>(spec.created))
           : WriteLhaArchive(images, *created);
+  if (archive.empty()) {
+    error = "the LHA archive cannot hold these images";
+    return false;
+  }
   uint64_t unpacked = 0;
-  for (const auto& image : images)
+  for (const auto& image : images) {
     unpacked += (image.size() + kSpaceUnit - 1) / kSpaceUnit * kSpaceUnit;
+  }
   if (archive.size() + unpacked > 0xFFFFFFFFu) {
     error = "the package needs more than 4 GB of space";
     return false;
   }
 
-  uint32_t exe_checksum = 0;
-  if (!PrepareStub(stub, exe_checksum, error)) return false;
-  if (spec.archive == ArchiveFormat::kLha)
+  if (spec.archive == ArchiveFormat::kLha) {
     header.ArchiveKind = 0;
-  else if (header.ArchiveKind == 0)
+  } else if (header.ArchiveKind == 0) {
     header.ArchiveKind = 1;
+  }
   header.ArchiveSpace = static_cast<uint32_t>(archive.size());
   header.UnpackedSpace = static_cast<uint32_t>(unpacked);
   header.DiskCount = static_cast<uint16_t>(images.size());
