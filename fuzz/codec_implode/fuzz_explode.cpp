@@ -25,7 +25,7 @@ uint32_t Read(uint8_t* buffer, uint32_t* size, void* param) {
   auto* feed = static_cast<Feed*>(param);
   if (*size != floppyset::kExplodeReadSize || feed->ended) std::abort();
   const size_t n = std::min<size_t>(*size, feed->size - feed->position);
-  std::memcpy(buffer, feed->data + feed->position, n);
+  if (n > 0) std::memcpy(buffer, feed->data + feed->position, n);
   feed->position += n;
   feed->ended = n == 0;
   return static_cast<uint32_t>(n);

@@ -19,7 +19,7 @@ struct RoundTrip {
 uint32_t Read(uint8_t* buffer, uint32_t* size, void* param) {
   auto* trip = static_cast<RoundTrip*>(param);
   const size_t n = std::min<size_t>(*size, trip->stream->size() - trip->position);
-  std::memcpy(buffer, trip->stream->data() + trip->position, n);
+  if (n > 0) std::memcpy(buffer, trip->stream->data() + trip->position, n);
   trip->position += n;
   return static_cast<uint32_t>(n);
 }

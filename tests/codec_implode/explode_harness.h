@@ -33,7 +33,7 @@ inline uint32_t FeedRead(uint8_t* buffer, uint32_t* size, void* param) {
   if (feed->ended) ++feed->run->reads_after_end;
   const size_t limit = feed->position == 0 ? size_t{*size} : feed->max_read;
   const size_t n = std::min({size_t{*size}, limit, feed->stream->size() - feed->position});
-  std::memcpy(buffer, feed->stream->data() + feed->position, n);
+  if (n > 0) std::memcpy(buffer, feed->stream->data() + feed->position, n);
   feed->position += n;
   if (n == 0) feed->ended = true;
   return static_cast<uint32_t>(n);

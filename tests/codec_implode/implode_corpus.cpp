@@ -86,7 +86,7 @@ struct Source {
 unsigned int ReadSource(char* buffer, unsigned int* size, void* param) {
   auto* source = static_cast<Source*>(param);
   const size_t n = std::min<size_t>(*size, source->data->size() - source->position);
-  std::memcpy(buffer, source->data->data() + source->position, n);
+  if (n > 0) std::memcpy(buffer, source->data->data() + source->position, n);
   source->position += n;
   return static_cast<unsigned int>(n);
 }
