@@ -195,6 +195,9 @@ if [ -f "$stub32" ]; then
     -n "$(i686-w64-mingw32-objdump -p "$stub32" | grep -E '^Subsystem[[:space:]]+00000002')"
   check "i686 program ends at or before SizeOfImage" \
     test "$(stat -c %s "$stub32")" -le "$(image_size i686-w64-mingw32-objdump "$stub32")"
+  # Windows 95 and NT 4.0 lack the ...Ex file calls of Windows 2000.
+  check "i686 program imports nothing that Windows 95 and NT 4.0 lack" test -z \
+    "$(i686-w64-mingw32-objdump -p "$stub32" | grep -wE 'SetFilePointerEx|GetFileSizeEx|GetFileAttributesExA|GetTickCount64|InitializeCriticalSectionEx')"
   x86_64-w64-mingw32-windres -J coff -O rc -i "$stub" -o "$work/resources64.rc" &&
     i686-w64-mingw32-windres -J coff -O rc -i "$stub32" -o "$work/resources32.rc"
   check "i686 program carries the same dialogs, strings, icons and version" \

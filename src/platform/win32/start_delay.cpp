@@ -31,7 +31,8 @@ DWORD WINAPI InstallerStartWatcher(LPVOID) {
 INT_PTR CALLBACK StartDelayDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   if (message == WM_INITDIALOG) {
     g_delay_window = dialog;
-    HANDLE watcher = CreateThread(nullptr, 2048, InstallerStartWatcher, nullptr, 0, nullptr);
+    DWORD id;  // Windows 95 refuses a null thread id
+    HANDLE watcher = CreateThread(nullptr, 2048, InstallerStartWatcher, nullptr, 0, &id);
     if (watcher) {
       CloseHandle(watcher);
     } else {
@@ -54,7 +55,8 @@ DWORD WINAPI StartDelayThread(LPVOID) {
 
 void ShowStartDelayDialog() {
   g_start_signal = CreateSemaphoreA(nullptr, 0, 1, "TavelotDlgStarted");
-  HANDLE thread = CreateThread(nullptr, 4096, StartDelayThread, nullptr, 0, nullptr);
+  DWORD id;  // Windows 95 refuses a null thread id
+  HANDLE thread = CreateThread(nullptr, 4096, StartDelayThread, nullptr, 0, &id);
   if (g_start_signal && thread) {
     // Also wake up when the notice thread ends without releasing the signal (the notice or
     // its watcher could not be started), so that the installer still starts.

@@ -53,6 +53,23 @@ CalendarTime FromSystemtime(const SYSTEMTIME& t) {
   return out;
 }
 
+// The file size and pointer calls of Windows 95 and NT 4.0 (their ...Ex forms came later).
+std::optional<uint64_t> FileSize(HANDLE file) {
+  DWORD high = 0;
+  SetLastError(NO_ERROR);
+  const DWORD low = GetFileSize(file, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return std::nullopt;
+  return (static_cast<uint64_t>(high) << 32) | low;
+}
+
+std::optional<uint64_t> MoveFilePointer(HANDLE file, int64_t distance, DWORD method) {
+  LONG high = static_cast<LONG>(distance >> 32);
+  SetLastError(NO_ERROR);
+  const DWORD low = SetFilePointer(file, static_cast<LONG>(distance), &high, method);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return std::nullopt;
+  return (static_cast<uint64_t>(static_cast<DWORD>(high)) << 32) | low;
+}
+
 class Win32File : public File {
  public:
   explicit Win32File(HANDLE handle) : handle_(handle) {}
@@ -85,15 +102,8 @@ class Win32File : public File {
     return true;
   }
   bool Seek(uint64_t offset) override { return MoveTo(offset); }
-  uint64_t Tell() override {
-    LARGE_INTEGER zero{}, at{};
-    return SetFilePointerEx(handle_, zero, &at, FILE_CURRENT) ? at.QuadPart : 0;
-  }
-  std::optional<uint64_t> Size() override {
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(handle_, &size)) return std::nullopt;
-    return static_cast<uint64_t>(size.QuadPart);
-  }
+  uint64_t Tell() override { return MoveFilePointer(handle_, 0, FILE_CURRENT).value_or(0); }
+  std::optional<uint64_t> Size() override { return FileSize(handle_); }
   bool Truncate(uint64_t size) override {
     const uint64_t position = Tell();
     const bool done = MoveTo(size) && SetEndOfFile(handle_);
@@ -107,9 +117,7 @@ class Win32File : public File {
 
  private:
   bool MoveTo(uint64_t offset) {
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN);
+    return MoveFilePointer(handle_, static_cast<int64_t>(offset), FILE_BEGIN).has_value();
   }
 
   HANDLE handle_;
@@ -180,9 +188,8 @@ std::unique_ptr<MappedFile> Win32Host::MapForRead(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0 ||
-      static_cast<uint64_t>(size.QuadPart) > SIZE_MAX) {
+  const std::optional<uint64_t> size = FileSize(file);
+  if (!size || *size == 0 || *size > SIZE_MAX) {
     CloseHandle(file);
     return nullptr;
   }
@@ -194,7 +201,7 @@ std::unique_ptr<MappedFile> Win32Host::MapForRead(const std::string& path) {
     return nullptr;
   }
   return std::make_unique<Win32Mapping>(file, mapping, static_cast<const uint8_t*>(view),
-                                        static_cast<size_t>(size.QuadPart));
+                                        static_cast<size_t>(*size));
 }
 
 bool Win32Host::RemoveFile(const std::string& path) {

@@ -310,7 +310,8 @@ bool Win32Ui::RunMainWindow(int dialog, const std::function<void()>& worker) {
   main_window_ = window;
   ShowWindow(window, SW_SHOW);
 
-  HANDLE thread = CreateThread(nullptr, 0, WorkerThread, &context, 0, nullptr);
+  DWORD id;  // Windows 95 refuses a null thread id
+  HANDLE thread = CreateThread(nullptr, 0, WorkerThread, &context, 0, &id);
   // Without a worker thread the work runs here; its message boxes and the report's
   // appends keep the window alive, and a run still closes its window at the end.
   if (!thread) WorkerThread(&context);
