@@ -403,9 +403,22 @@ check "unpack: disk1 files as packed" cmp -s "$dest/disk1/README.TXT" "$src/disk
 check "unpack: subdirectory files as packed" cmp -s "$dest/disk1/SUB/INNER.TXT" "$src/disk1/SUB/INNER.TXT"
 check "unpack: disk2 files as packed" cmp -s "$dest/disk2/DATA.BIN" "$src/disk2/DATA.BIN"
 
+# The "..." button: the shell's folder browser fills in the folder with a backslash.
 # A bare name cannot be created (542); Cancel then ends the run without a message.
 start unpack-542 "$work/unpack.exe"
 if wt wait "Enter directory for image unpack" 30 >/dev/null; then
+  wt click "Enter directory for image unpack" ...
+  if wt wait "Browse for Folder" 20 >/dev/null; then
+    shot browse "Browse for Folder"
+    xkey "Browse for Folder" Return  # the Desktop, selected at first
+    wt gone "Browse for Folder" 10 >/dev/null
+    browsed=$(wt text "Enter directory for image unpack" 155)
+    check "folder browser: the Desktop folder with a backslash ($browsed)" \
+      test -n "$(echo "$browsed" | grep -E '^C:.*\\Desktop\\$')"
+    wt settext "Enter directory for image unpack" 155 ""
+  else
+    fail "folder browser: not opened by the ... button"
+  fi
   xtype "Enter directory for image unpack" 'nodir'
   xkey "Enter directory for image unpack" Return
   wt wait SETUP 10 >/dev/null && xkey SETUP y
