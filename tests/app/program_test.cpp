@@ -207,6 +207,7 @@ TEST_F(ProgramTest, UnpackInsteadOfFloppiesLeavesCompletionTextForTheEnd) {
   ui.Expect(kMsgCreateDirectory, Answer::kYes);
   ui.TypeDestinations({destination});
   EXPECT_EQ(Run(), ProgramOutcome::kDone) << ui.Transcript();
+  EXPECT_EQ(ui.PendingAnswers(), 0u);
   EXPECT_EQ(Entries(destination), (std::vector<std::string>{"disk1", "disk2"}));
   EXPECT_EQ(Entries(destination + "/disk1"), (std::vector<std::string>{"README.TXT", "SETUP.EXE"}));
   EXPECT_EQ(ui.LastMessage().text,
@@ -295,6 +296,16 @@ TEST_F(ProgramTest, AutostartRunsTheInstallerFromDisk1ThenDeletesTheSet) {
   EXPECT_EQ(ui.DestinationDialogsShown(), 0);
   EXPECT_TRUE(ui.Messages().empty()) << "autostart leaves no completion text";
   EXPECT_TRUE(TempLeftovers().empty()) << "workspace and unpacked set are gone";
+}
+
+TEST_F(ProgramTest, AutostartPackageInReportOrSilentModeStartsAndDeletesNothing) {
+  MakeUnpackProgram("SETUP.EXE");
+  EXPECT_EQ(Run("/P"), ProgramOutcome::kDone);
+  ui.SetDefaultAnswer(Answer::kOk);
+  Run("/S");
+  EXPECT_EQ(ui.DestinationDialogsShown(), 0);
+  EXPECT_TRUE(host.ProcessRuns().empty());
+  EXPECT_TRUE(TempLeftovers().empty());
 }
 
 TEST_F(ProgramTest, ForcedAutostartWithoutInstallerAsksForADestination) {

@@ -75,6 +75,9 @@ class ScriptedUi : public Ui {
   // Called for every message box before it is answered (e.g. to act like the user).
   void OnMessage(std::function<void(const MessageRequest&)> hook) { on_message_ = std::move(hook); }
 
+  // Scripted answers no question has taken yet (a test may expect 0 at its end).
+  size_t PendingAnswers() const { return answers_.size(); }
+
   // --- the transcript ---
   const std::vector<UiEvent>& Events() const { return events_; }
   std::vector<MessageRequest> Messages() const;
