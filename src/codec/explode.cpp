@@ -46,6 +46,29 @@ constexpr std::array<uint16_t, 256> MakeDistanceLookup() {
 constexpr std::array<uint32_t, 256> kLengthLookup = MakeLengthLookup();
 constexpr std::array<uint16_t, 256> kDistanceLookup = MakeDistanceLookup();
 
+// The common repetitions, lengths 2 to 9 (codes without extra bits), resolved together with
+// their distance position code by one lookup on the 13 bits after the flag: bit 0 set for
+// such a code, bits 1-3 the length value, bits 4-9 the position code, bits 10-13 all bits up
+// to the plain distance bits (flag included). 0 means: look the code up in two steps.
+constexpr int kShortMatchIndexBits = 13;
+
+constexpr std::array<uint16_t, 1 << kShortMatchIndexBits> MakeShortMatchLookup() {
+  std::array<uint16_t, 1 << kShortMatchIndexBits> lookup{};
+  for (uint32_t index = 0; index < lookup.size(); ++index) {
+    const uint32_t length_entry = kLengthLookup[index & 0xFF];
+    const uint32_t value = length_entry >> 16;
+    if (((length_entry >> 9) & 0xF) != 0) continue;    // has extra bits
+    const uint32_t prefix_bits = length_entry & 0x1F;  // flag + code
+    const uint32_t distance_entry = kDistanceLookup[(index >> (prefix_bits - 1)) & 0xFF];
+    const uint32_t total = prefix_bits + (distance_entry & 0xF);
+    lookup[index] =
+        static_cast<uint16_t>(1u | value << 1 | (distance_entry >> 4) << 4 | total << 10);
+  }
+  return lookup;
+}
+
+constexpr auto kShortMatchLookup = MakeShortMatchLookup();
+
 // The longest code (a repetition: 16 length bits + 14 distance bits) plus the reference
 // decoder's 8 bits of look-ahead. With at least this many bits buffered no end check is needed.
 constexpr uint32_t kSafeBits = 30 + 8;
@@ -185,11 +208,20 @@ uint32_t Decoder::Run() {
 struct Repetition {
   uint32_t value;  // length - 2; kEndOfStreamValue ends the stream
   uint32_t distance;
-  uint32_t length_bits;  // flag, length code and extra bits
+  uint32_t length_bits;  // flag, length code and extra bits (set for the end marker)
   uint32_t bits;         // all bits, distance included
 };
 
 inline Repetition DecodeRepetition(uint64_t bits, uint32_t dictionary_bits) {
+  const uint32_t short_entry = kShortMatchLookup[(bits >> 1) & ((1u << kShortMatchIndexBits) - 1)];
+  if (short_entry != 0) {
+    const uint32_t value = (short_entry >> 1) & 7;
+    const uint32_t code_bits = short_entry >> 10;
+    const uint32_t plain_bits = value == 0 ? 2 : dictionary_bits;
+    const uint32_t low = static_cast<uint32_t>(bits >> code_bits) & ((1u << plain_bits) - 1);
+    return {value, (((short_entry >> 4) & 0x3F) << plain_bits | low) + 1, 0,
+            code_bits + plain_bits};
+  }
   const uint32_t entry = kLengthLookup[(bits >> 1) & 0xFF];
   const uint32_t length_bits = entry & 0x1F;
   const uint32_t extra_mask = (1u << ((entry >> 9) & 0xF)) - 1;
