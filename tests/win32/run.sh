@@ -51,7 +51,9 @@ helper() {  # NAME SOURCES...: a small Windows program for the tests
   x86_64-w64-mingw32-g++ -std=c++20 -Os -s -static -I"$root/src" -I"$root/resources" \
     -o "$work/$name.exe" "$@"
 }
-helper wintext "$here/wintext.cpp" && helper installer "$here/installer.cpp" &&
+# The installer is a GUI program as real ones are (a console one brings a console host
+# along, which keeps disk1 as its current directory a moment after the installer ended).
+helper wintext "$here/wintext.cpp" && helper installer -mwindows "$here/installer.cpp" &&
   helper string_table_check "$here/string_table_check.cpp" "$root/src/ui/messages.cpp" &&
   helper floppy_device_check "$here/floppy_device_check.cpp" \
     "$root/src/platform/win32/win32_floppy.cpp" ||
