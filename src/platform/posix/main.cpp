@@ -211,7 +211,7 @@ int Run(Options options) {
   TempGuardHost& host = hosts->guard;
 
   RunState state;
-  state.ProgramPath = AbsoluteDirectory(options.program_path);
+  state.ProgramPath = AbsolutePath(options.program_path);
   if (!CheckProgramFile(state.ProgramPath)) return kExitFailed;
   if (const char* runner = std::getenv("FLOPPYSET_RUNNER")) state.InstallerRunner = runner;
 
@@ -226,7 +226,7 @@ int Run(Options options) {
 
   std::optional<std::string> images_dir;
   if (options.images_dir) {
-    images_dir = AbsoluteDirectory(*options.images_dir);
+    images_dir = AbsolutePath(*options.images_dir);
     // The images alone: show what they are instead of asking to write floppies.
     if (options.switches.empty()) options.switches.push_back("/P");
   }
@@ -235,7 +235,7 @@ int Run(Options options) {
 
   std::unique_ptr<FloppyDrives> drives;
   if (options.drive_dir) {
-    const std::string directory = AbsoluteDirectory(*options.drive_dir);
+    const std::string directory = AbsolutePath(*options.drive_dir);
     if (!MakeDirectories(directory)) return kExitFailed;
     drives = std::make_unique<ImageFileDrives>(host, directory);
   } else {

@@ -105,7 +105,7 @@ std::string BarText(int low, int high, int position) {
 
 }  // namespace
 
-std::string AbsoluteDirectory(const std::string& typed) {
+std::string AbsolutePath(const std::string& typed) {
   std::string path = typed;
   const char* home = std::getenv("HOME");
   if (home && (path == "~" || path.starts_with("~/"))) path = home + path.substr(1);
@@ -404,7 +404,7 @@ std::optional<uint8_t> TerminalUi::ChooseFloppyDrive(const std::vector<FloppyDri
 bool TerminalUi::RunDestinationDialog(const std::function<bool(const std::string& typed)>& on_ok) {
   if (settings_.destination && !destination_used_) {
     destination_used_ = true;
-    const std::string directory = AbsoluteDirectory(*settings_.destination);
+    const std::string directory = AbsolutePath(*settings_.destination);
     const int unasked_before = unasked_questions_;
     if (on_ok(directory)) return true;
     destination_refused_ = true;
@@ -428,7 +428,7 @@ bool TerminalUi::RunDestinationDialog(const std::function<bool(const std::string
       if (!line) Note("");
       return false;
     }
-    if (on_ok(AbsoluteDirectory(Trimmed(*line)))) return true;
+    if (on_ok(AbsolutePath(Trimmed(*line)))) return true;
   }
 }
 

@@ -113,7 +113,7 @@ class TerminalUi : public Ui {
   std::atomic<bool> watcher_done_{false};
 };
 
-// Makes a typed directory absolute against the current directory ("~/" is the home).
-std::string AbsoluteDirectory(const std::string& typed);
+// Makes a typed path absolute against the current directory ("~/" is the home).
+std::string AbsolutePath(const std::string& typed);
 
 }  // namespace floppyset
