@@ -210,6 +210,7 @@ void CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) 
   }
   if (!state.SilentMode && !SelectFloppyDrive(state, drives) &&
       !ChooseFloppyDrive(state, ui, drives)) {
+    state.RunCancelled = true;
     return;
   }
 
@@ -226,6 +227,7 @@ void CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) 
                                          disk_count, 'A' + state.SelectedFloppyDrive);
     if (ui.ShowMessage({kMsgInsertDisk, prompt, kCaption, Buttons::kOkCancel, Icon::kInformation,
                         Owner::kMainWindow}) != Answer::kOk) {
+      state.RunCancelled = true;  // also in silent mode, which leaves no completion text
       return;
     }
     ui.SetControlText(kControlDiskText,

@@ -328,6 +328,8 @@ TEST_F(FloppyRunTest, SilentModeTurnsAFailureIntoTheSameDiskAgainWithoutABox) {
             (Strings{"disk 1", "open A:", "write failed 0 18432", "format failed 0 0 2", "close"}));
   EXPECT_TRUE(state.CompletionMessage.empty());
   EXPECT_FALSE(state.FloppyRunFailed);
+  // Silent mode leaves no completion text either way: the cancel itself must be recorded.
+  EXPECT_TRUE(state.RunCancelled);
 }
 
 TEST_F(FloppyRunTest, SilentModeLeavesNoCompletionText) {
@@ -399,6 +401,7 @@ TEST_F(FloppyRunTest, NoDriveOffersAnEmptyListAndCancelEndsTheRun) {
   EXPECT_TRUE(ui.MessageIds().empty());
   EXPECT_TRUE(drives.operations.empty());
   EXPECT_TRUE(state.CompletionMessage.empty());
+  EXPECT_TRUE(state.RunCancelled);
 }
 
 // --- sets that cannot be written ---
