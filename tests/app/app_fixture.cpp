@@ -92,25 +92,25 @@ AppTest::AppTest()
   state.ProgramPath = program_path;
 }
 
-PackageSpec AppTest::Spec(const std::string& product) {
-  PackageSpec spec;
-  spec.product_name = product;
-  spec.archive = ArchiveFormat::kLha;
-  spec.header.AutostartMode = 0;
-  spec.created = kFixtureFileTime;
-  return spec;
+PackageRecipe AppTest::Recipe(const std::string& product) {
+  PackageRecipe recipe;
+  recipe.product_name = product;
+  recipe.archive = ArchiveFormat::kLha;
+  recipe.header.AutostartMode = 0;
+  recipe.created = kFixtureFileTime;
+  return recipe;
 }
 
-void AppTest::MakeProgram(const PackageSpec& spec, const std::vector<DiskFiles>& disks) {
+void AppTest::MakeProgram(const PackageRecipe& recipe, const std::vector<DiskFiles>& disks) {
   ScopedTimeZone utc("UTC0");  // FAT12 times are local: make them the fixture's UTC time
   std::vector<std::vector<uint8_t>> images;
   for (const DiskFiles& files : disks) {
-    images.push_back(BuildImage(root / "scratch", files, spec.header.UnpackMode != 0));
+    images.push_back(BuildImage(root / "scratch", files, recipe.header.UnpackMode != 0));
   }
   fs::remove_all(root / "scratch");
   std::vector<uint8_t> program;
   std::string error;
-  ASSERT_TRUE(BuildSetupProgram(MinimalPeStub(), spec, images, program, error)) << error;
+  ASSERT_TRUE(BuildSetupProgram(MinimalPeStub(), recipe, images, program, error)) << error;
   WriteFileBytes(program_path, program);
 }
 

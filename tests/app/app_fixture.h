@@ -49,11 +49,11 @@ class AppTest : public ::testing::Test {
  protected:
   AppTest();
 
-  // A package spec for `product` with the defaults: floppy set, no final message,
+  // A package recipe for `product` with the defaults: floppy set, no final message,
   // installer "SETUP.EXE", LHA archive (stored members).
-  static PackageSpec Spec(const std::string& product = "Demo Product");
-  // Builds root/setup.exe: one image per disk, flat when the spec's UnpackMode is set.
-  void MakeProgram(const PackageSpec& spec, const std::vector<DiskFiles>& disks);
+  static PackageRecipe Recipe(const std::string& product = "Demo Product");
+  // Builds root/setup.exe: one image per disk, flat when the recipe's UnpackMode is set.
+  void MakeProgram(const PackageRecipe& recipe, const std::vector<DiskFiles>& disks);
   // Runs the whole program with `switches` after the program path.
   ProgramOutcome Run(const std::string& switches = "");
   // Names left in the host's temporary directory.

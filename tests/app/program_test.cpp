@@ -18,11 +18,11 @@ class ProgramTest : public AppTest {
  protected:
   // A package built for unpacking (flat images), autostart when `installer` is not empty.
   void MakeUnpackProgram(const std::string& installer, uint16_t autostart = 1) {
-    PackageSpec spec = Spec();
-    spec.header.UnpackMode = 1;
-    spec.header.AutostartMode = autostart;
-    spec.installer_name = installer;
-    MakeProgram(spec, {kDisk1, kDisk2});
+    PackageRecipe recipe = Recipe();
+    recipe.header.UnpackMode = 1;
+    recipe.header.AutostartMode = autostart;
+    recipe.installer_name = installer;
+    MakeProgram(recipe, {kDisk1, kDisk2});
   }
   // Changes one byte of the program file.
   void PatchProgram(size_t offset, uint8_t value) {
@@ -40,7 +40,7 @@ TEST(InstanceLockName, IsTheFileNameAfterEitherSeparator) {
 }
 
 TEST_F(ProgramTest, SecondInstanceIsRefusedAndLeavesTheFirstOnesWorkspaceAlone) {
-  MakeProgram(Spec(), {kDisk1});
+  MakeProgram(Recipe(), {kDisk1});
   const auto first = host.AcquireInstanceLock("setup.exe");
   ASSERT_TRUE(first);
   WriteTree(temp_dir + "/TII1", {{"image.tii", "first instance"}});
@@ -63,7 +63,7 @@ TEST_F(ProgramTest, StartUpRefusalsStopAndCleanUp) {
                                    "replacement.";
   {
     SCOPED_TRACE("archive changed: the package sum fails after the exe check passed");
-    MakeProgram(Spec(), {kDisk1});
+    MakeProgram(Recipe(), {kDisk1});
     PatchProgram(std::filesystem::file_size(program_path) - 2, 0x5A);
     EXPECT_EQ(Run(), ProgramOutcome::kRefused);
     EXPECT_EQ(ui.WorkDialogs(), std::vector<int>{kDialogAuthenticity});
@@ -84,7 +84,7 @@ TEST_F(ProgramTest, StartUpRefusalsStopAndCleanUp) {
     ui = ScriptedUi();
     state = RunState();
     state.ProgramPath = program_path;
-    MakeProgram(Spec(), {kDisk1});
+    MakeProgram(Recipe(), {kDisk1});
     std::vector<uint8_t> bytes = ReadFileBytes(program_path);
     PeLayout layout;
     std::string error;
@@ -112,7 +112,7 @@ TEST_F(ProgramTest, StartUpRefusalsStopAndCleanUp) {
     ui = ScriptedUi();
     state = RunState();
     state.ProgramPath = program_path;
-    MakeProgram(Spec(), {kDisk1});
+    MakeProgram(Recipe(), {kDisk1});
     host.SetFreeBytes(100);
     EXPECT_EQ(Run(), ProgramOutcome::kRefused);
     EXPECT_EQ(ui.MessageIds(), std::vector<int>{kMsgNoTempSpace});
@@ -122,7 +122,7 @@ TEST_F(ProgramTest, StartUpRefusalsStopAndCleanUp) {
 }
 
 TEST_F(ProgramTest, HelpAndBadSwitchesStopBeforeTheChecks) {
-  MakeProgram(Spec(), {kDisk1});
+  MakeProgram(Recipe(), {kDisk1});
   EXPECT_EQ(Run("/?"), ProgramOutcome::kStopped);
   EXPECT_EQ(ui.HelpShown(), 1);
   EXPECT_EQ(Run("/Q"), ProgramOutcome::kStopped);
@@ -144,9 +144,9 @@ TEST_F(ProgramTest, DialogStyleChoosesExtractionDialogAndMainWindow) {
     ui = ScriptedUi();
     state = RunState();
     state.ProgramPath = program_path;
-    PackageSpec spec = Spec();
-    spec.header.DialogStyle = c.style;
-    MakeProgram(spec, {kDisk1, kDisk2});
+    PackageRecipe recipe = Recipe();
+    recipe.header.DialogStyle = c.style;
+    MakeProgram(recipe, {kDisk1, kDisk2});
     ui.Expect(kMsgConfirmDisks, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kNo);
     EXPECT_EQ(Run(), ProgramOutcome::kCancelled);
     EXPECT_EQ(ui.WorkDialogs(), (std::vector<int>{kDialogAuthenticity, c.extraction}));
@@ -161,7 +161,7 @@ TEST_F(ProgramTest, DialogStyleChoosesExtractionDialogAndMainWindow) {
 }
 
 TEST_F(ProgramTest, ConfirmationNamesOneDiskWith504AndSeveralWith503) {
-  MakeProgram(Spec(), {kDisk1});
+  MakeProgram(Recipe(), {kDisk1});
   ui.Expect(kMsgConfirmDisk, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kNo);
   Run();
   MessageRequest m = ui.Messages().front();
@@ -178,7 +178,7 @@ TEST_F(ProgramTest, ConfirmationNamesOneDiskWith504AndSeveralWith503) {
   EXPECT_EQ(unpack.owner, Owner::kMainWindow);
 
   ui = ScriptedUi();
-  MakeProgram(Spec(), {kDisk1, kDisk2, kDisk2});
+  MakeProgram(Recipe(), {kDisk1, kDisk2, kDisk2});
   ui.Expect(kMsgConfirmDisks, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kNo);
   Run();
   EXPECT_NE(ui.Messages().front().text.find("\"Demo Product\" floppy disks.\n\nYou will need 3 "),
@@ -186,10 +186,10 @@ TEST_F(ProgramTest, ConfirmationNamesOneDiskWith504AndSeveralWith503) {
 }
 
 TEST_F(ProgramTest, BootDiskCancelEndsWithoutUnpackQuestionButShowsFinalMessage) {
-  PackageSpec spec = Spec();
-  spec.header.BootDisk = 1;
-  spec.final_message = "Thank you for choosing Demo.";
-  MakeProgram(spec, {kDisk1});
+  PackageRecipe recipe = Recipe();
+  recipe.header.BootDisk = 1;
+  recipe.final_message = "Thank you for choosing Demo.";
+  MakeProgram(recipe, {kDisk1});
   ui.Expect(kMsgConfirmDisk, Answer::kCancel);
   EXPECT_EQ(Run(), ProgramOutcome::kCancelled);
   EXPECT_EQ(ui.MessageIds(), (std::vector<int>{kMsgConfirmDisk, 0}));
@@ -201,7 +201,7 @@ TEST_F(ProgramTest, BootDiskCancelEndsWithoutUnpackQuestionButShowsFinalMessage)
 }
 
 TEST_F(ProgramTest, UnpackInsteadOfFloppiesLeavesCompletionTextForTheEnd) {
-  MakeProgram(Spec(), {kDisk1, kDisk2});
+  MakeProgram(Recipe(), {kDisk1, kDisk2});
   const std::string destination = root / "out";
   ui.Expect(kMsgConfirmDisks, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kYes);
   ui.Expect(kMsgCreateDirectory, Answer::kYes);
@@ -219,10 +219,10 @@ TEST_F(ProgramTest, UnpackInsteadOfFloppiesLeavesCompletionTextForTheEnd) {
 }
 
 TEST_F(ProgramTest, FinalMessageReplacesTheCompletionText) {
-  PackageSpec spec = Spec();
-  spec.header.UnpackMode = 1;
-  spec.final_message = "Run SETUP from the disk1 directory.";
-  MakeProgram(spec, {kDisk1});
+  PackageRecipe recipe = Recipe();
+  recipe.header.UnpackMode = 1;
+  recipe.final_message = "Run SETUP from the disk1 directory.";
+  MakeProgram(recipe, {kDisk1});
   ui.TypeDestinations({root.path()});
   EXPECT_EQ(Run("/D"), ProgramOutcome::kDone);
   EXPECT_FALSE(state.CompletionMessage.empty());
@@ -231,7 +231,7 @@ TEST_F(ProgramTest, FinalMessageReplacesTheCompletionText) {
 }
 
 TEST_F(ProgramTest, SingleDiskSkipsTheConfirmationAndWritesOnlyThatDisk) {
-  MakeProgram(Spec(), {kDisk1, kDisk2, kDisk2});
+  MakeProgram(Recipe(), {kDisk1, kDisk2, kDisk2});
   ui.Expect(kMsgInsertDisk, Answer::kOk);
   EXPECT_EQ(Run("/C:2"), ProgramOutcome::kDone) << ui.Transcript();
   EXPECT_EQ(ui.MainWindow(), kDialogPlainProgress);
@@ -242,7 +242,7 @@ TEST_F(ProgramTest, SingleDiskSkipsTheConfirmationAndWritesOnlyThatDisk) {
 }
 
 TEST_F(ProgramTest, SingleDiskWithListIsAReport) {
-  MakeProgram(Spec(), {kDisk1, kDisk2});
+  MakeProgram(Recipe(), {kDisk1, kDisk2});
   EXPECT_EQ(Run("/C:2 /L"), ProgramOutcome::kDone);
   EXPECT_EQ(ui.MainWindow(), kDialogReport);
   EXPECT_TRUE(ui.Messages().empty());
@@ -251,7 +251,7 @@ TEST_F(ProgramTest, SingleDiskWithListIsAReport) {
 }
 
 TEST_F(ProgramTest, SilentModeWritesFloppiesEvenForAnUnpackPackage) {
-  MakeProgram(Spec(), {kDisk1, kDisk2});
+  MakeProgram(Recipe(), {kDisk1, kDisk2});
   ui.SetDefaultAnswer(Answer::kOk);  // the insert prompts are shown in silent mode too
   state.SelectedFloppyDrive = 3;
   EXPECT_EQ(Run("/D /S"), ProgramOutcome::kDone) << ui.Transcript();
@@ -262,9 +262,9 @@ TEST_F(ProgramTest, SilentModeWritesFloppiesEvenForAnUnpackPackage) {
 }
 
 TEST_F(ProgramTest, MainWindowFailureSkipsAutostartAndFinalMessage) {
-  PackageSpec spec = Spec();
-  spec.final_message = "bye";
-  MakeProgram(spec, {kDisk1});
+  PackageRecipe recipe = Recipe();
+  recipe.final_message = "bye";
+  MakeProgram(recipe, {kDisk1});
   ui.FailMainWindow();
   EXPECT_EQ(Run("/E"), ProgramOutcome::kFailed);
   ASSERT_EQ(ui.Messages().size(), 1u);
@@ -327,7 +327,7 @@ TEST_F(ProgramTest, NoSpaceAtTheDestinationStopsAutostart) {
 }
 
 TEST_F(ProgramTest, ImageThatCannotBeExtractedLeavesTheRunGoingButFails) {
-  MakeProgram(Spec(), {kDisk1, kDisk2});
+  MakeProgram(Recipe(), {kDisk1, kDisk2});
   host.FailCreateNamed("image01.tii");
   EXPECT_EQ(Run("/L"), ProgramOutcome::kFailed);
   EXPECT_TRUE(ui.Messages().empty());
@@ -337,7 +337,7 @@ TEST_F(ProgramTest, ImageThatCannotBeExtractedLeavesTheRunGoingButFails) {
 }
 
 TEST_F(ProgramTest, ReportModePassesBothDialogsFirst) {
-  MakeProgram(Spec(), {kDisk1});
+  MakeProgram(Recipe(), {kDisk1});
   EXPECT_EQ(Run("/A"), ProgramOutcome::kDone);
   EXPECT_EQ(ui.WorkDialogs(), (std::vector<int>{kDialogAuthenticity, kDialogPlainExtraction}));
   EXPECT_EQ(ui.MainWindow(), kDialogReport);

@@ -64,7 +64,7 @@ struct Options {
   std::string stub;
   bool fat12 = false;
   std::vector<std::string> inputs;
-  PackageSpec spec;
+  PackageRecipe recipe;
 };
 
 int Fail(const std::string& message) {
@@ -133,7 +133,7 @@ std::optional<int64_t> ParseCreated(const std::string& text) {
 // Applies one "--name=value" option; false with a reason for a bad one.
 bool ApplyOption(Options& o, const std::string& name, const std::string& value, bool has_value,
                  std::string& error) {
-  PackageHeader& h = o.spec.header;
+  PackageHeader& h = o.recipe.header;
   auto flag = [&](uint16_t& field) {
     const std::optional<uint16_t> parsed = ParseFlag(value, has_value);
     if (parsed) field = *parsed;
@@ -145,17 +145,17 @@ bool ApplyOption(Options& o, const std::string& name, const std::string& value, 
   else if (name == "--stub")
     o.stub = value, ok = has_value;
   else if (name == "--product")
-    o.spec.product_name = value, ok = has_value;
+    o.recipe.product_name = value, ok = has_value;
   else if (name == "--final-message")
-    o.spec.final_message = value, ok = has_value;
+    o.recipe.final_message = value, ok = has_value;
   else if (name == "--installer")
-    o.spec.installer_name = value, ok = has_value;
+    o.recipe.installer_name = value, ok = has_value;
   else if (name == "--archive") {
     ok = value == "apst" || value == "lha";
-    o.spec.archive = value == "lha" ? ArchiveFormat::kLha : ArchiveFormat::kApst;
+    o.recipe.archive = value == "lha" ? ArchiveFormat::kLha : ArchiveFormat::kApst;
   } else if (name == "--dict") {
     ok = value == "1024" || value == "2048" || value == "4096";
-    o.spec.dictionary_bits = value == "1024" ? 4 : value == "2048" ? 5 : 6;
+    o.recipe.dictionary_bits = value == "1024" ? 4 : value == "2048" ? 5 : 6;
   } else if (name == "--dialog-style") {
     const std::optional<uint32_t> style = ParseNumber(value);
     if (style) h.DialogStyle = *style;
@@ -170,7 +170,7 @@ bool ApplyOption(Options& o, const std::string& name, const std::string& value, 
     ok = flag(h.AutostartMode);
   else if (name == "--created") {
     const std::optional<int64_t> created = ParseCreated(value);
-    if (created) o.spec.created = *created;
+    if (created) o.recipe.created = *created;
     ok = created.has_value();
   } else if (name == "--fat12" && !has_value)
     o.fat12 = true;
@@ -183,7 +183,7 @@ bool ApplyOption(Options& o, const std::string& name, const std::string& value, 
 }
 
 bool ParseArguments(int argc, char** argv, Options& o, std::string& error) {
-  o.spec.created = static_cast<int64_t>(std::time(nullptr));
+  o.recipe.created = static_cast<int64_t>(std::time(nullptr));
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-o") {
@@ -259,7 +259,7 @@ bool LoadImages(Options& o, std::vector<std::vector<uint8_t>>& images, std::stri
     error = "a package holds either FAT12 image files or directories, not both";
     return false;
   }
-  if (any_directory) o.spec.header.UnpackMode = 1;
+  if (any_directory) o.recipe.header.UnpackMode = 1;
   return true;
 }
 
@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
     return Fail("cannot read stub " + options.stub);
   }
   std::vector<uint8_t> program;
-  if (!BuildSetupProgram(std::move(stub), options.spec, images, program, error)) {
+  if (!BuildSetupProgram(std::move(stub), options.recipe, images, program, error)) {
     return Fail(options.stub.empty() ? error : options.stub + ": " + error);
   }
   if (!WriteFile(options.output, program)) return Fail("cannot write " + options.output);

@@ -70,7 +70,7 @@ std::vector<uint8_t> WriteLhaArchive(const std::vector<std::vector<uint8_t>>& im
 
 }  // namespace
 
-PackageHeader PackageSpec::DefaultPackageHeader() {
+PackageHeader PackageRecipe::DefaultPackageHeader() {
   PackageHeader header;
   header.ArchiveKind = 1;
   header.DialogStyle = 0;
@@ -109,13 +109,13 @@ std::vector<uint8_t> WriteApstArchive(const std::vector<std::vector<uint8_t>>& i
   return out;
 }
 
-bool BuildSetupProgram(std::vector<uint8_t> stub, const PackageSpec& spec,
+bool BuildSetupProgram(std::vector<uint8_t> stub, const PackageRecipe& recipe,
                        const std::vector<std::vector<uint8_t>>& images,
                        std::vector<uint8_t>& program, std::string& error) {
-  PackageHeader header = spec.header;
-  if (!StoredLength(spec.product_name, "the product name", header.ProductNameLength, error) ||
-      !StoredLength(spec.final_message, "the final message", header.FinalMessageLength, error) ||
-      !StoredLength(spec.installer_name, "the installer name", header.InstallerNameLength, error)) {
+  PackageHeader header = recipe.header;
+  if (!StoredLength(recipe.product_name, "the product name", header.ProductNameLength, error) ||
+      !StoredLength(recipe.final_message, "the final message", header.FinalMessageLength, error) ||
+      !StoredLength(recipe.installer_name, "the installer name", header.InstallerNameLength, error)) {
     return false;
   }
   if (header.FinalMessageLength > kFinalMessageLimit) {
@@ -127,7 +127,7 @@ bool BuildSetupProgram(std::vector<uint8_t> stub, const PackageSpec& spec,
     return false;
   }
   const std::optional<CalendarTime> created =
-      FileTimeToCalendar(UnixSecondsToFileTime(spec.created));
+      FileTimeToCalendar(UnixSecondsToFileTime(recipe.created));
   if (!created || created->year < 1980 || created->year > 2106) {
     error = "the creation time is out of range";
     return false;
@@ -137,8 +137,8 @@ bool BuildSetupProgram(std::vector<uint8_t> stub, const PackageSpec& spec,
   if (!PrepareStub(stub, exe_checksum, error)) return false;
 
   const std::vector<uint8_t> archive =
-      spec.archive == ArchiveFormat::kApst
-          ? WriteApstArchive(images, spec.dictionary_bits, static_cast<uint32_t>(spec.created))
+      recipe.archive == ArchiveFormat::kApst
+          ? WriteApstArchive(images, recipe.dictionary_bits, static_cast<uint32_t>(recipe.created))
           : WriteLhaArchive(images, *created);
   if (archive.empty()) {
     error = "the LHA archive cannot hold these images";
@@ -153,7 +153,7 @@ bool BuildSetupProgram(std::vector<uint8_t> stub, const PackageSpec& spec,
     return false;
   }
 
-  if (spec.archive == ArchiveFormat::kLha) {
+  if (recipe.archive == ArchiveFormat::kLha) {
     header.ArchiveKind = 0;
   } else if (header.ArchiveKind == 0) {
     header.ArchiveKind = 1;
@@ -168,9 +168,9 @@ bool BuildSetupProgram(std::vector<uint8_t> stub, const PackageSpec& spec,
   program = std::move(stub);
   const auto header_bytes = EncodePackageHeader(header);
   Append(program, header_bytes.data(), header_bytes.size());
-  AppendStored(program, spec.product_name);
-  AppendStored(program, spec.final_message);
-  AppendStored(program, spec.installer_name);
+  AppendStored(program, recipe.product_name);
+  AppendStored(program, recipe.final_message);
+  AppendStored(program, recipe.installer_name);
   Append(program, archive.data(), archive.size());
   return true;
 }

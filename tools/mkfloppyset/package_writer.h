@@ -14,7 +14,7 @@ enum class ArchiveFormat { kApst, kLha };
 
 // Everything a package says. The header's computed fields (ArchiveKind, spaces, DiskCount,
 // checksums, string lengths, CreationTime) are filled by BuildSetupProgram.
-struct PackageSpec {
+struct PackageRecipe {
   PackageHeader header = DefaultPackageHeader();
   std::string product_name;
   std::string final_message;                 // empty: none (FinalMessageLength 0)
@@ -40,8 +40,8 @@ std::vector<uint8_t> WriteApstArchive(const std::vector<std::vector<uint8_t>>& i
 uint32_t Crc32Of(const std::vector<uint8_t>& data);
 
 // Appends the package to `stub` (padded to its SizeOfImage and given its PE checksum).
-// False with a reason when the stub or the spec cannot make a valid package.
-bool BuildSetupProgram(std::vector<uint8_t> stub, const PackageSpec& spec,
+// False with a reason when the stub or the recipe cannot make a valid package.
+bool BuildSetupProgram(std::vector<uint8_t> stub, const PackageRecipe& recipe,
                        const std::vector<std::vector<uint8_t>>& images,
                        std::vector<uint8_t>& program, std::string& error);
 
