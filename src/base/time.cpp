@@ -29,7 +29,9 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   y += m <= 2;
 }
 
-bool IsLeap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(unsigned y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 unsigned DaysInMonth(unsigned y, unsigned m) {
   static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

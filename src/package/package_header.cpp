@@ -40,8 +40,8 @@ std::array<uint8_t, kPackageHeaderSize> EncodePackageHeader(const PackageHeader&
   StoreLe32(b + 18, h.UnpackedSpace);
   StoreLe16(b + 22, h.DiskCount);
   const CalendarTime& t = h.CreationTime;
-  const uint16_t fields[] = {t.year, t.month, t.day_of_week, t.day,
-                             t.hour, t.minute, t.second,     t.milliseconds};
+  const uint16_t fields[] = {t.year, t.month,  t.day_of_week, t.day,
+                             t.hour, t.minute, t.second,      t.milliseconds};
   for (int i = 0; i < 8; ++i) StoreLe16(b + 24 + 2 * i, fields[i]);
   StoreLe32(b + 40, h.ExpectedExeChecksum);
   StoreLe32(b + 44, h.ExpectedPackageChecksum);

@@ -93,7 +93,8 @@ class Ui {
   // The help dialog 107, until OK.
   virtual void ShowHelp() = 0;
   // Dialog 102: the drive picked, or nullopt for Cancel (OK on an empty list is Cancel).
-  virtual std::optional<uint8_t> ChooseFloppyDrive(const std::vector<FloppyDriveChoice>& drives) = 0;
+  virtual std::optional<uint8_t> ChooseFloppyDrive(
+      const std::vector<FloppyDriveChoice>& drives) = 0;
   // Dialog 106: calls `on_ok` with the typed (or browsed) text at every OK until it returns
   // true; false when the user cancels.
   virtual bool RunDestinationDialog(const std::function<bool(const std::string& typed)>& on_ok) = 0;

@@ -23,8 +23,8 @@ TEST(Time, DosDateTimeDecodesAndRejectsInvalidFields) {
   const auto t = DosDateTimeToCalendar(0x2E21, 0x8000);  // 2003-01-01 16:00:00
   ASSERT_TRUE(t);
   EXPECT_EQ(*t, (CalendarTime{2003, 1, 3, 1, 16, 0, 0, 0}));
-  EXPECT_FALSE(DosDateTimeToCalendar(0, 0));        // day and month 0
-  EXPECT_FALSE(DosDateTimeToCalendar(0x2E5E, 0));  // 2003-02-30
+  EXPECT_FALSE(DosDateTimeToCalendar(0, 0));            // day and month 0
+  EXPECT_FALSE(DosDateTimeToCalendar(0x2E5E, 0));       // 2003-02-30
   EXPECT_FALSE(DosDateTimeToCalendar(0x2E21, 0xC000));  // hour 24
 }
 

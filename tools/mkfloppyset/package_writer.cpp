@@ -115,7 +115,8 @@ bool BuildSetupProgram(std::vector<uint8_t> stub, const PackageRecipe& recipe,
   PackageHeader header = recipe.header;
   if (!StoredLength(recipe.product_name, "the product name", header.ProductNameLength, error) ||
       !StoredLength(recipe.final_message, "the final message", header.FinalMessageLength, error) ||
-      !StoredLength(recipe.installer_name, "the installer name", header.InstallerNameLength, error)) {
+      !StoredLength(recipe.installer_name, "the installer name", header.InstallerNameLength,
+                    error)) {
     return false;
   }
   if (header.FinalMessageLength > kFinalMessageLimit) {

@@ -213,7 +213,9 @@ CreateDirectoryResult PosixHost::MakeDirectory(const std::string& path) {
   return errno == EEXIST ? CreateDirectoryResult::kAlreadyExists : CreateDirectoryResult::kFailed;
 }
 
-bool PosixHost::RemoveEmptyDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+bool PosixHost::RemoveEmptyDirectory(const std::string& path) {
+  return ::rmdir(path.c_str()) == 0;
+}
 
 std::vector<std::string> PosixHost::ListDirectory(const std::string& path) {
   std::vector<std::string> names;
@@ -261,7 +263,9 @@ std::optional<uint64_t> PosixHost::FreeBytes(const std::string& root) {
   return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
 }
 
-std::string PosixHost::ShortPathName(const std::string& path) { return path; }
+std::string PosixHost::ShortPathName(const std::string& path) {
+  return path;
+}
 
 FileTime PosixHost::Now() {
   timespec ts;
