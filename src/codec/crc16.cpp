@@ -1,5 +1,7 @@
 #include "codec/crc16.h"
 
+#include "base/bytes.h"
+
 #include <array>
 #include <cstring>
 
@@ -41,18 +43,9 @@ constexpr SliceTables MakeSliceTables() {
 
 constexpr SliceTables kTables = MakeSliceTables();
 
-uint64_t LoadLittle64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap64(v);
-#endif
-  return v;
-}
-
 // Eight bytes at once. The CRC stays in 32 bits between steps; only its low 16 bits are set.
 inline uint32_t SliceEight(const uint8_t* p, uint32_t crc) {
-  uint64_t x = LoadLittle64(p) ^ crc;
+  uint64_t x = LoadLe64(p) ^ crc;
   uint32_t result = 0;
 #pragma GCC unroll 8
   for (size_t k = 8; k-- > 0; x >>= 8) result ^= kTables[k][x & 0xFF];

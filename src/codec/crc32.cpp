@@ -5,6 +5,8 @@
 
 #include "codec/crc32.h"
 
+#include "base/bytes.h"
+
 #include <array>
 #include <cstring>
 
@@ -59,15 +61,6 @@ constexpr std::array<Table, kWordBytes> MakeLaneTables() {
 }
 
 constexpr std::array<Table, kWordBytes> kLaneTables = MakeLaneTables();
-
-inline uint64_t LoadLe64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap64(v);
-#endif
-  return v;
-}
 
 inline uint32_t LaneStep(uint64_t word) {
   // Two bytes per shift (the second byte is a cheap extract on x86).

@@ -5,6 +5,8 @@
 
 #include "codec/explode.h"
 
+#include "base/bytes.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -72,15 +74,6 @@ constexpr auto kShortMatchLookup = MakeShortMatchLookup();
 // The longest code (a repetition: 16 length bits + 14 distance bits) plus the reference
 // decoder's 8 bits of look-ahead. With at least this many bits buffered no end check is needed.
 constexpr uint32_t kSafeBits = 30 + 8;
-
-inline uint64_t LoadLe64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap64(v);
-#endif
-  return v;
-}
 
 // The bit reader's state, kept in registers by the decoding loop.
 struct BitReader {

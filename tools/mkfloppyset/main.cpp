@@ -104,30 +104,25 @@ std::optional<uint16_t> ParseFlag(const std::string& value, bool has_value) {
   return std::nullopt;
 }
 
-// Days from 1970-01-01 to a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 std::optional<int64_t> ParseCreated(const std::string& text) {
   unsigned year, month, day, hour, minute, second;
   char tail;
   if (std::sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u%c", &year, &month, &day, &hour, &minute,
-                  &second, &tail) != 6 ||
-      month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) {
+                  &second, &tail) != 6) {
     return std::nullopt;
   }
-  const int64_t seconds =
-      DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
-  // A day past the end of its month (2007-02-30) comes back as another date.
-  const std::optional<CalendarTime> back = FileTimeToCalendar(UnixSecondsToFileTime(seconds));
-  if (!back || back->day != day || back->month != month) return std::nullopt;
-  return seconds;
+  // Refuses fields out of range and days past the end of their month (2007-02-30).
+  const CalendarTime time{static_cast<uint16_t>(year),
+                          static_cast<uint16_t>(month),
+                          0,
+                          static_cast<uint16_t>(day),
+                          static_cast<uint16_t>(hour),
+                          static_cast<uint16_t>(minute),
+                          static_cast<uint16_t>(second),
+                          0};
+  const std::optional<FileTime> file_time = CalendarToFileTime(time);
+  if (!file_time) return std::nullopt;
+  return FileTimeToUnixSeconds(*file_time);
 }
 
 // Applies one "--name=value" option; false with a reason for a bad one.
