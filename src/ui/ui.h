@@ -14,6 +14,23 @@ namespace floppyset {
 enum class Buttons { kOk, kOkCancel, kYesNo, kRetryCancel };
 enum class Icon { kNone, kInformation, kExclamation, kStop, kQuestion };
 enum class Answer { kOk, kCancel, kYes, kNo, kRetry };
+// The caption of the button that gives `answer`.
+inline const char* ButtonText(Answer answer) {
+  switch (answer) {
+    case Answer::kOk:
+      return "OK";
+    case Answer::kCancel:
+      return "Cancel";
+    case Answer::kYes:
+      return "Yes";
+    case Answer::kNo:
+      return "No";
+    case Answer::kRetry:
+      return "Retry";
+  }
+  return "";
+}
+
 // The window that owns a message box: none, the main window (progress or report) or the
 // modal dialog that is open (the destination dialog).
 enum class Owner { kNone, kMainWindow, kDialog };

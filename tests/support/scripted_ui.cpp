@@ -7,19 +7,7 @@
 namespace floppyset::testing {
 
 std::string ToString(Answer answer) {
-  switch (answer) {
-    case Answer::kOk:
-      return "OK";
-    case Answer::kCancel:
-      return "Cancel";
-    case Answer::kYes:
-      return "Yes";
-    case Answer::kNo:
-      return "No";
-    case Answer::kRetry:
-      return "Retry";
-  }
-  return "?";
+  return ButtonText(answer);
 }
 
 std::string ToString(Buttons buttons) {

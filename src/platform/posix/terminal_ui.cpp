@@ -60,22 +60,6 @@ ButtonWords WordsOf(Buttons buttons) {
   return {"Press Enter to continue.", " ", "OK", nullptr, Answer::kOk, Answer::kOk};
 }
 
-const char* WordOf(Answer answer) {
-  switch (answer) {
-    case Answer::kOk:
-      return "OK";
-    case Answer::kCancel:
-      return "Cancel";
-    case Answer::kYes:
-      return "Yes";
-    case Answer::kNo:
-      return "No";
-    case Answer::kRetry:
-      return "Retry";
-  }
-  return "";
-}
-
 std::string Lowercase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -184,7 +168,7 @@ std::optional<Answer> TerminalUi::AnswerWithoutAsking(Buttons buttons, const std
   } else {
     return std::nullopt;
   }
-  Print(streams_.err, std::string(words.prompt) + " " + WordOf(answer) + " (" + reason + ")\n");
+  Print(streams_.err, std::string(words.prompt) + " " + ButtonText(answer) + " (" + reason + ")\n");
   return answer;
 }
 
