@@ -1,12 +1,85 @@
 #include "app/autostart.h"
 
+#include <cctype>
+#include <sstream>
+#include <vector>
+
 #include "base/path.h"
+#include "ui/messages.h"
 
 namespace floppyset {
 namespace {
 
+constexpr char kCaption[] = "SETUP";
+
 std::string DiskDirectoryPath(const RunState& state, uint32_t disk) {
   return state.DestinationDir + "disk" + std::to_string(disk) + kPathSeparator;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream split(text);
+  for (std::string word; split >> word;) words.push_back(word);
+  return words;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void Report(Ui& ui, const std::string& text) {
+  ui.ShowMessage({0, text, kCaption, Buttons::kOk, Icon::kStop, Owner::kNone});
+}
+
+// Starts the installer and waits for its end; false (after saying why) when it was not
+// started. Only the file of the set is started, never a program of the host: the name is
+// looked up in disk1 alone, as a FAT disk would, without regard to case.
+bool StartInstaller(RunState& state, Host& host, Ui& ui) {
+  const std::string run_directory = DiskDirectoryPath(state, 1);
+  std::vector<std::string> arguments = Words(state.InstallerName);
+  const std::string name = arguments.empty() ? "" : arguments.front();
+  std::string installer;
+  if (IsPlainFileName(name)) {
+    for (const std::string& entry : host.ListDirectory(run_directory)) {
+      const std::optional<uint32_t> attributes = host.Attributes(run_directory + entry);
+      if (EqualNoCase(entry, name) && attributes && !(*attributes & kAttrDirectory)) {
+        installer = run_directory + entry;
+        break;
+      }
+    }
+  }
+  if (installer.empty()) {
+    Report(ui, "The installer \"" + state.InstallerName + "\" is not in the set (" + run_directory +
+                   "); nothing was started.");
+    return false;
+  }
+  arguments.erase(arguments.begin());
+
+  std::string program = installer;
+  std::vector<std::string> runner = Words(state.InstallerRunner);
+  if (!runner.empty()) {
+    program = runner.front();
+    runner.erase(runner.begin());
+    runner.push_back(installer);
+    arguments.insert(arguments.begin(), runner.begin(), runner.end());
+  } else if (state.InstallerNeedsRunner) {
+    Report(ui, "The installer " + name +
+                   " was not started: this system cannot start it by itself. Set "
+                   "FLOPPYSET_RUNNER to a program that can (for example wine), or unpack the "
+                   "set with /D and start it yourself.");
+    return false;
+  }
+  if (state.WaitDialog) ui.ShowStartDelayNotice();
+  if (host.RunProcess(program, arguments, run_directory)) return true;
+  Report(ui, "The installer " + name + " could not be started (" + program + ").");
+  return false;
 }
 
 }  // namespace
@@ -21,11 +94,7 @@ void DeleteDirectoryFiles(Host& host, const std::string& dir) {
 void RunAutostart(RunState& state, Host& host, Ui& ui) {
   if (!state.IsAutostart() || state.DestinationDir.empty()) return;
 
-  if (state.WaitDialog) ui.ShowStartDelayNotice();
-  std::string command = state.InstallerName;
-  if (!state.InstallerRunner.empty()) command = state.InstallerRunner + " " + command;
-  // A start failure is not reported: the set is deleted all the same.
-  host.RunProcess(command, DiskDirectoryPath(state, 1));
+  if (!StartInstaller(state, host, ui)) state.RunFailed = true;
 
   for (uint32_t disk = 1; disk <= state.Header.DiskCount; ++disk) {
     const std::string dir = DiskDirectoryPath(state, disk);

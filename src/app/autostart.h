@@ -1,4 +1,4 @@
-// Autostart: at exit, start the package's installer from the unpacked disk1 directory,
+// Autostart: at exit, start the package's installer, a file of the unpacked disk1 directory,
 // wait for its end, then delete the unpacked set.
 #pragma once
 
@@ -10,7 +10,8 @@
 
 namespace floppyset {
 
-// Nothing unless the run left an autostart set (IsAutostart and a DestinationDir).
+// Nothing unless the run left an autostart set (IsAutostart and a DestinationDir). An
+// installer that is missing or cannot be started is reported and sets RunFailed.
 void RunAutostart(RunState& state, Host& host, Ui& ui);
 
 // Deletes every file directly inside `dir` (ending in a separator); subdirectories and

@@ -77,14 +77,9 @@ ProgramOutcome RunWithWorkspace(RunState& state, Host& host, Ui& ui, FloppyDrive
 
 }  // namespace
 
-std::string InstanceLockName(const std::string& program_path) {
-  const size_t cut = program_path.find_last_of("\\/");
-  return cut == std::string::npos ? program_path : program_path.substr(cut + 1);
-}
-
 bool CheckSingleInstance(const RunState& state, Host& host, Ui& ui,
                          std::unique_ptr<InstanceLock>& lock) {
-  lock = host.AcquireInstanceLock(InstanceLockName(state.ProgramPath));
+  lock = host.AcquireInstanceLock(state.ProgramPath);
   if (lock) return true;
   ui.ShowMessage({kMsgAlreadyRunning, LoadMessage(kMsgAlreadyRunning), kErrorCaption, Buttons::kOk,
                   Icon::kStop, Owner::kNone});

@@ -23,15 +23,13 @@ enum class ProgramOutcome {
 };
 
 // Runs the program from CheckSingleInstance to ExitCleanUp. The front end has set
-// ProgramPath (and InstallerRunner) and done its own system check. `command_line` is the
-// whole line, the program's own path first.
+// ProgramPath (and InstallerRunner, InstallerNeedsRunner) and done its own system check.
+// `command_line` is the whole line, the program's own path first.
 ProgramOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
                           const std::string& command_line);
 
 // --- the steps, for the front ends and tests ---------------------------------------------
 
-// The file-name part of ProgramPath: everything after its last separator of either kind.
-std::string InstanceLockName(const std::string& program_path);
 // Takes the single-instance lock into `lock`; on refusal shows 539 ("Error", stop icon).
 bool CheckSingleInstance(const RunState& state, Host& host, Ui& ui,
                          std::unique_ptr<InstanceLock>& lock);

@@ -45,9 +45,11 @@ struct RunState {
   bool RunCancelled = false;
   bool RunFailed = false;
 
-  // The POSIX front end may start the installer through a runner (for example "wine"):
-  // autostart puts it and a blank before InstallerName. Empty on Win32.
+  // The POSIX front end starts the installer only through a runner of the user's choice
+  // (for example "wine"), which gets the installer's full path; without one nothing is
+  // started (InstallerNeedsRunner). Both unset on Win32, which starts the installer itself.
   std::string InstallerRunner;
+  bool InstallerNeedsRunner = false;
   bool FloppyRunFailed = false;  // the floppy run refused the set (flat images, bad geometry)
 
   // Report mode: any flag but /C:n.

@@ -18,8 +18,29 @@ std::string JoinPath(std::string_view directory, std::string_view name) {
   return out;
 }
 
+namespace {
+
+char Upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any case, alone or before a '.' (or blanks,
+// which Win32 drops): Win32 opens the device instead of a file of that name.
+bool IsDeviceName(std::string_view name) {
+  size_t stem = name.find('.');
+  if (stem == std::string_view::npos) stem = name.size();
+  while (stem > 0 && name[stem - 1] == ' ') --stem;
+  std::string upper;
+  for (const char c : name.substr(0, stem)) upper += Upper(c);
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") return true;
+  return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
+         upper[3] >= '1' && upper[3] <= '9';
+}
+
+}  // namespace
+
 bool IsPlainFileName(std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return false;
+  if (name.empty() || name == "." || name == ".." || IsDeviceName(name)) return false;
   for (const char c : name) {
     const auto u = static_cast<unsigned char>(c);
     if (c == '\\' || c == '/' || c == ':' || u < 0x20) return false;

@@ -33,8 +33,8 @@ std::string WithTrailingSeparator(std::string path);
 std::string JoinPath(std::string_view directory, std::string_view name);
 
 // A plain file name from an archive or image: not empty, no separator of either kind, no
-// drive colon, not "." or "..", no control characters. Such a name stays inside the
-// directory it is created in.
+// drive colon, not "." or "..", no control characters, not a Win32 device name (CON,
+// NUL.TXT, com1 ...). Such a name stays inside the directory it is created in.
 bool IsPlainFileName(std::string_view name);
 // A relative path with '\' between components (flat-image records): every component a
 // plain file name, no leading separator, no drive.

@@ -126,24 +126,16 @@ void CopyArchiveToWorkspace(const RunState& state, Host& host, File& program) {
 
 bool CreateWorkspace(Host& host, const std::string& prefix, std::string& out) {
   out.clear();
-  const std::string temp = host.TempDirectory();
-  if (temp.empty()) return false;
-  // Start from a number that differs between runs, then take the first free name.
-  uint32_t number = static_cast<uint32_t>(host.Now().value / 10000) % 100000;
-  for (int attempt = 0; attempt < 100000; ++attempt, number = (number + 1) % 1000000) {
-    const std::string path = JoinPath(temp, prefix + std::to_string(number));
-    if (path.size() + 1 >= kMaxPath) return false;  // no room for the separator and NUL
-    if (host.Attributes(path)) continue;
-    const CreateDirectoryResult made = host.MakeDirectory(path);
-    if (made == CreateDirectoryResult::kAlreadyExists) continue;
-    if (made == CreateDirectoryResult::kFailed) {
-      out = path;
-      return false;
-    }
-    out = path + kPathSeparator;
-    return true;
+  // A private directory of a name nobody can foresee: nothing of anyone else's is ever
+  // entered, and the clean-up removes only what this run made.
+  const std::string made = host.CreateTempDirectory(prefix);
+  if (made.empty()) return false;
+  if (made.size() + 1 > kMaxPath) {  // no room for the NUL
+    host.RemoveEmptyDirectory(made);
+    return false;
   }
-  return false;
+  out = made;
+  return true;
 }
 
 std::string DiskImageName(uint32_t index) {

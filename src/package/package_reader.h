@@ -50,8 +50,9 @@ bool CheckTempSpace(Host& host, Ui& ui, uint32_t required);
 // WorkspaceDir + "image.tii". Failures are silent (the package check then fails).
 void CopyArchiveToWorkspace(const RunState& state, Host& host, File& program);
 
-// Makes a new directory `prefix` + decimal number in the temporary directory; `out` holds
-// it with a trailing separator. False when it could not be made.
+// Makes a new private directory `prefix` + an unpredictable decimal number in the temporary
+// directory (Host::CreateTempDirectory); `out` holds it with a trailing separator. False,
+// with `out` empty, when it could not be made.
 bool CreateWorkspace(Host& host, const std::string& prefix, std::string& out);
 
 // "image%02u.tii": the file name of disk image `index` (disk index + 1).

@@ -85,6 +85,14 @@ class Host {
 
   // --- directories ---
   virtual CreateDirectoryResult MakeDirectory(const std::string& path) = 0;
+  // Makes a new private directory, `prefix` and an unpredictable number, in the temporary
+  // directory; it is a write root (see AddWriteRoot). Its path with a trailing separator, or
+  // "" when none could be made. Never an existing one.
+  virtual std::string CreateTempDirectory(const std::string& prefix) = 0;
+  // Below `root` (a directory the user or the run chose), files and directories are made,
+  // and modes and times set, without passing through a link (on Win32 a reparse point):
+  // a package cannot redirect a write outside through a link planted there.
+  virtual void AddWriteRoot(const std::string& root) = 0;
   virtual bool RemoveEmptyDirectory(const std::string& path) = 0;
   // Names of the entries directly inside a directory, without "." and "..".
   virtual std::vector<std::string> ListDirectory(const std::string& path) = 0;
@@ -106,13 +114,16 @@ class Host {
   virtual std::optional<CalendarTime> UtcToLocal(const CalendarTime& utc) = 0;
 
   // --- processes and named objects ---
-  // Takes the named single-instance lock; null when another process holds it or it fails.
-  virtual std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& name) = 0;
+  // Takes the single-instance lock of the program file (Win32: named after the file name;
+  // POSIX: after the file's identity); null when another process holds it or it fails.
+  virtual std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) = 0;
   // Creates or opens a named semaphore (count 0, maximum 1); null on failure.
   virtual std::unique_ptr<NamedSemaphore> OpenNamedSemaphore(const std::string& name) = 0;
-  // Starts `command_line` with `working_directory` as its current directory and waits for its
-  // end; its exit status, or nullopt when it could not be started.
-  virtual std::optional<int> RunProcess(const std::string& command_line,
+  // Starts `program` (a full path; on POSIX a bare name is looked for on PATH, never in a
+  // relative directory) with `arguments`, `working_directory` as its current directory, and
+  // waits for its end; its exit status, or nullopt when it could not be started.
+  virtual std::optional<int> RunProcess(const std::string& program,
+                                        const std::vector<std::string>& arguments,
                                         const std::string& working_directory) = 0;
   virtual void Sleep(unsigned milliseconds) = 0;
 };

@@ -116,6 +116,8 @@ void UnpackRun(RunState& state, Host& host, Ui& ui) {
     state.RunCancelled = true;
     return;
   }
+  // Nothing of the set may reach outside the destination through a link found in it.
+  host.AddWriteRoot(state.DestinationDir);
   if (!CheckDestinationSpace(state, host, ui, state.Header.UnpackedSpace)) {
     // The fresh autostart directory is still empty and nobody else will remove it.
     if (state.IsAutostart()) host.RemoveEmptyDirectory(state.DestinationDir);

@@ -33,15 +33,9 @@ class ProgramTest : public AppTest {
   }
 };
 
-TEST(InstanceLockName, IsTheFileNameAfterEitherSeparator) {
-  EXPECT_EQ(InstanceLockName("C:\\Apps\\Set/SETUP.EXE"), "SETUP.EXE");
-  EXPECT_EQ(InstanceLockName("C:/Apps\\Setup.exe"), "Setup.exe");
-  EXPECT_EQ(InstanceLockName("setup.exe"), "setup.exe");
-}
-
 TEST_F(ProgramTest, SecondInstanceIsRefusedAndLeavesTheFirstOnesWorkspaceAlone) {
   MakeProgram(Recipe(), {kDisk1});
-  const auto first = host.AcquireInstanceLock("setup.exe");
+  const auto first = host.AcquireInstanceLock(program_path);
   ASSERT_TRUE(first);
   WriteTree(temp_dir + "/TII1", {{"image.tii", "first instance"}});
 
@@ -290,7 +284,8 @@ TEST_F(ProgramTest, AutostartRunsTheInstallerFromDisk1ThenDeletesTheSet) {
   });
   EXPECT_EQ(Run("/W"), ProgramOutcome::kDone) << ui.Transcript();
   ASSERT_EQ(host.ProcessRuns().size(), 1u);
-  EXPECT_EQ(host.ProcessRuns()[0].command_line, "wine SETUP.EXE");
+  EXPECT_EQ(host.ProcessRuns()[0].program, "wine");
+  EXPECT_EQ(host.ProcessRuns()[0].arguments, std::vector<std::string>{run_directory + "SETUP.EXE"});
   EXPECT_EQ(run_directory.rfind(temp_dir + "/TII", 0), 0u) << run_directory;
   EXPECT_EQ(run_directory.substr(run_directory.size() - 7), "/disk1/");
   EXPECT_EQ(ui.DestinationDialogsShown(), 0);

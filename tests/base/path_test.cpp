@@ -6,10 +6,12 @@ namespace floppyset {
 namespace {
 
 TEST(Path, PlainFileNamesStayInsideTheirDirectory) {
-  for (const char* good : {"image00.tii", "README.", "A B", "x"}) {
+  for (const char* good :
+       {"image00.tii", "README.", "A B", "x", "CONFIG.SYS", "COM10", "LPT0", "NULL"}) {
     EXPECT_TRUE(IsPlainFileName(good)) << good;
   }
-  for (const char* bad : {"", ".", "..", "a/b", "a\\b", "C:x", "/etc", "\\x", "a\nb"}) {
+  for (const char* bad : {"", ".", "..", "a/b", "a\\b", "C:x", "/etc", "\\x", "a\nb", "CON",
+                          "nul.txt", "Aux", "PRN.", "com1", "LPT9.DOC", "con .txt"}) {
     EXPECT_FALSE(IsPlainFileName(bad)) << bad;
   }
 }
@@ -17,7 +19,8 @@ TEST(Path, PlainFileNamesStayInsideTheirDirectory) {
 TEST(Path, RelativePathsRejectEveryEscape) {
   EXPECT_TRUE(IsSafeRelativePath("DIR\\SUB\\FILE.TXT"));
   EXPECT_TRUE(IsSafeRelativePath("FILE"));
-  for (const char* bad : {"\\abs", "C:\\x", "a\\..\\b", "..", "a\\\\b", "a\\", "a/b", ""}) {
+  for (const char* bad :
+       {"\\abs", "C:\\x", "a\\..\\b", "..", "a\\\\b", "a\\", "a/b", "", "A\\CON.TXT"}) {
     EXPECT_FALSE(IsSafeRelativePath(bad)) << bad;
   }
 }

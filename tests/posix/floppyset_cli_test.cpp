@@ -385,6 +385,110 @@ TEST_F(FloppysetCli, AutostartRunsTheInstallerAndTheNoticeClosesOnItsSemaphore) 
   ExpectTempClean();
 }
 
+// Only the set's own installer is started, and only through the user's runner: no program of
+// the host, nor a file of the set named like the runner.
+TEST_F(FloppysetCli, AutostartStartsOnlyTheSetsOwnInstaller) {
+  const std::string path = std::string(".:") + std::getenv("PATH");
+  const std::pair<std::string, std::string> sh{"FLOPPYSET_RUNNER", "sh"};
+  struct Case {
+    std::string installer;
+    std::vector<std::pair<std::string, std::string>> env;
+    int status;
+    std::string out, err;
+  };
+  const std::vector<Case> cases{
+      {"SETUP.SH", {}, 1, "", "Set FLOPPYSET_RUNNER to a program that can"},
+      {"id", {sh}, 1, "", "The installer \"id\" is not in the set"},
+      {"sh SETUP.SH", {sh}, 1, "", "is not in the set"},
+      {"sh -c id", {sh}, 1, "", "is not in the set"},
+      {"setup.sh",
+       {sh, {"PATH", path}},
+       0,
+       "installer in disk1 with README.TXT SETUP.SH SH \n",
+       ""},
+  };
+  for (const Case& test : cases) {
+    // The last case has a file of the set named like the runner.
+    if (&test == &cases.back()) WriteFixedFile(dir_ / "source" / "disk1" / "SH", "echo hijacked\n");
+    MakeSet({"--installer=" + test.installer});
+    const Result result = Floppyset({program(), "/E"}, test.env);
+    EXPECT_EQ(result.status, test.status) << test.installer << "\n" << result.err;
+    EXPECT_EQ(result.out, test.out) << test.installer;
+    EXPECT_NE(result.err.find(test.err), std::string::npos) << test.installer << "\n" << result.err;
+    ExpectTempClean();
+  }
+}
+
+// Links planted in the places the tool writes to are never followed, and a destination in
+// the temporary directory named like a workspace is the user's and stays.
+TEST_F(FloppysetCli, WritesNeverFollowLinksOutOfTheirPlace) {
+  MakeSet();
+  const fs::path outside = dir_ / "outside", victim = outside / "victim.txt";
+  const fs::path dest = dir_ / "dest", images = dir_ / "images-out", drive = dir_ / "floppies";
+  struct Case {
+    std::string name;
+    fs::path link;  // made to point at `victim`, or at `outside` when it ends in a directory
+    bool to_directory;
+    std::vector<std::string> args;
+  };
+  const std::vector<Case> cases{
+      {"disk1 -> outside", dest / "disk1", true, {"/D", "--dest=" + dest.string()}},
+      {"EXTRAS -> outside", dest / "disk2" / "EXTRAS", true, {"/D", "--dest=" + dest.string()}},
+      {"DATA.TXT -> victim", dest / "disk2" / "DATA.TXT", false, {"/D", "--dest=" + dest.string()}},
+      {"disk1.img -> victim", images / "disk1.img", false, {"--images=" + images.string()}},
+      {"drive disk1.img -> victim",
+       drive / "disk1.img",
+       false,
+       {"/F", "--drive=" + drive.string()}},
+  };
+  for (const Case& test : cases) {
+    for (const fs::path& d : {outside, dest, images, drive}) fs::remove_all(d);
+    fs::create_directories(outside);
+    WriteFileText(victim.string(), "precious");
+    fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directories(test.link.parent_path());
+    fs::create_symlink(test.to_directory ? outside : victim, test.link);
+    std::vector<std::string> args{program(), "--yes"};
+    args.insert(args.end(), test.args.begin(), test.args.end());
+    const Result result = Floppyset(args);
+    EXPECT_EQ(ReadText(victim), "precious") << test.name;
+    EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+        << test.name;
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1)
+        << test.name;
+    EXPECT_TRUE(fs::is_symlink(test.link)) << test.name;
+    ExpectTempClean();
+  }
+
+  const fs::path in_temp = temp_ / "TII777";
+  const Result result = Floppyset({program(), "/D", "--dest=" + in_temp.string(), "--yes"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadText(in_temp / "disk1" / "README.TXT"), "Read me first\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(temp_), fs::directory_iterator()), 1);
+}
+
+// A signal at any moment of a run ends it with the signal's status (unless the run was over
+// first) and leaves nothing in the temporary directory.
+TEST_F(FloppysetCli, ASignalAtAnyMomentEndsWithItsStatusAndLeavesNothing) {
+  MakeSet();
+  int signalled = 0;
+  for (int delay = 0; delay < 40; ++delay) {
+    const std::string mode =
+        delay % 2 ? "--dest=" + (dir_ / "d").string() : "--drive=" + (dir_ / "f").string();
+    const pid_t pid = Start("floppyset", {program(), delay % 2 ? "/D" : "/F", mode, "--yes"});
+    std::this_thread::sleep_for(std::chrono::microseconds(delay * 400));
+    kill(pid, SIGTERM);
+    const Result result = Wait(pid);
+    if (result.status == 143 || result.status == -SIGTERM) {
+      ++signalled;
+    } else {
+      EXPECT_EQ(result.status, 0) << delay << "\n" << result.err;
+    }
+    ExpectTempClean();
+  }
+  EXPECT_GT(signalled, 0);
+}
+
 TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
   MakeSet();
   const fs::path pid_file = dir_ / "installer.pid";
@@ -403,6 +507,13 @@ TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
   EXPECT_EQ(second.status, 3);
   EXPECT_EQ(second.err, "Error: Another instance of the program is already running\n");
   EXPECT_FALSE(fs::is_empty(temp_));
+  // The lock belongs to the file, not to its name: another name of it is refused, another
+  // file of the same name is not.
+  fs::create_hard_link(program_, dir_ / "other-name.exe");
+  EXPECT_EQ(Floppyset({(dir_ / "other-name.exe").string(), "/P"}).status, 3);
+  fs::create_directory(dir_ / "elsewhere");
+  fs::copy_file(program_, dir_ / "elsewhere" / program_.filename());
+  EXPECT_EQ(Floppyset({(dir_ / "elsewhere" / program_.filename()).string(), "/P"}).status, 0);
 
   kill(pid, SIGTERM);
   const Result result = Wait(pid);

@@ -99,6 +99,13 @@ CreateDirectoryResult FaultHost::MakeDirectory(const std::string& path) {
   return result;
 }
 
+std::string FaultHost::CreateTempDirectory(const std::string& prefix) {
+  if (CreationFails(TempDirectory() + prefix)) return "";
+  std::string made = PosixHost::CreateTempDirectory(prefix);
+  if (!made.empty()) made_directories_.push_back(made.substr(0, made.size() - 1));
+  return made;
+}
+
 bool FaultHost::RemoveEmptyDirectory(const std::string& path) {
   const bool removed = PosixHost::RemoveEmptyDirectory(path);
   if (removed) removed_directories_.push_back(path);
@@ -151,11 +158,12 @@ std::unique_ptr<NamedSemaphore> FaultHost::OpenNamedSemaphore(const std::string&
   return std::make_unique<InProcessSemaphore>(state);
 }
 
-std::optional<int> FaultHost::RunProcess(const std::string& command_line,
+std::optional<int> FaultHost::RunProcess(const std::string& program,
+                                         const std::vector<std::string>& arguments,
                                          const std::string& working_directory) {
-  process_runs_.push_back({command_line, working_directory});
+  process_runs_.push_back({program, arguments, working_directory});
   if (process_runner_) return process_runner_(process_runs_.back());
-  if (real_processes_) return PosixHost::RunProcess(command_line, working_directory);
+  if (real_processes_) return PosixHost::RunProcess(program, arguments, working_directory);
   return 0;
 }
 

@@ -17,7 +17,8 @@
 namespace floppyset::testing {
 
 struct ProcessRun {
-  std::string command_line;
+  std::string program;
+  std::vector<std::string> arguments;
   std::string working_directory;
 };
 
@@ -37,7 +38,7 @@ class FaultHost : public PosixHost {
   }
   const std::vector<std::string>& FreeSpaceQueries() const { return free_space_queries_; }
 
-  // --- creation faults (CreateForWrite and MakeDirectory) ---
+  // --- creation faults (CreateForWrite, MakeDirectory and CreateTempDirectory) ---
   // Creating exactly `path` fails.
   void FailCreate(const std::string& path) { failing_paths_.insert(path); }
   // Creating anything at or below `directory` fails.
@@ -82,14 +83,16 @@ class FaultHost : public PosixHost {
   std::unique_ptr<File> CreateForWrite(const std::string& path) override;
   std::unique_ptr<MappedFile> MapForRead(const std::string& path) override;
   CreateDirectoryResult MakeDirectory(const std::string& path) override;
+  std::string CreateTempDirectory(const std::string& prefix) override;
   bool RemoveEmptyDirectory(const std::string& path) override;
   std::string TempDirectory() override;
   std::string VolumeRoot(const std::string& path) override;
   std::optional<uint64_t> FreeBytes(const std::string& root) override;
   std::optional<CalendarTime> UtcToLocal(const CalendarTime& utc) override;
-  std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& name) override;
+  std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) override;
   std::unique_ptr<NamedSemaphore> OpenNamedSemaphore(const std::string& name) override;
-  std::optional<int> RunProcess(const std::string& command_line,
+  std::optional<int> RunProcess(const std::string& program,
+                                const std::vector<std::string>& arguments,
                                 const std::string& working_directory) override;
   void Sleep(unsigned milliseconds) override;
 

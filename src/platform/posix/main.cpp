@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -49,6 +50,9 @@ struct Hosts {
   TempGuardHost guard{posix};
 };
 
+// Set by the signal thread: from then on only it ends the process.
+std::atomic<bool> signal_received{false};
+
 // Ctrl-C, SIGTERM and SIGHUP are taken by one thread, which removes the run's temporary
 // directories and ends the process. Blocked before any other thread exists, so every thread
 // inherits the mask. The thread shares the hosts, so they outlive the run.
@@ -62,6 +66,7 @@ void StartSignalWatcher(std::shared_ptr<Hosts> hosts) {
     while (sigwait(&set, &received) != 0) {
     }
     constexpr char kMessage[] = "\nfloppyset: interrupted, temporary files removed\n";
+    signal_received = true;
     hosts->guard.ShutDown();
     [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
     _exit(128 + received);
@@ -163,22 +168,33 @@ class ExtractionWatch {
       export_failed_ = true;
       return;
     }
+    host_.AddWriteRoot(*images_dir_);
     uint32_t written = 0;
     for (uint32_t index = 0; index < whole; ++index) {
-      const std::string source = DiskImagePath(state_, index);
       const std::string target = *images_dir_ + "/disk" + std::to_string(index + 1) + ".img";
-      std::error_code error;
-      std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing,
-                                 error);
-      if (error) {
-        ui_.Note("floppyset: cannot write " + target + ": " + error.message());
-      } else {
+      if (CopyImage(DiskImagePath(state_, index), target)) {
         ++written;
+      } else {
+        ui_.Note("floppyset: cannot write " + target);
       }
     }
     if (written < state_.Header.DiskCount) export_failed_ = true;
     ui_.Note("Disk images written: " + std::to_string(written) + " of " +
              std::to_string(state_.Header.DiskCount) + " in " + *images_dir_);
+  }
+
+  // Through the host, which never follows a link in the images directory.
+  bool CopyImage(const std::string& source, const std::string& target) {
+    const std::unique_ptr<File> in = host_.OpenForRead(source);
+    const std::unique_ptr<File> out = in ? host_.CreateForWrite(target) : nullptr;
+    if (!out) return false;
+    std::vector<uint8_t> buffer(1 << 16);
+    for (;;) {
+      const int64_t got = in->Read(buffer.data(), buffer.size());
+      if (got < 0) return false;
+      if (got == 0) return true;
+      if (!out->Write(buffer.data(), static_cast<size_t>(got))) return false;
+    }
   }
 
   const RunState& state_;
@@ -213,7 +229,9 @@ int Run(Options options) {
   RunState state;
   state.ProgramPath = AbsolutePath(options.program_path);
   if (!CheckProgramFile(state.ProgramPath)) return kExitFailed;
+  // The installers of the sets are Win32 programs: only the user's runner may start them.
   if (const char* runner = std::getenv("FLOPPYSET_RUNNER")) state.InstallerRunner = runner;
+  state.InstallerNeedsRunner = true;
 
   TerminalSettings settings;
   settings.auto_answer = options.auto_answer;
@@ -237,6 +255,7 @@ int Run(Options options) {
   if (options.drive_dir) {
     const std::string directory = AbsolutePath(*options.drive_dir);
     if (!MakeDirectories(directory)) return kExitFailed;
+    host.AddWriteRoot(directory);
     drives = std::make_unique<ImageFileDrives>(host, directory);
   } else {
     drives = std::make_unique<LinuxFloppyDrives>(options.device.value_or(""));
@@ -283,5 +302,9 @@ int main(int argc, char** argv) {
     std::fputs(HelpText().c_str(), stdout);
     return kExitDone;
   }
-  return Run(parsed.options);
+  const int status = Run(parsed.options);
+  // A signal came while the run was ending: its thread removes the temporary directories and
+  // ends the process with the signal's status.
+  while (signal_received) pause();
+  return status;
 }

@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <semaphore.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -126,11 +126,6 @@ class PosixSemaphore : public NamedSemaphore {
   bool owner_;
 };
 
-bool IsReadOnlyFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
-}
-
 mode_t CurrentUmask() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -144,6 +139,58 @@ std::string ParentOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::string WithTrailingSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// Owns a descriptor for the length of one operation.
+struct Descriptor {
+  explicit Descriptor(int value) : fd(value) {}
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int fd;
+};
+
+// An entry below a directory descriptor, opened without following a link, for changing its
+// mode or times: a directory, or a file that has no other name (a hard link would carry the
+// change to a file elsewhere).
+int OpenOwnEntry(int dir, const std::string& leaf) {
+  const int fd = ::openat(dir, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink == 1))) {
+    return fd;
+  }
+  ::close(fd);
+  return -1;
+}
+
+// A runner named without a directory, from the absolute directories of PATH only: a relative
+// entry would find a file of the unpacked set.
+std::string FindOnPath(const std::string& name) {
+  const char* env = std::getenv("PATH");
+  std::istringstream entries(env && *env ? env : "/usr/local/bin:/usr/bin:/bin");
+  for (std::string entry; std::getline(entries, entry, ':');) {
+    if (entry.empty() || entry[0] != '/') continue;
+    const std::string candidate = WithTrailingSlash(entry) + name;
+    struct stat st;
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 std::unique_ptr<File> PosixHost::OpenForRead(const std::string& path) {
@@ -152,11 +199,59 @@ std::unique_ptr<File> PosixHost::OpenForRead(const std::string& path) {
   return std::make_unique<PosixFile>(fd);
 }
 
+int PosixHost::OpenParent(const std::string& path, std::string& leaf) {
+  const std::string target = WithoutTrailingSlashes(path);
+  std::string root;
+  {
+    std::lock_guard lock(roots_mutex_);
+    for (const std::string& candidate : write_roots_) {
+      if (target.size() > candidate.size() && target.starts_with(candidate) &&
+          candidate.size() > root.size()) {
+        root = candidate;
+      }
+    }
+  }
+  const size_t slash = target.find_last_of('/');
+  leaf = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (leaf.empty() || leaf == "." || leaf == "..") return -1;
+  if (root.empty()) return ::open(ParentOf(target).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+
+  // The root itself may be reached through links (it is the user's choice); nothing below it.
+  int fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  for (size_t start = root.size(); fd >= 0 && start <= slash;) {
+    const size_t end = target.find('/', start);
+    const std::string part = target.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    const int next =
+        part == ".." ? -1
+                     : ::openat(fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
 std::unique_ptr<File> PosixHost::CreateForWrite(const std::string& path) {
-  // A read-only file cannot be replaced on Windows; keep that rule even for root.
-  if (IsReadOnlyFile(path)) return nullptr;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  std::string leaf;
+  const Descriptor dir(OpenParent(path, leaf));
+  if (dir.fd < 0) return nullptr;
+  constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = ::openat(dir.fd, leaf.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    fd = ::openat(dir.fd, leaf.c_str(), kFlags);
+    struct stat st;
+    // Only a plain file of its own is replaced: not a pipe or device, not a second name of a
+    // file elsewhere. A read-only file cannot be replaced on Windows; keep that rule even
+    // for root.
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+                    (st.st_mode & 0222) == 0 || ::ftruncate(fd, 0) != 0)) {
+      ::close(fd);
+      fd = -1;
+    }
+  }
   if (fd < 0) return nullptr;
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return std::make_unique<PosixFile>(fd);
 }
 
@@ -176,9 +271,14 @@ std::unique_ptr<MappedFile> PosixHost::MapForRead(const std::string& path) {
 }
 
 bool PosixHost::RemoveFile(const std::string& path) {
+  std::string leaf;
+  const Descriptor dir(OpenParent(path, leaf));
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  return ::unlink(path.c_str()) == 0;
+  if (dir.fd < 0 || ::fstatat(dir.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      S_ISDIR(st.st_mode)) {
+    return false;
+  }
+  return ::unlinkat(dir.fd, leaf.c_str(), 0) == 0;
 }
 
 std::optional<uint32_t> PosixHost::Attributes(const std::string& path) {
@@ -190,8 +290,11 @@ std::optional<uint32_t> PosixHost::Attributes(const std::string& path) {
 }
 
 bool PosixHost::SetAttributes(const std::string& path, uint32_t attributes) {
+  std::string leaf;
+  const Descriptor dir(OpenParent(path, leaf));
+  const Descriptor entry(dir.fd < 0 ? -1 : OpenOwnEntry(dir.fd, leaf));
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return false;
+  if (entry.fd < 0 || ::fstat(entry.fd, &st) != 0) return false;
   mode_t mode = st.st_mode & 07777;
   if (attributes & kAttrReadOnly) {
     mode &= ~mode_t{0222};
@@ -199,22 +302,59 @@ bool PosixHost::SetAttributes(const std::string& path, uint32_t attributes) {
     mode |= (S_ISDIR(st.st_mode) ? 0777 : 0666) & 0222 & ~CurrentUmask();
   }
   // Hidden, system and archive have no POSIX counterpart and are not kept.
-  return ::chmod(path.c_str(), mode) == 0;
+  return ::fchmod(entry.fd, mode) == 0;
 }
 
 bool PosixHost::SetFileTimes(const std::string& path, FileTime, FileTime accessed,
                              FileTime written) {
+  std::string leaf;
+  const Descriptor dir(OpenParent(path, leaf));
+  const Descriptor entry(dir.fd < 0 ? -1 : OpenOwnEntry(dir.fd, leaf));
   const timespec times[2] = {PosixFile::ToTimespec(accessed), PosixFile::ToTimespec(written)};
-  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+  return entry.fd >= 0 && ::futimens(entry.fd, times) == 0;
 }
 
 CreateDirectoryResult PosixHost::MakeDirectory(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) == 0) return CreateDirectoryResult::kCreated;
-  return errno == EEXIST ? CreateDirectoryResult::kAlreadyExists : CreateDirectoryResult::kFailed;
+  std::string leaf;
+  const Descriptor dir(OpenParent(path, leaf));
+  if (dir.fd < 0) return CreateDirectoryResult::kFailed;
+  if (::mkdirat(dir.fd, leaf.c_str(), 0777) == 0) return CreateDirectoryResult::kCreated;
+  struct stat st;
+  // A link of that name is not a directory to enter.
+  if (errno == EEXIST && ::fstatat(dir.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      !S_ISLNK(st.st_mode)) {
+    return CreateDirectoryResult::kAlreadyExists;
+  }
+  return CreateDirectoryResult::kFailed;
+}
+
+std::string PosixHost::CreateTempDirectory(const std::string& prefix) {
+  const std::string temp = TempDirectory();
+  if (temp.empty()) return "";
+  // mkdir never follows a link and fails on any existing name: the directory is ours alone.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint32_t number = 0;
+    if (::getrandom(&number, sizeof number, 0) != sizeof number) return "";
+    const std::string path = temp + prefix + std::to_string(number % 1'000'000'000);
+    if (::mkdir(path.c_str(), 0700) == 0) {
+      AddWriteRoot(path);
+      return path + '/';
+    }
+    if (errno != EEXIST) return "";
+  }
+  return "";
+}
+
+void PosixHost::AddWriteRoot(const std::string& root) {
+  if (root.empty()) return;
+  std::lock_guard lock(roots_mutex_);
+  write_roots_.push_back(WithTrailingSlash(root));
 }
 
 bool PosixHost::RemoveEmptyDirectory(const std::string& path) {
-  return ::rmdir(path.c_str()) == 0;
+  std::string leaf;
+  const Descriptor dir(OpenParent(path, leaf));
+  return dir.fd >= 0 && ::unlinkat(dir.fd, leaf.c_str(), AT_REMOVEDIR) == 0;
 }
 
 std::vector<std::string> PosixHost::ListDirectory(const std::string& path) {
@@ -311,13 +451,20 @@ std::optional<CalendarTime> PosixHost::UtcToLocal(const CalendarTime& utc) {
   return out;
 }
 
-std::unique_ptr<InstanceLock> PosixHost::AcquireInstanceLock(const std::string& name) {
+std::unique_ptr<InstanceLock> PosixHost::AcquireInstanceLock(const std::string& program_path) {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return nullptr;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  // Abstract namespace: a leading NUL, then the name, per user.
-  const std::string key = "floppyset:" + std::to_string(::getuid()) + ":" + name;
+  // Abstract namespace: a leading NUL, then the identity of the program file, per user. Two
+  // files of the same name are two programs; two names of one file are one.
+  struct stat st;
+  if (::stat(program_path.c_str(), &st) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  const std::string key = "floppyset:" + std::to_string(::getuid()) + ":" +
+                          std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
   const size_t length = std::min(key.size(), sizeof address.sun_path - 2);
   std::memcpy(address.sun_path + 1, key.data(), length);
   const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
@@ -340,25 +487,22 @@ std::unique_ptr<NamedSemaphore> PosixHost::OpenNamedSemaphore(const std::string&
   return std::make_unique<PosixSemaphore>(sem, posix_name, owner);
 }
 
-std::optional<int> PosixHost::RunProcess(const std::string& command_line,
+std::optional<int> PosixHost::RunProcess(const std::string& program,
+                                         const std::vector<std::string>& arguments,
                                          const std::string& working_directory) {
-  std::vector<std::string> words;
-  std::istringstream split(command_line);
-  for (std::string word; split >> word;) words.push_back(word);
-  if (words.empty()) return std::nullopt;
-
-  // Like Windows, a bare program name is looked for in the working directory first,
-  // without regard to case.
-  for (std::string& word : words) {
-    if (word.find('/') != std::string::npos) continue;
-    for (const std::string& name : ListDirectory(working_directory)) {
-      if (::strcasecmp(name.c_str(), word.c_str()) == 0) {
-        word = "./" + name;
-        break;
-      }
-    }
-    break;  // only the program itself, not its arguments
+  if (program.empty()) return std::nullopt;
+  // Resolved before the change of directory, so that no file there can stand in for it.
+  std::string executable = program;
+  if (program.find('/') == std::string::npos) {
+    executable = FindOnPath(program);
+    if (executable.empty()) return std::nullopt;
+  } else if (program[0] != '/') {
+    char current[PATH_MAX];
+    if (!::getcwd(current, sizeof current)) return std::nullopt;
+    executable = WithTrailingSlash(current) + program;
   }
+  std::vector<std::string> words{program};
+  words.insert(words.end(), arguments.begin(), arguments.end());
 
   int ready[2];
   if (::pipe2(ready, O_CLOEXEC) != 0) return std::nullopt;
@@ -378,7 +522,7 @@ std::optional<int> PosixHost::RunProcess(const std::string& command_line,
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    if (::chdir(working_directory.c_str()) == 0) ::execvp(argv[0], argv.data());
+    if (::chdir(working_directory.c_str()) == 0) ::execv(executable.c_str(), argv.data());
     const char failed = 1;
     [[maybe_unused]] const ssize_t n = ::write(ready[1], &failed, 1);
     ::_exit(127);

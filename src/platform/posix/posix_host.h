@@ -1,6 +1,9 @@
 // The Host of the Linux program: POSIX files, mmap, statvfs, time zones from TZ, an
-// abstract-socket instance lock and POSIX named semaphores.
+// abstract-socket instance lock and POSIX named semaphores. Writes below a write root walk
+// the path component by component from the root's descriptor and never follow a link.
 #pragma once
+
+#include <mutex>
 
 #include "platform/host.h"
 
@@ -18,6 +21,8 @@ class PosixHost : public Host {
                     FileTime written) override;
 
   CreateDirectoryResult MakeDirectory(const std::string& path) override;
+  std::string CreateTempDirectory(const std::string& prefix) override;
+  void AddWriteRoot(const std::string& root) override;
   bool RemoveEmptyDirectory(const std::string& path) override;
   std::vector<std::string> ListDirectory(const std::string& path) override;
   std::string TempDirectory() override;
@@ -29,11 +34,20 @@ class PosixHost : public Host {
   std::optional<FileTime> LocalToFileTime(const CalendarTime& local) override;
   std::optional<CalendarTime> UtcToLocal(const CalendarTime& utc) override;
 
-  std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& name) override;
+  std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) override;
   std::unique_ptr<NamedSemaphore> OpenNamedSemaphore(const std::string& name) override;
-  std::optional<int> RunProcess(const std::string& command_line,
+  std::optional<int> RunProcess(const std::string& program,
+                                const std::vector<std::string>& arguments,
                                 const std::string& working_directory) override;
   void Sleep(unsigned milliseconds) override;
+
+ private:
+  // A descriptor of the directory that holds the last component of `path` (put in `leaf`),
+  // reached from the longest write root above it without following a link; -1 on failure.
+  int OpenParent(const std::string& path, std::string& leaf);
+
+  std::mutex roots_mutex_;
+  std::vector<std::string> write_roots_;  // each ending in '/'
 };
 
 }  // namespace floppyset

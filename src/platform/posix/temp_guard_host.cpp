@@ -1,16 +1,11 @@
 #include "platform/posix/temp_guard_host.h"
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace floppyset {
 namespace {
-
-constexpr char kWorkspacePrefix[] = "TII";
-
-std::string WithoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
 
 // Removes a tree that may hold read-only directories (from the images' attributes).
 void RemoveTree(const std::string& path) {
@@ -27,47 +22,53 @@ void RemoveTree(const std::string& path) {
   fs::remove_all(path, error);
 }
 
+[[noreturn]] void WaitForTheEnd() {
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
 }  // namespace
 
-bool TempGuardHost::IsDirectlyInTemp(const std::string& path) {
-  const std::string temp = inner_.TempDirectory();
-  if (temp.empty() || !path.starts_with(temp)) return false;
-  // Only the run's own directories: "TII" and a number, like the workspace itself.
-  const std::string name = WithoutTrailingSlashes(path.substr(temp.size()));
-  if (!name.starts_with(kWorkspacePrefix) || name.size() == sizeof kWorkspacePrefix - 1) {
-    return false;
-  }
-  return name.find_first_not_of("0123456789", sizeof kWorkspacePrefix - 1) == std::string::npos;
+void TempGuardHost::Gate() {
+  std::unique_lock lock(mutex_);
+  if (!shut_down_) return;
+  lock.unlock();
+  WaitForTheEnd();
 }
 
 std::unique_ptr<File> TempGuardHost::CreateForWrite(const std::string& path) {
-  std::lock_guard lock(mutex_);
-  if (shut_down_) return nullptr;
+  Gate();
   return inner_.CreateForWrite(path);
 }
 
 CreateDirectoryResult TempGuardHost::MakeDirectory(const std::string& path) {
-  std::lock_guard lock(mutex_);
-  if (shut_down_) return CreateDirectoryResult::kFailed;
-  const CreateDirectoryResult result = inner_.MakeDirectory(path);
-  if (result == CreateDirectoryResult::kCreated && IsDirectlyInTemp(path)) {
-    made_in_temp_.push_back(WithoutTrailingSlashes(path));
+  Gate();
+  return inner_.MakeDirectory(path);
+}
+
+std::string TempGuardHost::CreateTempDirectory(const std::string& prefix) {
+  // Made and remembered under the lock: a signal in between cannot leave it behind.
+  std::unique_lock lock(mutex_);
+  if (shut_down_) {
+    lock.unlock();
+    WaitForTheEnd();
   }
-  return result;
+  std::string made = inner_.CreateTempDirectory(prefix);
+  if (!made.empty()) made_in_temp_.push_back(made.substr(0, made.size() - 1));
+  return made;
 }
 
 void TempGuardHost::RemoveTempDirectories() {
+  Gate();
   std::lock_guard lock(mutex_);
   for (const std::string& directory : made_in_temp_) RemoveTree(directory);
   made_in_temp_.clear();
 }
 
 void TempGuardHost::ShutDown() {
-  {
-    std::lock_guard lock(mutex_);
-    shut_down_ = true;
-  }
-  RemoveTempDirectories();
+  std::lock_guard lock(mutex_);
+  shut_down_ = true;
+  for (const std::string& directory : made_in_temp_) RemoveTree(directory);
+  made_in_temp_.clear();
 }
 
 }  // namespace floppyset

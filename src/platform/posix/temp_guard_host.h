@@ -1,6 +1,7 @@
-// A Host that remembers the directories a run makes directly in the temporary directory
-// (the workspace and the autostart set, "TII" and a number) so that the tool can remove them
-// whatever happens: after the run as a safety net, or from the signal thread on Ctrl-C and SIGTERM.
+// A Host that remembers the directories a run makes for itself in the temporary directory
+// (the workspace and the autostart set) so that the tool can remove them whatever happens:
+// after the run as a safety net, or from the signal thread on Ctrl-C and SIGTERM. Nothing
+// else is ever removed, whatever its name.
 #pragma once
 
 #include <functional>
@@ -18,37 +19,50 @@ class TempGuardHost : public Host {
 
   // Removes every remembered directory with everything in it.
   void RemoveTempDirectories();
-  // The same, after which no file or directory can be created any more: the process is
-  // about to end on a signal while the run may still be working.
+  // The same, for the signal thread: the process is about to end. From now on every other
+  // thread that reaches the host waits there for that end, so that no failure caused by the
+  // removal is reported and nothing but the signal path ends the process.
   void ShutDown();
   // Pauses for which `skip` returns true are not taken (the terminal has no dialog to show
   // during them).
   void SetSleepFilter(std::function<bool()> skip) { skip_sleep_ = std::move(skip); }
 
   std::unique_ptr<File> OpenForRead(const std::string& path) override {
+    Gate();
     return inner_.OpenForRead(path);
   }
   std::unique_ptr<File> CreateForWrite(const std::string& path) override;
   std::unique_ptr<MappedFile> MapForRead(const std::string& path) override {
+    Gate();
     return inner_.MapForRead(path);
   }
-  bool RemoveFile(const std::string& path) override { return inner_.RemoveFile(path); }
+  bool RemoveFile(const std::string& path) override {
+    Gate();
+    return inner_.RemoveFile(path);
+  }
   std::optional<uint32_t> Attributes(const std::string& path) override {
+    Gate();
     return inner_.Attributes(path);
   }
   bool SetAttributes(const std::string& path, uint32_t attributes) override {
+    Gate();
     return inner_.SetAttributes(path, attributes);
   }
   bool SetFileTimes(const std::string& path, FileTime created, FileTime accessed,
                     FileTime written) override {
+    Gate();
     return inner_.SetFileTimes(path, created, accessed, written);
   }
 
   CreateDirectoryResult MakeDirectory(const std::string& path) override;
+  std::string CreateTempDirectory(const std::string& prefix) override;
+  void AddWriteRoot(const std::string& root) override { inner_.AddWriteRoot(root); }
   bool RemoveEmptyDirectory(const std::string& path) override {
+    Gate();
     return inner_.RemoveEmptyDirectory(path);
   }
   std::vector<std::string> ListDirectory(const std::string& path) override {
+    Gate();
     return inner_.ListDirectory(path);
   }
   std::string TempDirectory() override { return inner_.TempDirectory(); }
@@ -66,22 +80,25 @@ class TempGuardHost : public Host {
     return inner_.UtcToLocal(utc);
   }
 
-  std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& name) override {
-    return inner_.AcquireInstanceLock(name);
+  std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) override {
+    return inner_.AcquireInstanceLock(program_path);
   }
   std::unique_ptr<NamedSemaphore> OpenNamedSemaphore(const std::string& name) override {
     return inner_.OpenNamedSemaphore(name);
   }
-  std::optional<int> RunProcess(const std::string& command_line,
+  std::optional<int> RunProcess(const std::string& program,
+                                const std::vector<std::string>& arguments,
                                 const std::string& working_directory) override {
-    return inner_.RunProcess(command_line, working_directory);
+    Gate();
+    return inner_.RunProcess(program, arguments, working_directory);
   }
   void Sleep(unsigned milliseconds) override {
     if (!skip_sleep_ || !skip_sleep_()) inner_.Sleep(milliseconds);
   }
 
  private:
-  bool IsDirectlyInTemp(const std::string& path);
+  // Returns at once, or never after ShutDown.
+  void Gate();
 
   Host& inner_;
   std::function<bool()> skip_sleep_;

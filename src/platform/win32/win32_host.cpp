@@ -1,5 +1,8 @@
+// rand_s, for workspace names nobody can foresee.
+#define _CRT_RAND_S
 #include "platform/win32/win32_host.h"
 
+#include <stdlib.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -177,7 +180,26 @@ std::unique_ptr<File> Win32Host::OpenForRead(const std::string& path) {
   return std::make_unique<Win32File>(handle);
 }
 
+bool Win32Host::ThroughReparsePoint(const std::string& path) const {
+  size_t root = 0;
+  for (const std::string& candidate : write_roots_) {
+    if (path.size() > candidate.size() && path.starts_with(candidate)) {
+      root = std::max(root, candidate.size());
+    }
+  }
+  if (root == 0) return false;
+  for (size_t end = root; end <= path.size(); ++end) {
+    if (end < path.size() && !IsPathSeparator(path[end])) continue;
+    const DWORD attributes = GetFileAttributesA(path.substr(0, end).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::unique_ptr<File> Win32Host::CreateForWrite(const std::string& path) {
+  if (ThroughReparsePoint(path)) return nullptr;
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
@@ -215,11 +237,13 @@ std::optional<uint32_t> Win32Host::Attributes(const std::string& path) {
 }
 
 bool Win32Host::SetAttributes(const std::string& path, uint32_t attributes) {
+  if (ThroughReparsePoint(path)) return false;
   return SetFileAttributesA(path.c_str(), attributes & kSettableAttributes);
 }
 
 bool Win32Host::SetFileTimes(const std::string& path, FileTime created, FileTime accessed,
                              FileTime written) {
+  if (ThroughReparsePoint(path)) return false;
   HANDLE handle =
       CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -231,9 +255,30 @@ bool Win32Host::SetFileTimes(const std::string& path, FileTime created, FileTime
 }
 
 CreateDirectoryResult Win32Host::MakeDirectory(const std::string& path) {
+  if (ThroughReparsePoint(path)) return CreateDirectoryResult::kFailed;
   if (CreateDirectoryA(path.c_str(), nullptr)) return CreateDirectoryResult::kCreated;
   return GetLastError() == ERROR_ALREADY_EXISTS ? CreateDirectoryResult::kAlreadyExists
                                                 : CreateDirectoryResult::kFailed;
+}
+
+std::string Win32Host::CreateTempDirectory(const std::string& prefix) {
+  const std::string temp = TempDirectory();
+  if (temp.empty()) return std::string();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned int number = 0;
+    if (rand_s(&number) != 0) return std::string();
+    const std::string path = temp + prefix + std::to_string(number % 1000000000u);
+    if (CreateDirectoryA(path.c_str(), nullptr)) {
+      AddWriteRoot(path);
+      return path + "\\";
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+  }
+  return std::string();
+}
+
+void Win32Host::AddWriteRoot(const std::string& root) {
+  if (!root.empty()) write_roots_.push_back(WithTrailingSeparator(root));
 }
 
 bool Win32Host::RemoveEmptyDirectory(const std::string& path) {
@@ -303,7 +348,10 @@ std::optional<CalendarTime> Win32Host::UtcToLocal(const CalendarTime& utc) {
   return FromSystemtime(local);
 }
 
-std::unique_ptr<InstanceLock> Win32Host::AcquireInstanceLock(const std::string& name) {
+std::unique_ptr<InstanceLock> Win32Host::AcquireInstanceLock(const std::string& program_path) {
+  // Named after the program file's name alone, as the program always was.
+  const size_t cut = program_path.find_last_of("\\/");
+  const std::string name = cut == std::string::npos ? program_path : program_path.substr(cut + 1);
   HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
   if (!mutex) return nullptr;
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -319,10 +367,15 @@ std::unique_ptr<NamedSemaphore> Win32Host::OpenNamedSemaphore(const std::string&
   return std::make_unique<Win32Semaphore>(semaphore);
 }
 
-std::optional<int> Win32Host::RunProcess(const std::string& command_line,
+std::optional<int> Win32Host::RunProcess(const std::string& program,
+                                         const std::vector<std::string>& arguments,
                                          const std::string& working_directory) {
-  // The search for a bare program name covers this process's current directory, not the
-  // new process's: make the working directory current for the start and the wait.
+  // The application name is the installer's own full path: the search for a bare name would
+  // start a file of that name next to this program (often this program itself) instead.
+  std::string command_line = "\"" + program + "\"";
+  for (const std::string& argument : arguments) command_line += " " + argument;
+  // The run directory is current here too while the installer runs, as the program always
+  // did (an installer may look at its parent's directory).
   const std::string saved_directory = CurrentDirectory();
   SetCurrentDirectoryA(working_directory.c_str());
   STARTUPINFOA startup;
@@ -331,8 +384,8 @@ std::optional<int> Win32Host::RunProcess(const std::string& command_line,
   PROCESS_INFORMATION process;
   std::vector<char> line(command_line.begin(), command_line.end());
   line.push_back('\0');
-  const bool started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                      working_directory.c_str(), &startup, &process);
+  const bool started = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
+                                      nullptr, working_directory.c_str(), &startup, &process);
   std::optional<int> status;
   if (started) {
     WaitForSingleObject(process.hProcess, INFINITE);
