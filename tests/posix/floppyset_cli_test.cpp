@@ -401,6 +401,7 @@ TEST_F(FloppysetCli, AutostartStartsOnlyTheSetsOwnInstaller) {
       {"id", {sh}, 1, "", "The installer \"id\" is not in the set"},
       {"sh SETUP.SH", {sh}, 1, "", "is not in the set"},
       {"sh -c id", {sh}, 1, "", "is not in the set"},
+      {"SETUP.SH", {{"FLOPPYSET_RUNNER", "no-such-runner"}}, 1, "", "could not be started"},
       {"setup.sh",
        {sh, {"PATH", path}},
        0,
@@ -472,11 +473,11 @@ TEST_F(FloppysetCli, WritesNeverFollowLinksOutOfTheirPlace) {
 TEST_F(FloppysetCli, ASignalAtAnyMomentEndsWithItsStatusAndLeavesNothing) {
   MakeSet();
   int signalled = 0;
-  for (int delay = 0; delay < 40; ++delay) {
+  for (int delay = 0; delay < 20; ++delay) {
     const std::string mode =
         delay % 2 ? "--dest=" + (dir_ / "d").string() : "--drive=" + (dir_ / "f").string();
     const pid_t pid = Start("floppyset", {program(), delay % 2 ? "/D" : "/F", mode, "--yes"});
-    std::this_thread::sleep_for(std::chrono::microseconds(delay * 400));
+    std::this_thread::sleep_for(std::chrono::microseconds(delay * 800));
     kill(pid, SIGTERM);
     const Result result = Wait(pid);
     if (result.status == 143 || result.status == -SIGTERM) {
