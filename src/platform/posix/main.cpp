@@ -126,7 +126,7 @@ class ExtractionWatch {
       const ExtractionResult result = ExtractPackageImages(probe, host_, quiet);
       if (result.complete) return state_.Header.DiskCount;
       const uint32_t failed = ImageIndexOf(result.failed_member);
-      NameImage(failed, result.failed_member);
+      NameImage(failed, result.failed_member, ExtractionFailureText(result.code));
       return std::min(failed, index);
     }
     return state_.Header.DiskCount;
@@ -148,14 +148,15 @@ class ExtractionWatch {
     return state_.Header.DiskCount;
   }
 
-  void NameImage(uint32_t index, const std::string& member) {
+  void NameImage(uint32_t index, const std::string& member, const std::string& reason = "") {
     named_ = true;
     std::string shown;  // a stored name: shown, printable characters only
     for (const char c : member.substr(0, 64))
       shown += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
     const std::string disk =
         index < state_.Header.DiskCount ? "disk image " + std::to_string(index + 1) + " " : "";
-    ui_.Note("floppyset: " + disk + "(" + shown + ") could not be extracted from the package");
+    ui_.Note("floppyset: " + disk + "(" + shown + ") could not be extracted from the package" +
+             (reason.empty() ? "" : ": " + reason));
   }
 
   void ExportImages(uint32_t whole) {
