@@ -245,8 +245,7 @@ ExtractionResult ExtractPackageImages(RunState& state, Host& host, Ui& ui) {
     return result;
   }
   if (state.Header.ArchiveKind != 0) {
-    return ApstExtractAll(host, &ui, ArchivePath(state), state.WorkspaceDir,
-                          ImageSizeLimit(state));
+    return ApstExtractAll(host, &ui, ArchivePath(state), state.WorkspaceDir, ImageSizeLimit(state));
   }
   LzhReader reader(host, ArchivePath(state), state.WorkspaceDir, SetExtractionProgress, &ui,
                    ImageSizeLimit(state));

@@ -106,7 +106,8 @@ bool CheckTempSpace(Host& host, Ui& ui, uint64_t required) {
   if (CheckFreeSpace(host, root, required, free_bytes)) return true;
   MessageRequest request;
   request.message_id = kMsgNoTempSpace;
-  request.text = FormatMessageId(kMsgNoTempSpace, FormatSize(static_cast<int64_t>(required)).c_str(),
+  request.text =
+      FormatMessageId(kMsgNoTempSpace, FormatSize(static_cast<int64_t>(required)).c_str(),
                       root.c_str(), FormatSize(static_cast<int64_t>(free_bytes)).c_str());
   request.caption = "SETUP";
   request.buttons = Buttons::kOk;

@@ -165,8 +165,8 @@ TEST_F(UnpackRunTest, CancelledDialogEndsTheRunWithoutText) {
 // Whatever was not unpacked as the image says is counted and named in place of 509; an
 // unpack into the same destination again replaces what is there.
 TEST_F(UnpackRunTest, WhatWasNotUnpackedIsNamedInPlaceOf509) {
-  PrepareWorkspace({{{"A.TXT", std::string(5000, 'a')}, {"SUB/INNER.TXT", "inner"}},
-                    {{"B.TXT", "b"}}});
+  PrepareWorkspace(
+      {{{"A.TXT", std::string(5000, 'a')}, {"SUB/INNER.TXT", "inner"}}, {{"B.TXT", "b"}}});
   struct Case {
     const char* name;
     std::function<void(FaultHost&, const std::string& dest)> arrange;
@@ -185,13 +185,16 @@ TEST_F(UnpackRunTest, WhatWasNotUnpackedIsNamedInPlaceOf509) {
       {"an image missing",
        [&](FaultHost& fault, const std::string&) { fault.FailOpen(DiskImagePath(state, 1)); },
        {"Disk image 2 (image01.tii) could not be read."}},
-      {"a full disk", [](FaultHost& fault, const std::string&) { fault.SetDiskRoom(1000); },
+      {"a full disk",
+       [](FaultHost& fault, const std::string&) { fault.SetDiskRoom(1000); },
        {"3 file(s) written short", "/disk1/A.TXT"}},
       {"disk1 is a file",
        [](FaultHost&, const std::string& dest) { WriteFileText(dest + "/disk1", "x"); },
        {"1 file(s) or directories not written", "a file/disk1"}},
       {"a directory that cannot be made",
-       [](FaultHost& fault, const std::string& dest) { fault.FailCreateUnder(dest + "/disk1/SUB"); },
+       [](FaultHost& fault, const std::string& dest) {
+         fault.FailCreateUnder(dest + "/disk1/SUB");
+       },
        {"1 file(s) or directories not written", "/disk1/SUB"}},
   };
   for (const Case& c : cases) {

@@ -154,7 +154,8 @@ TEST_F(HostileImageTest, WhatOneImageUnpacksIsBoundedByItsSize) {
     }
     const std::vector<std::string> written = Exercise(fat.bytes);
     uintmax_t total = 0;
-    for (const std::string& file : written) total += std::filesystem::file_size(dir_ / ("out/" + file));
+    for (const std::string& file : written)
+      total += std::filesystem::file_size(dir_ / ("out/" + file));
     EXPECT_LE(total, 2 * TestFatImage::kSize);
     EXPECT_EQ(report_.over_limit, c.over_limit);
     EXPECT_EQ(written.size(), c.over_limit ? 2u : 224u);
@@ -205,8 +206,11 @@ TEST_F(HostileImageTest, NamesThatWouldLeaveTheDestination) {
   fat_.DotSlots(7, 0);
   fat_.File(fat_.Cluster(7) + 64, "IN      TXT", 8, 4, 'x');
   fat_.File(fat_.Root(6), "GOOD    TXT", 9, 4, 'g');
+  fat_.File(fat_.Root(7), "AB\0CD   T\0X", 10, 4, 'n');  // the fields end at their NUL
 
-  EXPECT_EQ(Exercise(fat_.bytes), std::vector<std::string>{"GOOD.TXT"});
+  EXPECT_EQ(Exercise(fat_.bytes), (std::vector<std::string>{"AB.T", "GOOD.TXT"}));
+  EXPECT_EQ(report_.skipped, 6u);  // five files and the directory, each counted
+  EXPECT_EQ(report_.names.size(), UnpackReport::kNamesKept);
 }
 
 TEST_F(HostileImageTest, PathsOverTheLimitAreSkipped) {

@@ -99,8 +99,8 @@ TEST_F(FlatImageTest, NestedPathsEmptyFilesTimesAndAttributes) {
 
 TEST_F(FlatImageTest, SecondUnpackReplacesEveryFileReadOnlyOnesToo) {
   ASSERT_TRUE(Unpack(FlatBytes({{"1.TXT", "one"}, {"RO.TXT", "first", kAttrReadOnly}})));
-  EXPECT_TRUE(Unpack(FlatBytes(
-      {{"1.TXT", "uno"}, {"RO.TXT", "second", kAttrReadOnly}, {"3.TXT", "three"}})));
+  EXPECT_TRUE(Unpack(
+      FlatBytes({{"1.TXT", "uno"}, {"RO.TXT", "second", kAttrReadOnly}, {"3.TXT", "three"}})));
   EXPECT_EQ(Text(Out("1.TXT")), "uno");
   EXPECT_EQ(Text(Out("RO.TXT")), "second");
   EXPECT_EQ(Stat(Out("RO.TXT")).st_mode & 0222, 0u);

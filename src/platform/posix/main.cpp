@@ -250,8 +250,9 @@ int Run(Options options) {
   int status = ExitStatus(outcome, ui);
   const bool run_failed = state.RunFailed || state.FloppyRunFailed || state.UnpackFailed != 0;
   if (outcome == ProgramOutcome::kFailed && !run_failed) watch.NameLastImage();
+  // (Without a workspace the package was never read; the refusal has said why.)
   if (!state.PackageFound && outcome == ProgramOutcome::kRefused &&
-      !ui.WasShown(kMsgAlreadyRunning)) {
+      !ui.WasShown(kMsgAlreadyRunning) && !state.WorkspaceDir.empty()) {
     PrintError("no setup package found in " + state.ProgramPath +
                " (not a setup program, or the file is cut short)");
     status = kExitRefused;
