@@ -18,6 +18,7 @@ constexpr size_t kSlotSize = 32;
 // DOS paths hold at most 64 characters, so real trees are far shallower; the bound keeps a
 // hostile image from exhausting a worker thread's stack.
 constexpr int kMaxDirectoryDepth = 64;
+constexpr uint16_t kUnknownHighest = 0xFFFF;
 
 // Boot-sector fields the reader relies on.
 constexpr size_t kBytesPerSectorField = 11;
@@ -351,21 +352,33 @@ void DiskImage::CollectHighestCluster(uint16_t& maximum) {
   ClusterSet visited;
   visited.Insert(0);
   visited.Insert(CurrentDirectory);
-  CollectHighestCluster(maximum, visited, 0);
+  // Entries that share a chain (cross-linked, in a hostile image up to one per slot) have
+  // it walked once.
+  std::vector<uint16_t> highest_of(0x1000, kUnknownHighest);
+  CollectHighestCluster(maximum, visited, highest_of, 0);
 }
 
-void DiskImage::CollectHighestCluster(uint16_t& maximum, ClusterSet& visited, int depth) {
+uint16_t DiskImage::CachedHighestCluster(const DirectoryEntry* entry,
+                                         std::vector<uint16_t>& highest_of) const {
+  const uint16_t first = entry->first_cluster();
+  if (first >= highest_of.size()) return HighestCluster(entry);
+  if (highest_of[first] == kUnknownHighest) highest_of[first] = HighestCluster(entry);
+  return highest_of[first];
+}
+
+void DiskImage::CollectHighestCluster(uint16_t& maximum, ClusterSet& visited,
+                                      std::vector<uint16_t>& highest_of, int depth) {
   if (!IsOpen()) return;
   for (const DirectoryEntry* file = FirstFile(); file; file = NextFile(file)) {
-    maximum = std::max(maximum, HighestCluster(file));
+    maximum = std::max(maximum, CachedHighestCluster(file, highest_of));
   }
   for (const DirectoryEntry* sub = FirstSubdirectory(); sub; sub = NextSubdirectory(sub)) {
-    maximum = std::max(maximum, HighestCluster(sub));
+    maximum = std::max(maximum, CachedHighestCluster(sub, highest_of));
     // Each directory is walked once: a loop back to an ancestor is not followed.
     if (depth >= kMaxDirectoryDepth || !visited.Insert(sub->first_cluster())) continue;
     const uint16_t saved = CurrentDirectory;
     CurrentDirectory = sub->first_cluster();
-    CollectHighestCluster(maximum, visited, depth + 1);
+    CollectHighestCluster(maximum, visited, highest_of, depth + 1);
     CurrentDirectory = saved;
   }
 }

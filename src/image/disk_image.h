@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/bytes.h"
 #include "image/unpack_report.h"
@@ -126,7 +127,10 @@ class DiskImage {
   bool IsDataCluster(uint16_t cluster) const;
   template <typename Visit>
   void WalkChain(uint16_t first, Visit visit) const;
-  void CollectHighestCluster(uint16_t& maximum, ClusterSet& visited, int depth);
+  uint16_t CachedHighestCluster(const DirectoryEntry* entry,
+                                std::vector<uint16_t>& highest_of) const;
+  void CollectHighestCluster(uint16_t& maximum, ClusterSet& visited,
+                             std::vector<uint16_t>& highest_of, int depth);
   void ExtractTree(const std::string& destination, ClusterSet& visited);
   std::optional<FileTime> LocalFileTime(uint16_t dos_date, uint16_t dos_time);
 
