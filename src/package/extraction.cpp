@@ -166,11 +166,16 @@ int ApstExtractMember(MemberCursor& cursor, Host& host, const std::string& desti
                       ArchiveProgressFn progress, void* progress_param, uint64_t limit) {
   std::string path;
   if (const int refused = OutputPath(cursor, destination, path); refused != 0) return refused;
-  const std::unique_ptr<File> output = host.CreateForWrite(path);
+  std::unique_ptr<File> output = host.CreateForWrite(path);
   if (!output) return kExtractCannotCreate;
   if (!cursor.stream->Seek(cursor.data_position)) return kExtractReadFailed;
   uint32_t crc = 0;
   const int result = ExplodeFile(*cursor.stream, *output, crc, progress, progress_param, limit);
+  if (result == kExtractTooLarge) {
+    // What was written is no image: nobody may take its first part for one.
+    output.reset();
+    host.RemoveFile(path);
+  }
   if (result != 0) return result;
   if (crc != cursor.header.MemberCrc) return kExtractCrcMismatch;
   // The data is complete, so the stored time is the one the file keeps.
@@ -228,7 +233,7 @@ std::string ExtractionFailureText(int code) {
       return "its file cannot be written (disk full?)";
     case kExtractTooLarge:
     case kLzhTooLarge:
-      return "it is larger than a disk image can be";
+      return "it is larger than a disk image may be (2,949,120 bytes, 64 MiB when flat)";
     case kExtractPathTooLong:
       return "its path is too long";
     case kExtractNoWorkspace:

@@ -36,7 +36,7 @@ inline constexpr int kExtractTooLarge = 109;      // the image would pass its si
 // No disk image grows past these, whatever the archive's sizes say (they are not covered by
 // the package checksum): a FAT12 image is at most a 2.88 MB floppy, and a flat image, which
 // holds the files of one disk directory, at most 64 MiB. Extraction stops with
-// kExtractTooLarge (kLzhTooLarge) at the limit and writes nothing past it.
+// kExtractTooLarge (kLzhTooLarge) at the limit, writes nothing past it and leaves no file.
 inline constexpr uint64_t kMaxFloppyImageBytes = 2949120;
 inline constexpr uint64_t kMaxFlatImageBytes = uint64_t{64} << 20;
 // The limit for the images of a package: flat when PackageUnpackMode is non-zero.
