@@ -43,6 +43,13 @@ const uint8_t* AsBytes(const DirectoryEntry* entry) {
   return entry->raw;
 }
 
+// A name field up to its NUL, blank-padded to `width`.
+std::string PaddedField(std::string_view field, size_t width) {
+  std::string text(field.substr(0, field.find('\0')));
+  text.resize(width, ' ');
+  return text;
+}
+
 std::string TrimmedText(std::string_view field) {
   std::string text(field.substr(0, field.find('\0')));
   TrimTrailingBlanks(text);
@@ -318,9 +325,9 @@ bool DiskImage::EnterSubdirectory(const std::string& name) {
   const std::string wanted = ToDirectoryName(copy);
 
   for (const DirectoryEntry* slot = DirectoryStart(); slot; slot = NextEntry(slot)) {
-    const std::string_view stored(reinterpret_cast<const char*>(slot->raw), 11);
-    // The slot is compared as an 11-character C string: a NUL cuts it short.
-    if (stored.substr(0, stored.find('\0')) == wanted && slot->IsSubdirectory()) {
+    // Each field ends at a NUL, as for the names the walks hand out.
+    if (PaddedField(slot->name(), 8) + PaddedField(slot->extension(), 3) == wanted &&
+        slot->IsSubdirectory()) {
       CurrentDirectory = slot->first_cluster();
       return true;
     }
