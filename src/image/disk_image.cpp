@@ -456,8 +456,7 @@ bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& dest
   };
   const uint64_t length = walk_runs(entry->size(), [](Run) {});
   if (length > unpack_left_) {
-    report_.over_limit = true;
-    report_.Skip(path);
+    report_.StopAt(path);
     return false;
   }
   unpack_left_ -= length;

@@ -33,6 +33,11 @@ struct UnpackReport {
     ++cut;
     Keep(name);
   }
+  // The entry at which unpacking stopped.
+  void StopAt(const std::string& name) {
+    over_limit = true;
+    Keep(name);
+  }
   void Add(const UnpackReport& other) {
     skipped += other.skipped;
     cut += other.cut;

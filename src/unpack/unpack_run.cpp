@@ -60,8 +60,9 @@ std::string UnpackFailureText(const RunState& state, const std::vector<uint32_t>
     text += "\nA disk image unpacks to more than twice its size (damaged image): stopped.";
   }
   for (const std::string& name : report.names) text += "\n  " + name;
-  const uint32_t named = static_cast<uint32_t>(report.names.size());
-  if (report.skipped + report.cut > named) text += "\n  ...";
+  if (report.skipped + report.cut + (report.over_limit ? 1 : 0) > report.names.size()) {
+    text += "\n  ...";
+  }
   return text;
 }
 
