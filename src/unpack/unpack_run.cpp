@@ -138,6 +138,8 @@ void UnpackRun(RunState& state, Host& host, Ui& ui) {
     // autostart would delete there: stop instead.
     if (state.DestinationDir.empty()) {
       state.RunFailed = true;
+      state.FailureMessage = "Setup cannot create a temporary directory to unpack into in \"" +
+                             host.TempDirectory() + "\".";
       return;
     }
   } else if (!ui.RunDestinationDialog([&](const std::string& typed) {
