@@ -35,6 +35,30 @@ std::string ConfirmationText(const RunState& state) {
   return FormatMessageId(kMsgConfirmDisks, state.ProductName.c_str(), int{state.Header.DiskCount});
 }
 
+Answer Refuse(Ui& ui, std::string text) {
+  return ui.ShowMessage({0, std::move(text), kCaption, Buttons::kOk, Icon::kStop, Owner::kNone});
+}
+
+// A set whose archive holds fewer images than its DiskCount (or none) can be neither written
+// nor unpacked whole: refused before any question. The file list needs the images as well;
+// /A and /P alone do not.
+bool CheckDiskImagesPresent(const RunState& state, Host& host, Ui& ui) {
+  if (state.IsReportMode() && (state.ReportFlags & kFlagList) == 0) return true;
+  const uint32_t count = state.Header.DiskCount;
+  if (count == 0) {
+    Refuse(ui, "The package is damaged: it names no disk (DiskCount is 0).");
+    return false;
+  }
+  for (uint32_t index = 0; index < count; ++index) {
+    if (host.Attributes(DiskImagePath(state, index))) continue;
+    Refuse(ui, FormatText("The package is damaged: it names %u disks, but disk image %u (%s) "
+                          "is not in its archive.",
+                          count, index + 1, DiskImageName(index).c_str()));
+    return false;
+  }
+  return true;
+}
+
 ProgramOutcome OutcomeOfRun(const RunState& state, bool images_extracted) {
   if (!images_extracted || state.RunFailed || state.FloppyRunFailed || state.UnpackFailed) {
     return ProgramOutcome::kFailed;
@@ -56,6 +80,10 @@ ProgramOutcome RunWithWorkspace(RunState& state, Host& host, Ui& ui, FloppyDrive
   if (!ParseCommandLine(state, ui, command_line)) return ProgramOutcome::kStopped;
   if (!RunAuthenticityCheck(state, host, ui)) return ProgramOutcome::kRefused;
   const bool images_extracted = RunImageExtraction(state, host, ui);
+  // A failed extraction is the run's to report; a complete one may still lack images.
+  if (images_extracted && !CheckDiskImagesPresent(state, host, ui)) {
+    return ProgramOutcome::kRefused;
+  }
 
   const bool report_mode = state.IsReportMode();
   const bool shown = ui.RunMainWindow(MainWindowDialog(state), [&] {
@@ -145,6 +173,11 @@ void RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
 }
 
 void ShowFinalMessage(const RunState& state, Ui& ui) {
+  if (!state.FailureMessage.empty()) {
+    ui.ShowMessage(
+        {0, state.FailureMessage, kCaption, Buttons::kOk, Icon::kExclamation, Owner::kNone});
+    return;
+  }
   const std::string& text =
       state.FinalMessage.empty() ? state.CompletionMessage : state.FinalMessage;
   if (text.empty()) return;
@@ -160,7 +193,15 @@ ProgramOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
                           const std::string& command_line) {
   std::unique_ptr<InstanceLock> lock;
   if (!CheckSingleInstance(state, host, ui, lock)) return ProgramOutcome::kRefused;
-  CreateWorkspace(host, kWorkspacePrefix, state.WorkspaceDir);  // a failure shows up later
+  // Without a workspace the package cannot be copied, and the checks would blame the file.
+  if (!CreateWorkspace(host, kWorkspacePrefix, state.WorkspaceDir)) {
+    const std::string temp = host.TempDirectory();
+    Refuse(ui, "Setup cannot create its temporary directory in \"" + temp +
+                   "\": the directory does not exist, cannot be written, or its path is too "
+                   "long. Set TMP (TMPDIR on Linux) to a usable directory.");
+    state.WorkspaceDir.clear();
+    return ProgramOutcome::kRefused;
+  }
   const ProgramOutcome outcome = RunWithWorkspace(state, host, ui, drives, command_line);
   lock.reset();
   ExitCleanUp(state, host);

@@ -30,6 +30,9 @@ struct RunState {
   std::string InstallerName;
   std::string FinalMessage;
   std::string CompletionMessage;
+  // Set by a run that failed, to say what failed; shown at the end in place of
+  // FinalMessage and CompletionMessage.
+  std::string FailureMessage;
 
   uint16_t ReportFlags = 0;
   uint16_t SilentMode = 0;

@@ -38,13 +38,14 @@ struct MemberHeader {
 }  // namespace
 
 struct LzhReader::State : Lh5Source {
-  State(Host& h, const std::string& dir, LzhProgressFn fn, void* p)
-      : host(h), destination_dir(dir), progress(fn), param(p) {}
+  State(Host& h, const std::string& dir, LzhProgressFn fn, void* p, uint64_t limit)
+      : host(h), destination_dir(dir), progress(fn), param(p), member_limit(limit) {}
 
   Host& host;
   std::string destination_dir;
   LzhProgressFn progress;
   void* param;
+  uint64_t member_limit;
 
   std::unique_ptr<File> archive;
   uint64_t archive_size = 0;
@@ -202,6 +203,8 @@ bool LzhReader::State::Decompress(uint32_t size, uint64_t data_start, uint32_t c
 }
 
 int LzhReader::State::ExtractMember(const MemberHeader& header) {
+  // The stored size is not covered by any checksum: it must not make us write gigabytes.
+  if (header.original_size > member_limit) return kLzhTooLarge;
   output = host.CreateForWrite(JoinPath(destination_dir, header.name));
   if (!output) return kLzhCannotCreate;
   const bool stored = header.method == '0';
@@ -227,8 +230,9 @@ int LzhReader::State::ExtractMember(const MemberHeader& header) {
 }
 
 LzhReader::LzhReader(Host& host, const std::string& archive_path,
-                     const std::string& destination_dir, LzhProgressFn progress, void* param)
-    : state_(std::make_unique<State>(host, destination_dir, progress, param)) {
+                     const std::string& destination_dir, LzhProgressFn progress, void* param,
+                     uint64_t member_limit)
+    : state_(std::make_unique<State>(host, destination_dir, progress, param, member_limit)) {
   state_->archive = host.OpenForRead(archive_path);
   if (state_->archive) state_->archive_size = state_->archive->Size().value_or(0);
 }

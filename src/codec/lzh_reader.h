@@ -30,13 +30,15 @@ enum LzhResult : int {
                          // member's name stays behind
   kLzhUnsafeHeader = 7,  // header too small for its fixed fields, a name running past the
                          // header, or a name that is not a plain file name; nothing is written
+  kLzhTooLarge = 9,      // the member's size is above the reader's limit; nothing is written
 };
 
 class LzhReader {
  public:
-  // Opens the archive through `host`; members are created in `destination_dir`.
+  // Opens the archive through `host`; members are created in `destination_dir`. A member
+  // whose stored size is above `member_limit` is refused before its file is made.
   LzhReader(Host& host, const std::string& archive_path, const std::string& destination_dir,
-            LzhProgressFn progress, void* param);
+            LzhProgressFn progress, void* param, uint64_t member_limit = UINT64_MAX);
   ~LzhReader();
   LzhReader(const LzhReader&) = delete;
   LzhReader& operator=(const LzhReader&) = delete;

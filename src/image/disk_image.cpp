@@ -18,6 +18,7 @@ constexpr size_t kSlotSize = 32;
 // DOS paths hold at most 64 characters, so real trees are far shallower; the bound keeps a
 // hostile image from exhausting a worker thread's stack.
 constexpr int kMaxDirectoryDepth = 64;
+constexpr uint16_t kUnknownHighest = 0xFFFF;
 
 // Boot-sector fields the reader relies on.
 constexpr size_t kBytesPerSectorField = 11;
@@ -42,16 +43,29 @@ const uint8_t* AsBytes(const DirectoryEntry* entry) {
   return entry->raw;
 }
 
+// A name field up to its NUL, blank-padded to `width`.
+std::string PaddedField(std::string_view field, size_t width) {
+  std::string text(field.substr(0, field.find('\0')));
+  text.resize(width, ' ');
+  return text;
+}
+
 std::string TrimmedText(std::string_view field) {
-  std::string text(field);
+  std::string text(field.substr(0, field.find('\0')));
   TrimTrailingBlanks(text);
   return text;
 }
 
 }  // namespace
 
+// Sound images hold each cluster in one file at most, so their files together never exceed
+// the image; twice that leaves room and still stops cross-linked chains from multiplying it.
+constexpr uint64_t kUnpackSizeFactor = 2;
+
 DiskImage::DiskImage(Host& host, const std::string& path)
-    : host_(host), path_(path), mapping_(host.MapForRead(path)) {}
+    : host_(host), path_(path), mapping_(host.MapForRead(path)) {
+  unpack_left_ = kUnpackSizeFactor * size();
+}
 
 DiskImage::~DiskImage() = default;
 
@@ -311,9 +325,9 @@ bool DiskImage::EnterSubdirectory(const std::string& name) {
   const std::string wanted = ToDirectoryName(copy);
 
   for (const DirectoryEntry* slot = DirectoryStart(); slot; slot = NextEntry(slot)) {
-    const std::string_view stored(reinterpret_cast<const char*>(slot->raw), 11);
-    // The slot is compared as an 11-character C string: a NUL cuts it short.
-    if (stored.substr(0, stored.find('\0')) == wanted && slot->IsSubdirectory()) {
+    // Each field ends at a NUL, as for the names the walks hand out.
+    if (PaddedField(slot->name(), 8) + PaddedField(slot->extension(), 3) == wanted &&
+        slot->IsSubdirectory()) {
       CurrentDirectory = slot->first_cluster();
       return true;
     }
@@ -345,21 +359,33 @@ void DiskImage::CollectHighestCluster(uint16_t& maximum) {
   ClusterSet visited;
   visited.Insert(0);
   visited.Insert(CurrentDirectory);
-  CollectHighestCluster(maximum, visited, 0);
+  // Entries that share a chain (cross-linked, in a hostile image up to one per slot) have
+  // it walked once.
+  std::vector<uint16_t> highest_of(0x1000, kUnknownHighest);
+  CollectHighestCluster(maximum, visited, highest_of, 0);
 }
 
-void DiskImage::CollectHighestCluster(uint16_t& maximum, ClusterSet& visited, int depth) {
+uint16_t DiskImage::CachedHighestCluster(const DirectoryEntry* entry,
+                                         std::vector<uint16_t>& highest_of) const {
+  const uint16_t first = entry->first_cluster();
+  if (first >= highest_of.size()) return HighestCluster(entry);
+  if (highest_of[first] == kUnknownHighest) highest_of[first] = HighestCluster(entry);
+  return highest_of[first];
+}
+
+void DiskImage::CollectHighestCluster(uint16_t& maximum, ClusterSet& visited,
+                                      std::vector<uint16_t>& highest_of, int depth) {
   if (!IsOpen()) return;
   for (const DirectoryEntry* file = FirstFile(); file; file = NextFile(file)) {
-    maximum = std::max(maximum, HighestCluster(file));
+    maximum = std::max(maximum, CachedHighestCluster(file, highest_of));
   }
   for (const DirectoryEntry* sub = FirstSubdirectory(); sub; sub = NextSubdirectory(sub)) {
-    maximum = std::max(maximum, HighestCluster(sub));
+    maximum = std::max(maximum, CachedHighestCluster(sub, highest_of));
     // Each directory is walked once: a loop back to an ancestor is not followed.
     if (depth >= kMaxDirectoryDepth || !visited.Insert(sub->first_cluster())) continue;
     const uint16_t saved = CurrentDirectory;
     CurrentDirectory = sub->first_cluster();
-    CollectHighestCluster(maximum, visited, depth + 1);
+    CollectHighestCluster(maximum, visited, highest_of, depth + 1);
     CurrentDirectory = saved;
   }
 }
@@ -390,52 +416,73 @@ uint32_t DiskImage::UsedImageSize() {
 // --- copying out --------------------------------------------------------------------------
 
 bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& destination) {
-  if (!IsOpen() || !entry) return false;
+  if (!IsOpen() || !entry || report_.over_limit) return false;
   const std::string name = HostEntryName(*entry);
-  if (!IsPlainFileName(name)) return false;
   const std::string path = JoinPath(destination, name);
-  if (path.size() >= kMaxPath) return false;
+  if (!IsPlainFileName(name) || path.size() >= kMaxPath) {
+    report_.Skip(path);
+    return false;
+  }
 
-  std::unique_ptr<File> file = host_.CreateForWrite(path);
-  const bool file_created = file != nullptr;
-  bool written = file_created;
-  if (file && entry->size() != 0) {
-    // Runs of consecutive clusters go out in one write, straight from the mapping.
-    const uint32_t cluster_bytes = ClusterBytes();
-    uint64_t remaining = entry->size();
+  // The file holds what its chain holds, up to its size, never more: a size that the chain
+  // does not cover is not made up with zeros.
+  const uint32_t cluster_bytes = ClusterBytes();
+  struct Run {
+    const uint8_t* start;
+    size_t length;
+  };
+  auto walk_runs = [&](uint64_t limit, auto&& emit) {
+    uint64_t remaining = limit;
     const uint8_t* run = nullptr;
     size_t run_length = 0;
-    WalkChain(entry->first_cluster(), [&](uint16_t cluster) {
-      const uint8_t* start = ClusterData(cluster);
-      const size_t available = std::min<size_t>(cluster_bytes, data() + size() - start);
-      const size_t take = static_cast<size_t>(std::min<uint64_t>(available, remaining));
-      if (run && run + run_length == start) {
-        run_length += take;
-      } else {
-        if (run) written &= file->Write(run, run_length);
-        run = start;
-        run_length = take;
-      }
-      remaining -= take;
-      return remaining != 0 && take == cluster_bytes;  // a cut cluster is the image's end
-    });
-    if (run) written &= file->Write(run, run_length);
-    // A chain shorter than the size is filled up with zeros, as SetEndOfFile does.
-    if (remaining != 0) written &= file->Truncate(entry->size());
+    if (remaining != 0) {
+      WalkChain(entry->first_cluster(), [&](uint16_t cluster) {
+        const uint8_t* start = ClusterData(cluster);
+        const size_t available = std::min<size_t>(cluster_bytes, data() + size() - start);
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(available, remaining));
+        if (run && run + run_length == start) {
+          run_length += take;
+        } else {
+          if (run) emit(Run{run, run_length});
+          run = start;
+          run_length = take;
+        }
+        remaining -= take;
+        return remaining != 0 && take == cluster_bytes;  // a cut cluster is the image's end
+      });
+    }
+    if (run) emit(Run{run, run_length});
+    return limit - remaining;
+  };
+  const uint64_t length = walk_runs(entry->size(), [](Run) {});
+  if (length > unpack_left_) {
+    report_.StopAt(path);
+    return false;
   }
-  if (file) {
+  unpack_left_ -= length;
+
+  std::unique_ptr<File> file = CreateReplacing(host_, path);
+  if (!file) {
+    report_.Skip(path);
+    return false;
+  }
+  // Runs of consecutive clusters go out in one write, straight from the mapping.
+  bool written = true;
+  walk_runs(length, [&](Run run) { written = written && file->Write(run.start, run.length); });
+  const bool complete = written && length == entry->size();
+  // A file cut short must not look like the original.
+  if (complete) {
     if (const auto time = LocalFileTime(entry->date(), entry->time())) {
       file->SetTimes(*time, *time, *time);
     }
-    file.reset();
   }
+  file.reset();
   // After closing, so that a read-only file is complete first. A file just created holds
   // the archive bit alone already (Windows gives it to every new file), so that case needs
   // no call.
-  if (!file_created || entry->attributes() != kAttrArchive) {
-    host_.SetAttributes(path, entry->attributes());
-  }
-  return written;
+  if (entry->attributes() != kAttrArchive) host_.SetAttributes(path, entry->attributes());
+  if (!complete) report_.Cut(path);
+  return complete;
 }
 
 // Files of one image mostly share a few time stamps; the last conversion is kept.
@@ -459,23 +506,39 @@ bool DiskImage::ExtractTree(const std::string& destination) {
 }
 
 void DiskImage::ExtractTree(const std::string& destination, ClusterSet& visited) {
-  for (const DirectoryEntry* file = FirstFile(); file; file = NextFile(file)) {
+  for (const DirectoryEntry* file = FirstFile(); file && !report_.over_limit;
+       file = NextFile(file)) {
     ExtractFile(file, destination);
   }
-  for (const DirectoryEntry* sub = FirstSubdirectory(); sub; sub = NextSubdirectory(sub)) {
+  for (const DirectoryEntry* sub = FirstSubdirectory(); sub && !report_.over_limit;
+       sub = NextSubdirectory(sub)) {
     const std::string name = HostEntryName(*sub);
     const std::string path = JoinPath(destination, name);
-    if (!IsPlainFileName(name) || path.size() >= kMaxPath) continue;
-    if (visited.Contains(sub->first_cluster())) continue;
-    if (host_.MakeDirectory(path) != CreateDirectoryResult::kCreated) continue;
+    // A directory that leads back to one being copied is a loop of the image.
+    if (!IsPlainFileName(name) || path.size() >= kMaxPath ||
+        visited.Contains(sub->first_cluster())) {
+      report_.Skip(path);
+      continue;
+    }
+    // A directory left by an earlier unpack is entered, so that its files are replaced.
+    const CreateDirectoryResult made = host_.MakeDirectory(path);
+    if (made == CreateDirectoryResult::kFailed ||
+        (made == CreateDirectoryResult::kAlreadyExists &&
+         (host_.Attributes(path).value_or(0) & kAttrDirectory) == 0)) {
+      report_.Skip(path);
+      continue;
+    }
     visited.Insert(sub->first_cluster());
     const uint16_t saved = CurrentDirectory;
     CurrentDirectory = sub->first_cluster();
     ExtractTree(path, visited);
     CurrentDirectory = saved;
     // Windows does not keep directories read-only for their contents; POSIX would, and the
-    // unpacked set could then not be replaced or removed. The bit is left out.
-    host_.SetAttributes(path, sub->attributes() & ~kAttrReadOnly);
+    // unpacked set could then not be replaced or removed. The bit is left out. Only a
+    // directory made here gets attributes.
+    if (made == CreateDirectoryResult::kCreated) {
+      host_.SetAttributes(path, sub->attributes() & ~kAttrReadOnly);
+    }
   }
 }
 

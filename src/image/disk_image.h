@@ -9,8 +9,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/bytes.h"
+#include "image/unpack_report.h"
 #include "platform/host.h"
 
 namespace floppyset {
@@ -108,10 +110,15 @@ class DiskImage {
   uint32_t UsedImageSize();
 
   // --- copying out ---
-  // Writes one file below `destination`; false when it was skipped or not written.
+  // Writes one file below `destination`, never longer than its cluster chain holds; false
+  // when it was skipped or not written in full (see unpack_report()).
   bool ExtractFile(const DirectoryEntry* entry, const std::string& destination);
-  // Copies the current directory's files and subdirectories; false only when not open.
+  // Copies the current directory's files and subdirectories, entering subdirectories that
+  // exist already; false only when not open.
   bool ExtractTree(const std::string& destination);
+  // What the copies so far skipped or cut. All copies of one object together write at most
+  // twice the image's size: past that they stop (over_limit).
+  const UnpackReport& unpack_report() const { return report_; }
 
  private:
   bool ContainsSlot(const uint8_t* slot) const;
@@ -120,7 +127,10 @@ class DiskImage {
   bool IsDataCluster(uint16_t cluster) const;
   template <typename Visit>
   void WalkChain(uint16_t first, Visit visit) const;
-  void CollectHighestCluster(uint16_t& maximum, ClusterSet& visited, int depth);
+  uint16_t CachedHighestCluster(const DirectoryEntry* entry,
+                                std::vector<uint16_t>& highest_of) const;
+  void CollectHighestCluster(uint16_t& maximum, ClusterSet& visited,
+                             std::vector<uint16_t>& highest_of, int depth);
   void ExtractTree(const std::string& destination, ClusterSet& visited);
   std::optional<FileTime> LocalFileTime(uint16_t dos_date, uint16_t dos_time);
 
@@ -133,12 +143,15 @@ class DiskImage {
   mutable const uint8_t* chain_cluster_ = nullptr;
   std::optional<uint32_t> last_stamp_;
   std::optional<FileTime> last_time_;
+  UnpackReport report_;
+  uint64_t unpack_left_ = 0;
 };
 
 // Upper-cases `name` and cuts it at its first '.' (both in place); returns the 11-character
 // blank-padded directory form. Parts longer than 8 and 3 characters are cut.
 std::string ToDirectoryName(std::string& name);
 void TrimTrailingBlanks(std::string& text);
+// The 8- and 3-byte name fields end at a NUL or at their blank padding.
 // "NAME.EXT" (always with the dot), behind `directory` and a separator when one is given.
 std::string FormatEntryName(const DirectoryEntry& entry, std::string_view directory = {});
 // The name a host file gets: NAME.EXT, or NAME without the dot when the extension is blank.

@@ -58,7 +58,9 @@ bool FlatImage::CreateRecordDirectories(const std::string& directory) {
     if (!IsWritableRecordPath(relative, directory.size())) continue;
     const size_t last = relative.rfind('\\');
     if (last == std::string_view::npos) continue;
-    if (!CreateDirectoryChain(host_, directory, std::string(relative.substr(0, last)))) {
+    const std::string chain(relative.substr(0, last));
+    if (!CreateDirectoryChain(host_, directory, chain)) {
+      report_.Skip(directory + ToHostSeparators(chain));
       return false;
     }
   }
@@ -68,17 +70,26 @@ bool FlatImage::CreateRecordDirectories(const std::string& directory) {
 bool FlatImage::WriteRecordFiles(const std::string& directory) {
   for (const FlatRecord* record = FirstRecord(); record; record = NextRecord(record)) {
     const std::string_view relative = record->RelativePath();
-    if (!IsWritableRecordPath(relative, directory.size())) continue;
     const std::string path = directory + ToHostSeparators(relative);
-    std::unique_ptr<File> file = host_.CreateForWrite(path);
-    if (!file) return false;  // this record and every later one stay as they were
-    file->Write(record->Data(), record->DataSize());
-    file->SetTimes(record->CreatedTime(), record->AccessedTime(), record->WrittenTime());
+    if (!IsWritableRecordPath(relative, directory.size())) {
+      report_.Skip(path);
+      continue;
+    }
+    std::unique_ptr<File> file = CreateReplacing(host_, path);
+    if (!file) {
+      report_.Skip(path);
+      continue;
+    }
+    if (!file->Write(record->Data(), record->DataSize())) {
+      report_.Cut(path);  // a file cut short keeps the time it was written at
+    } else {
+      file->SetTimes(record->CreatedTime(), record->AccessedTime(), record->WrittenTime());
+    }
     file.reset();
     // After closing, so that a read-only file is complete first.
     host_.SetAttributes(path, record->Attributes());
   }
-  return true;
+  return report_.clean();
 }
 
 bool CreateDirectoryChain(Host& host, const std::string& base, const std::string& relative) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/bytes.h"
+#include "image/unpack_report.h"
 #include "platform/host.h"
 
 namespace floppyset {
@@ -44,7 +45,10 @@ class FlatImage {
   const FlatRecord* NextRecord(const FlatRecord* record) const;
 
   // Creates the directories of all records, then writes all files, below `directory`.
+  // False when a directory could not be made (no file is then written) or any record was
+  // skipped or cut (see unpack_report()).
   bool ExtractAll(const std::string& directory);
+  const UnpackReport& unpack_report() const { return report_; }
   // `directory` ends in a separator in both passes.
   bool CreateRecordDirectories(const std::string& directory);
   bool WriteRecordFiles(const std::string& directory);
@@ -54,6 +58,7 @@ class FlatImage {
 
   Host& host_;
   std::unique_ptr<MappedFile> mapping_;
+  UnpackReport report_;
 };
 
 // Creates every directory of `relative` ('\' between components) below `base`, which ends in

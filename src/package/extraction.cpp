@@ -124,6 +124,7 @@ bool ApstReadMemberName(MemberCursor& cursor, std::string& name, size_t capacity
 
 uint32_t ReadArchiveBlock(uint8_t* buffer, uint32_t* size, void* param) {
   auto& context = *static_cast<ExplodeContext*>(param);
+  if (context.too_large) return 0;  // ends the decoder: nothing more is wanted
   const int64_t got = context.input->Read(buffer, *size);
   const uint32_t count = got > 0 ? static_cast<uint32_t>(got) : 0;
   if (context.progress) context.progress(context.progress_param, 1, count);
@@ -132,13 +133,19 @@ uint32_t ReadArchiveBlock(uint8_t* buffer, uint32_t* size, void* param) {
 
 void WriteOutputBlock(uint8_t* buffer, uint32_t* size, void* param) {
   auto& context = *static_cast<ExplodeContext*>(param);
+  if (context.too_large || context.write_failed) return;
+  if (*size > context.limit - context.written) {
+    context.too_large = true;
+    return;
+  }
+  context.written += *size;
   if (!context.output->Write(buffer, *size)) context.write_failed = true;
   if (context.progress) context.progress(context.progress_param, 0, *size);
   context.crc = Crc32Update(buffer, *size, context.crc);
 }
 
 int ExplodeFile(File& input, File& output, uint32_t& crc, ArchiveProgressFn progress,
-                void* progress_param) {
+                void* progress_param, uint64_t limit) {
   const std::unique_ptr<ExplodeWorkArea> work(new (std::nothrow) ExplodeWorkArea());
   if (!work) return kExtractWriteFailed;
   ExplodeContext context;
@@ -146,7 +153,9 @@ int ExplodeFile(File& input, File& output, uint32_t& crc, ArchiveProgressFn prog
   context.output = &output;
   context.progress = progress;
   context.progress_param = progress_param;
+  context.limit = limit;
   const uint32_t result = Explode(ReadArchiveBlock, WriteOutputBlock, work.get(), &context);
+  if (context.too_large) return kExtractTooLarge;
   if (context.write_failed) return kExtractWriteFailed;
   if (result != 0) return static_cast<int>(result);
   crc = context.crc ^ 0xFFFFFFFF;
@@ -154,14 +163,19 @@ int ExplodeFile(File& input, File& output, uint32_t& crc, ArchiveProgressFn prog
 }
 
 int ApstExtractMember(MemberCursor& cursor, Host& host, const std::string& destination,
-                      ArchiveProgressFn progress, void* progress_param) {
+                      ArchiveProgressFn progress, void* progress_param, uint64_t limit) {
   std::string path;
   if (const int refused = OutputPath(cursor, destination, path); refused != 0) return refused;
-  const std::unique_ptr<File> output = host.CreateForWrite(path);
+  std::unique_ptr<File> output = host.CreateForWrite(path);
   if (!output) return kExtractCannotCreate;
   if (!cursor.stream->Seek(cursor.data_position)) return kExtractReadFailed;
   uint32_t crc = 0;
-  const int result = ExplodeFile(*cursor.stream, *output, crc, progress, progress_param);
+  const int result = ExplodeFile(*cursor.stream, *output, crc, progress, progress_param, limit);
+  if (result == kExtractTooLarge) {
+    // What was written is no image: nobody may take its first part for one.
+    output.reset();
+    host.RemoveFile(path);
+  }
   if (result != 0) return result;
   if (crc != cursor.header.MemberCrc) return kExtractCrcMismatch;
   // The data is complete, so the stored time is the one the file keeps.
@@ -170,7 +184,7 @@ int ApstExtractMember(MemberCursor& cursor, Host& host, const std::string& desti
 }
 
 ExtractionResult ApstExtractAll(Host& host, Ui* ui, const std::string& archive_path,
-                                const std::string& destination_dir) {
+                                const std::string& destination_dir, uint64_t limit) {
   ExtractionResult result;
   std::unique_ptr<File> stream = ApstOpen(host, kApstMagic, archive_path);
   if (!stream) {
@@ -188,7 +202,7 @@ ExtractionResult ApstExtractAll(Host& host, Ui* ui, const std::string& archive_p
   do {
     progress.done += static_cast<uint32_t>(cursor.data_position - cursor.header_position);
     const int code =
-        ApstExtractMember(cursor, host, destination_dir, ArchiveProgressStep, &progress);
+        ApstExtractMember(cursor, host, destination_dir, ArchiveProgressStep, &progress, limit);
     if (code != 0) {
       result.code = code;
       result.failed_member = MemberNameForReport(cursor);
@@ -199,6 +213,36 @@ ExtractionResult ApstExtractAll(Host& host, Ui* ui, const std::string& archive_p
   return result;
 }
 
+uint64_t ImageSizeLimit(const RunState& state) {
+  return state.PackageUnpackMode != 0 ? kMaxFlatImageBytes : kMaxFloppyImageBytes;
+}
+
+std::string ExtractionFailureText(int code) {
+  switch (code) {
+    case kExtractNoArchive:
+      return "the archive is missing or unreadable";
+    case kExtractNoMembers:
+      return "the archive holds no member";
+    case kExtractBadName:
+    case kLzhUnsafeHeader:
+      return "its name is not a plain file name";
+    case kExtractCannotCreate:
+    case kLzhCannotCreate:
+      return "its file cannot be created";
+    case kExtractWriteFailed:
+      return "its file cannot be written (disk full?)";
+    case kExtractTooLarge:
+    case kLzhTooLarge:
+      return "it is larger than a disk image may be (2,949,120 bytes, 64 MiB when flat)";
+    case kExtractPathTooLong:
+      return "its path is too long";
+    case kExtractNoWorkspace:
+      return "there is no temporary directory";
+    default:
+      return "its data is damaged";
+  }
+}
+
 ExtractionResult ExtractPackageImages(RunState& state, Host& host, Ui& ui) {
   if (state.WorkspaceDir.empty()) {
     ExtractionResult result;
@@ -206,9 +250,10 @@ ExtractionResult ExtractPackageImages(RunState& state, Host& host, Ui& ui) {
     return result;
   }
   if (state.Header.ArchiveKind != 0) {
-    return ApstExtractAll(host, &ui, ArchivePath(state), state.WorkspaceDir);
+    return ApstExtractAll(host, &ui, ArchivePath(state), state.WorkspaceDir, ImageSizeLimit(state));
   }
-  LzhReader reader(host, ArchivePath(state), state.WorkspaceDir, SetExtractionProgress, &ui);
+  LzhReader reader(host, ArchivePath(state), state.WorkspaceDir, SetExtractionProgress, &ui,
+                   ImageSizeLimit(state));
   ExtractionResult result;
   result.code = reader.ExtractAll();
   result.complete = result.code == 0;

@@ -31,6 +31,18 @@ inline constexpr int kExtractWriteFailed = 105;   // the output could not be wri
 inline constexpr int kExtractCrcMismatch = 106;   // decoded bytes differ from MemberCrc
 inline constexpr int kExtractNoWorkspace = 107;   // WorkspaceDir is empty
 inline constexpr int kExtractPathTooLong = 108;   // destination + name over 519 characters
+inline constexpr int kExtractTooLarge = 109;      // the image would pass its size limit
+
+// No disk image grows past these, whatever the archive's sizes say (they are not covered by
+// the package checksum): a FAT12 image is at most a 2.88 MB floppy, and a flat image, which
+// holds the files of one disk directory, at most 64 MiB. Extraction stops with
+// kExtractTooLarge (kLzhTooLarge) at the limit, writes nothing past it and leaves no file.
+inline constexpr uint64_t kMaxFloppyImageBytes = 2949120;
+inline constexpr uint64_t kMaxFlatImageBytes = uint64_t{64} << 20;
+// The limit for the images of a package: flat when PackageUnpackMode is non-zero.
+uint64_t ImageSizeLimit(const RunState& state);
+// What went wrong, in a few words, for a failure code of ExtractionResult.
+std::string ExtractionFailureText(int code);
 
 // Extracts every disk image of the package into WorkspaceDir (APST when ArchiveKind is
 // non-zero, LHA when 0), reporting progress to control 153 of the window on top.
@@ -96,6 +108,9 @@ struct ExplodeContext {
   ArchiveProgressFn progress = nullptr;
   void* progress_param = nullptr;
   bool write_failed = false;
+  uint64_t written = 0;
+  uint64_t limit = UINT64_MAX;  // bytes the output may hold
+  bool too_large = false;       // the stream went past `limit`; reads then end the input
 };
 
 // Opens `path` and returns it only when its first 4 of 8 bytes equal `magic`.
@@ -109,11 +124,13 @@ bool ApstReadMemberName(MemberCursor& cursor, std::string& name, size_t capacity
 // Extracts the current member: into destination + its name when `destination` ends in a
 // separator (or is empty), else into the file `destination`. 0 or a failure code.
 int ApstExtractMember(MemberCursor& cursor, Host& host, const std::string& destination,
-                      ArchiveProgressFn progress, void* progress_param);
+                      ArchiveProgressFn progress, void* progress_param,
+                      uint64_t limit = kMaxFloppyImageBytes);
 // Explodes from the input's position into the output; the decoder's result (0 = success)
-// with the CRC-32 of the written bytes in `crc`. kExtractWriteFailed when a write failed.
+// with the CRC-32 of the written bytes in `crc`. kExtractWriteFailed when a write failed,
+// kExtractTooLarge when the output would pass `limit` bytes (nothing past it is written).
 int ExplodeFile(File& input, File& output, uint32_t& crc, ArchiveProgressFn progress,
-                void* progress_param);
+                void* progress_param, uint64_t limit = kMaxFloppyImageBytes);
 // The decoder's stream callbacks; `param` is an ExplodeContext.
 uint32_t ReadArchiveBlock(uint8_t* buffer, uint32_t* size, void* param);
 void WriteOutputBlock(uint8_t* buffer, uint32_t* size, void* param);
@@ -121,6 +138,7 @@ void WriteOutputBlock(uint8_t* buffer, uint32_t* size, void* param);
 // Extracts every member of an APST archive into `destination_dir`, reporting progress to
 // `ui` (may be null).
 ExtractionResult ApstExtractAll(Host& host, Ui* ui, const std::string& archive_path,
-                                const std::string& destination_dir);
+                                const std::string& destination_dir,
+                                uint64_t limit = kMaxFloppyImageBytes);
 
 }  // namespace floppyset

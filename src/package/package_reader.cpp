@@ -86,20 +86,29 @@ bool ReadPackageHeader(RunState& state, Host& host, Ui& ui) {
   if (!program || !ReadPeFields(*program, pe) || !ReadHeaderAndStrings(state, *program, pe)) {
     return true;  // no package: start-up goes on and the front end says so
   }
-  const uint32_t required = state.Header.ArchiveSpace + state.Header.UnpackedSpace;
+  // Summed in 64 bits: two sizes near 4 GiB must not wrap to a small demand.
+  const uint64_t required = uint64_t{state.Header.ArchiveSpace} + state.Header.UnpackedSpace;
   if (!CheckTempSpace(host, ui, required)) return false;
-  CopyArchiveToWorkspace(state, host, *program);
+  if (!state.WorkspaceDir.empty() && !CopyArchiveToWorkspace(state, host, *program)) {
+    // The package is intact; it is the copy that failed: say so rather than blame the file.
+    ui.ShowMessage({0,
+                    "Setup cannot copy its package to \"" + ArchivePath(state) +
+                        "\" (disk full, or the file cannot be written).",
+                    "SETUP", Buttons::kOk, Icon::kStop, Owner::kNone});
+    return false;
+  }
   return true;
 }
 
-bool CheckTempSpace(Host& host, Ui& ui, uint32_t required) {
+bool CheckTempSpace(Host& host, Ui& ui, uint64_t required) {
   const std::string root = host.VolumeRoot(host.TempDirectory());
-  uint32_t free_bytes = 0;
+  uint64_t free_bytes = 0;
   if (CheckFreeSpace(host, root, required, free_bytes)) return true;
   MessageRequest request;
   request.message_id = kMsgNoTempSpace;
-  request.text = FormatMessageId(kMsgNoTempSpace, FormatSize(required).c_str(), root.c_str(),
-                                 FormatSize(free_bytes).c_str());
+  request.text =
+      FormatMessageId(kMsgNoTempSpace, FormatSize(static_cast<int64_t>(required)).c_str(),
+                      root.c_str(), FormatSize(static_cast<int64_t>(free_bytes)).c_str());
   request.caption = "SETUP";
   request.buttons = Buttons::kOk;
   request.icon = Icon::kStop;
@@ -108,20 +117,21 @@ bool CheckTempSpace(Host& host, Ui& ui, uint32_t required) {
   return false;
 }
 
-void CopyArchiveToWorkspace(const RunState& state, Host& host, File& program) {
+bool CopyArchiveToWorkspace(const RunState& state, Host& host, File& program) {
   // Without a workspace the copy would land in the current directory.
-  if (state.WorkspaceDir.empty()) return;
+  if (state.WorkspaceDir.empty()) return false;
   const std::unique_ptr<File> copy = host.CreateForWrite(ArchivePath(state));
   const std::optional<uint64_t> size = program.Size();
-  if (!copy || !size) return;
+  if (!copy || !size) return false;
   uint64_t remaining = *size > program.Tell() ? *size - program.Tell() : 0;
   std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(remaining, kCopyBlock)));
   while (remaining != 0) {
     const size_t count = static_cast<size_t>(std::min<uint64_t>(remaining, block.size()));
     const int64_t got = program.Read(block.data(), count);
-    if (got <= 0 || !copy->Write(block.data(), static_cast<size_t>(got))) return;
+    if (got <= 0 || !copy->Write(block.data(), static_cast<size_t>(got))) return false;
     remaining -= static_cast<uint64_t>(got);
   }
+  return true;
 }
 
 bool CreateWorkspace(Host& host, const std::string& prefix, std::string& out) {

@@ -38,17 +38,17 @@ struct PeFields {
 bool ReadPeFields(File& program, PeFields& fields);
 
 // Reads the package header and strings from RunState::ProgramPath, sets PackageFound when
-// they were read, and copies the archive into the workspace. False only when the temporary
-// drive lacks space (message 543 has been shown): start-up must stop.
+// they were read, and copies the archive into the workspace. False when the temporary drive
+// lacks space (message 543 has been shown) or the copy failed (said so): start-up must stop.
 bool ReadPackageHeader(RunState& state, Host& host, Ui& ui);
 
 // True when the volume of the temporary directory has `required` bytes free or cannot be
 // asked; otherwise shows message 543 and returns false.
-bool CheckTempSpace(Host& host, Ui& ui, uint32_t required);
+bool CheckTempSpace(Host& host, Ui& ui, uint64_t required);
 
 // Copies every byte from the program file's position to its end into
-// WorkspaceDir + "image.tii". Failures are silent (the package check then fails).
-void CopyArchiveToWorkspace(const RunState& state, Host& host, File& program);
+// WorkspaceDir + "image.tii"; false when the copy could not be made in full.
+bool CopyArchiveToWorkspace(const RunState& state, Host& host, File& program);
 
 // Makes a new private directory `prefix` + an unpredictable decimal number in the temporary
 // directory (Host::CreateTempDirectory); `out` holds it with a trailing separator. False,

@@ -76,10 +76,10 @@ std::string FormatSize(int64_t count) {
   return std::string();
 }
 
-bool CheckFreeSpace(Host& host, const std::string& root, uint32_t required, uint32_t& free_bytes) {
+bool CheckFreeSpace(Host& host, const std::string& root, uint64_t required, uint64_t& free_bytes) {
   const auto available = host.FreeBytes(root);
   if (!available || *available >= required) return true;
-  free_bytes = static_cast<uint32_t>(*available);
+  free_bytes = *available;
   return false;
 }
 

@@ -35,7 +35,7 @@ std::string FormatSize(int64_t count);
 
 // True when the volume with that root has at least `required` bytes free or cannot be
 // asked; otherwise false with the free bytes in `free_bytes`.
-bool CheckFreeSpace(Host& host, const std::string& root, uint32_t required, uint32_t& free_bytes);
+bool CheckFreeSpace(Host& host, const std::string& root, uint64_t required, uint64_t& free_bytes);
 
 // True when `path` exists and, if `must_be_directory`, is a directory.
 bool PathExists(Host& host, const std::string& path, bool must_be_directory);

@@ -12,15 +12,21 @@ std::string DiskDirectory(const RunState& state, uint32_t image_index) {
   return state.DestinationDir + FormatText("disk%u", image_index + 1) + kPathSeparator;
 }
 
-bool UnpackDiskImage(const RunState& state, Host& host, uint32_t image_index) {
+bool UnpackDiskImage(const RunState& state, Host& host, uint32_t image_index,
+                     UnpackReport* report) {
   const std::string directory = DiskDirectory(state, image_index);
   const std::string image_path = DiskImagePath(state, image_index);
+  bool unpacked = false;
   if (state.PackageUnpackMode != 0) {
     FlatImage image(host, image_path);
-    return image.ExtractAll(directory);
+    unpacked = image.ExtractAll(directory);
+    if (report) report->Add(image.unpack_report());
+    return unpacked;
   }
   DiskImage image(host, image_path);
-  return image.ExtractTree(directory);
+  unpacked = image.ExtractTree(directory) && image.unpack_report().clean();
+  if (report) report->Add(image.unpack_report());
+  return unpacked;
 }
 
 }  // namespace floppyset

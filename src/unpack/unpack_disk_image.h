@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/run_state.h"
+#include "image/unpack_report.h"
 #include "platform/host.h"
 
 namespace floppyset {
@@ -13,7 +14,9 @@ namespace floppyset {
 std::string DiskDirectory(const RunState& state, uint32_t image_index);
 
 // Unpacks image `image_index` (FAT12, or flat when PackageUnpackMode is non-zero) into its disk
-// directory, which the caller has created. True when the image could be opened and unpacked.
-bool UnpackDiskImage(const RunState& state, Host& host, uint32_t image_index);
+// directory, which the caller has created. True when the image could be opened and unpacked
+// in full; what was skipped or cut goes to `report`.
+bool UnpackDiskImage(const RunState& state, Host& host, uint32_t image_index,
+                     UnpackReport* report = nullptr);
 
 }  // namespace floppyset

@@ -1,6 +1,9 @@
 #include "unpack/unpack_run.h"
 
+#include <vector>
+
 #include "base/path.h"
+#include "image/unpack_report.h"
 #include "package/package_reader.h"
 #include "ui/messages.h"
 #include "unpack/unpack_disk_image.h"
@@ -34,6 +37,33 @@ void ShowCannotCreate(Ui& ui) {
 std::string WithoutTrailingSeparators(std::string path) {
   while (path.size() > 1 && IsPathSeparator(path.back())) path.pop_back();
   return path;
+}
+
+// The message in place of 509 when the set was not unpacked in full: what and how much.
+std::string UnpackFailureText(const RunState& state, const std::vector<uint32_t>& unreadable,
+                              const UnpackReport& report) {
+  std::string text = "Unpacking into " + state.DestinationDir + " failed.";
+  for (const uint32_t disk : unreadable) {
+    text += "\nDisk image " + std::to_string(disk) + " (" + DiskImageName(disk - 1) +
+            ") could not be read.";
+  }
+  if (report.skipped != 0) {
+    text += "\n" + std::to_string(report.skipped) +
+            " file(s) or directories not written (name not allowed, path too long, or it "
+            "cannot be created).";
+  }
+  if (report.cut != 0) {
+    text += "\n" + std::to_string(report.cut) +
+            " file(s) written short or empty (disk full, write error, or damaged image).";
+  }
+  if (report.over_limit) {
+    text += "\nA disk image unpacks to more than twice its size (damaged image): stopped.";
+  }
+  for (const std::string& name : report.names) text += "\n  " + name;
+  if (report.skipped + report.cut + (report.over_limit ? 1 : 0) > report.names.size()) {
+    text += "\n  ...";
+  }
+  return text;
 }
 
 }  // namespace
@@ -85,11 +115,11 @@ bool AcceptDestination(RunState& state, Host& host, Ui& ui, const std::string& t
 
 bool CheckDestinationSpace(RunState& state, Host& host, Ui& ui, uint32_t required) {
   const std::string root = host.VolumeRoot(state.DestinationDir);
-  uint32_t free_bytes = 0;
+  uint64_t free_bytes = 0;
   if (CheckFreeSpace(host, root, required, free_bytes)) return true;
   Show(ui, kMsgNoDestinationSpace,
        FormatMessageId(kMsgNoDestinationSpace, FormatSize(required).c_str(), root.c_str(),
-                       FormatSize(free_bytes).c_str()),
+                       FormatSize(static_cast<int64_t>(free_bytes)).c_str()),
        Buttons::kOk, Icon::kStop, Owner::kMainWindow);
   state.UnpackFailed = 1;
   return false;
@@ -108,6 +138,8 @@ void UnpackRun(RunState& state, Host& host, Ui& ui) {
     // autostart would delete there: stop instead.
     if (state.DestinationDir.empty()) {
       state.RunFailed = true;
+      state.FailureMessage = "Setup cannot create a temporary directory to unpack into in \"" +
+                             host.TempDirectory() + "\".";
       return;
     }
   } else if (!ui.RunDestinationDialog([&](const std::string& typed) {
@@ -127,14 +159,33 @@ void UnpackRun(RunState& state, Host& host, Ui& ui) {
   const uint32_t disk_count = state.Header.DiskCount;
   ui.SetProgressRange(kControlDiskBar, 0, static_cast<int>(disk_count));
   bool all_unpacked = true;
+  UnpackReport report;
+  std::vector<uint32_t> unreadable;
   for (uint32_t disk = 1; disk <= disk_count; ++disk) {
-    host.MakeDirectory(state.DestinationDir + "disk" + std::to_string(disk));  // reused if there
-    if (!UnpackDiskImage(state, host, disk - 1)) all_unpacked = false;
+    // An existing disk directory is reused; a file of that name is not one.
+    const std::string directory = state.DestinationDir + "disk" + std::to_string(disk);
+    const CreateDirectoryResult made = host.MakeDirectory(directory);
+    if (made == CreateDirectoryResult::kFailed || !PathExists(host, directory, true)) {
+      report.Skip(directory);
+      all_unpacked = false;
+    } else {
+      UnpackReport disk_report;
+      if (!UnpackDiskImage(state, host, disk - 1, &disk_report)) {
+        all_unpacked = false;
+        if (disk_report.clean()) unreadable.push_back(disk);
+      }
+      report.Add(disk_report);
+    }
     ui.SetProgressPosition(kControlDiskBar, static_cast<int>(disk));
   }
-  // A set with a missing disk is not reported as "successfully unpacked".
-  if (!all_unpacked) state.RunFailed = true;
-  if (state.IsAutostart() || !all_unpacked) return;
+  // A set with a missing, skipped or cut file is not reported as "successfully unpacked":
+  // the message says what failed instead.
+  if (!all_unpacked) {
+    state.RunFailed = true;
+    state.FailureMessage = UnpackFailureText(state, unreadable, report);
+    return;
+  }
+  if (state.IsAutostart()) return;
   state.CompletionMessage =
       FormatMessageId(kMsgSetUnpacked, state.DestinationDir.c_str(), state.ProductName.c_str(),
                       state.DestinationDir.c_str());

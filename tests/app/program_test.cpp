@@ -6,6 +6,7 @@
 
 #include "app_fixture.h"
 #include "mkfloppyset/pe_stub.h"
+#include "package/package_reader.h"
 #include "ui/messages.h"
 
 namespace floppyset::testing {
@@ -101,6 +102,21 @@ TEST_F(ProgramTest, StartUpRefusalsStopAndCleanUp) {
     EXPECT_FALSE(ui.MainWindow());
     EXPECT_TRUE(TempLeftovers().empty());
   }
+  for (const std::string& temp : {root / "missing", root / std::string(250, 't')}) {
+    SCOPED_TRACE("temporary directory missing or too long: said, not blamed on the file");
+    ui = ScriptedUi();
+    state = RunState();
+    state.ProgramPath = program_path;
+    std::filesystem::create_directories(root / std::string(250, 't'));
+    host.SetTempDirectory(temp);
+    MakeProgram(Recipe(), {kDisk1});
+    EXPECT_EQ(Run(), ProgramOutcome::kRefused);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.LastMessage().text.find("cannot create its temporary directory in \"" + temp),
+              std::string::npos);
+    EXPECT_TRUE(ui.WorkDialogs().empty());
+    host.SetTempDirectory(temp_dir);
+  }
   {
     SCOPED_TRACE("no room in the temporary directory");
     ui = ScriptedUi();
@@ -112,6 +128,37 @@ TEST_F(ProgramTest, StartUpRefusalsStopAndCleanUp) {
     EXPECT_EQ(ui.MessageIds(), std::vector<int>{kMsgNoTempSpace});
     EXPECT_TRUE(ui.WorkDialogs().empty());
     EXPECT_TRUE(TempLeftovers().empty());
+  }
+}
+
+// A DiskCount that the archive does not fill, or 0, is refused before any question in every
+// mode that needs the images, naming the first missing one.
+TEST_F(ProgramTest, DiskCountBeyondTheArchiveIsRefusedBeforeAnyQuestion) {
+  for (const uint16_t count : {uint16_t{3}, uint16_t{0}}) {
+    MakeProgram(Recipe(), {kDisk1, kDisk2});
+    const std::unique_ptr<File> file = host.OpenForRead(program_path);
+    PeFields pe;
+    ASSERT_TRUE(file && ReadPeFields(*file, pe));
+    PatchProgram(pe.SizeOfImage + 22, static_cast<uint8_t>(count));
+    for (const std::string switches : {"", "/F", "/C:3", "/D", "/E", "/S", "/L", "/P"}) {
+      SCOPED_TRACE(std::to_string(count) + " disks, switches " + switches);
+      ui = ScriptedUi();
+      state = RunState();
+      state.ProgramPath = program_path;
+      const ProgramOutcome outcome = Run(switches);
+      if (switches == "/P") {
+        EXPECT_EQ(outcome, ProgramOutcome::kDone);
+        continue;
+      }
+      if (count == 0 && switches == "/C:3") continue;  // refused as a bad disk number
+      EXPECT_EQ(outcome, ProgramOutcome::kRefused);
+      ASSERT_EQ(ui.Messages().size(), 1u);
+      EXPECT_NE(ui.LastMessage().text.find(count ? "disk image 3 (image02.tii) is not in"
+                                                 : "DiskCount is 0"),
+                std::string::npos);
+      EXPECT_FALSE(ui.MainWindow());
+      EXPECT_TRUE(Entries(floppy_dir).empty());
+    }
   }
 }
 

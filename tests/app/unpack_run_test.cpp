@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "app_fixture.h"
 #include "package/package_reader.h"
@@ -161,15 +162,60 @@ TEST_F(UnpackRunTest, CancelledDialogEndsTheRunWithoutText) {
   EXPECT_FALSE(ui.ProgressRange(kControlDiskBar));
 }
 
-TEST_F(UnpackRunTest, MissingDiskImageIsNotReportedAsSuccess) {
-  PrepareWorkspace({{{"A.TXT", "a"}}, {{"B.TXT", "b"}}});
-  std::filesystem::remove(DiskImagePath(state, 1));
-  ui.TypeDestinations({root.path()});
-  UnpackRun(state, host, ui);
-  EXPECT_TRUE(IsFile(root / "disk1/A.TXT"));
-  EXPECT_EQ(ui.ProgressPositions(kControlDiskBar), (std::vector<int>{1, 2}));
-  EXPECT_TRUE(state.RunFailed);
-  EXPECT_TRUE(state.CompletionMessage.empty());
+// Whatever was not unpacked as the image says is counted and named in place of 509; an
+// unpack into the same destination again replaces what is there.
+TEST_F(UnpackRunTest, WhatWasNotUnpackedIsNamedInPlaceOf509) {
+  PrepareWorkspace(
+      {{{"A.TXT", std::string(5000, 'a')}, {"SUB/INNER.TXT", "inner"}}, {{"B.TXT", "b"}}});
+  struct Case {
+    const char* name;
+    std::function<void(FaultHost&, const std::string& dest)> arrange;
+    std::vector<std::string> said;  // empty: success
+  };
+  const std::vector<Case> cases = {
+      {"again into the same destination",
+       [&](FaultHost& fault, const std::string& dest) {
+         RunState first = state;
+         ScriptedUi quiet;
+         quiet.TypeDestinations({dest});
+         UnpackRun(first, fault, quiet);
+         WriteFileText(dest + "/disk1/SUB/INNER.TXT", "stale");
+       },
+       {}},
+      {"an image missing",
+       [&](FaultHost& fault, const std::string&) { fault.FailOpen(DiskImagePath(state, 1)); },
+       {"Disk image 2 (image01.tii) could not be read."}},
+      {"a full disk",
+       [](FaultHost& fault, const std::string&) { fault.SetDiskRoom(1000); },
+       {"3 file(s) written short", "/disk1/A.TXT"}},
+      {"disk1 is a file",
+       [](FaultHost&, const std::string& dest) { WriteFileText(dest + "/disk1", "x"); },
+       {"1 file(s) or directories not written", "a file/disk1"}},
+      {"a directory that cannot be made",
+       [](FaultHost& fault, const std::string& dest) {
+         fault.FailCreateUnder(dest + "/disk1/SUB");
+       },
+       {"1 file(s) or directories not written", "/disk1/SUB"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dest = root / c.name;
+    std::filesystem::create_directories(dest);
+    FaultHost fault;
+    c.arrange(fault, dest);
+    RunState run = state;
+    ui = ScriptedUi();
+    ui.TypeDestinations({dest});
+    UnpackRun(run, fault, ui);
+    EXPECT_EQ(run.RunFailed, !c.said.empty());
+    EXPECT_EQ(run.CompletionMessage.empty(), !c.said.empty());
+    for (const std::string& text : c.said) {
+      EXPECT_NE(run.FailureMessage.find(text), std::string::npos) << run.FailureMessage;
+    }
+    if (c.said.empty()) {
+      EXPECT_EQ(ReadFileBytes(dest + "/disk1/SUB/INNER.TXT").size(), 5u);
+    }
+  }
 }
 
 }  // namespace

@@ -55,7 +55,8 @@ class HostileImageTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(host_.MakeDirectory(dir_ / "out"), CreateDirectoryResult::kCreated);
   }
-  // Walks, sizes and extracts the image; returns what was written.
+  // Walks, sizes and extracts the image; returns what was written. What was skipped or cut
+  // goes to `report`.
   std::vector<std::string> Exercise(const std::vector<uint8_t>& bytes) {
     testing::WriteFileBytes(dir_ / "image.ima", bytes);
     DiskImage image(host_, dir_ / "image.ima");
@@ -63,6 +64,7 @@ class HostileImageTest : public ::testing::Test {
     CountTree(image);
     EXPECT_LE(image.UsedImageSize(), bytes.size());
     EXPECT_TRUE(image.ExtractTree(dir_ / "out/"));
+    report_ = image.unpack_report();
     EXPECT_EQ(image.CurrentDirectory, 0);
     // Only the image and the destination exist in the test directory.
     EXPECT_EQ(host_.ListDirectory(dir_.path()).size(), 2u);
@@ -72,6 +74,7 @@ class HostileImageTest : public ::testing::Test {
   PosixHost host_;
   TempDir dir_;
   TestFatImage fat_;
+  UnpackReport report_;
 };
 
 TEST_F(HostileImageTest, BootSectorsOfZerosOrOutsizedFields) {
@@ -88,7 +91,8 @@ TEST_F(HostileImageTest, BootSectorsOfZerosOrOutsizedFields) {
   bytes = fat_.bytes;
   bytes[13] = 0;  // no sectors per cluster: no cluster has data
   EXPECT_EQ(Exercise(bytes), std::vector<std::string>{"A.TXT"});
-  EXPECT_EQ(ReadFileBytes(dir_ / "out/A.TXT"), std::vector<uint8_t>(600, 0));
+  EXPECT_TRUE(ReadFileBytes(dir_ / "out/A.TXT").empty());  // no data is made up
+  EXPECT_EQ(report_.cut, 1u);
 }
 
 TEST_F(HostileImageTest, ImageCutShortOfItsClusters) {
@@ -96,9 +100,9 @@ TEST_F(HostileImageTest, ImageCutShortOfItsClusters) {
   auto bytes = fat_.bytes;
   bytes.resize((40 + 31) * 512 + 700);  // the file's second cluster is cut
   EXPECT_EQ(Exercise(bytes), std::vector<std::string>{"CUT.BIN"});
-  std::vector<uint8_t> expected(3000, 0);  // what exists, then zeros up to the size
-  std::fill(expected.begin(), expected.begin() + 700, 'c');
-  EXPECT_EQ(ReadFileBytes(dir_ / "out/CUT.BIN"), expected);
+  EXPECT_EQ(ReadFileBytes(dir_ / "out/CUT.BIN"), std::vector<uint8_t>(700, 'c'));  // what exists
+  EXPECT_EQ(report_.cut, 1u);
+  EXPECT_EQ(report_.names, std::vector<std::string>{dir_ / "out/CUT.BIN"});
 }
 
 TEST_F(HostileImageTest, FileChainsThatLoopOrLeaveEndTheWalk) {
@@ -116,15 +120,46 @@ TEST_F(HostileImageTest, FileChainsThatLoopOrLeaveEndTheWalk) {
   EXPECT_EQ(Exercise(fat_.bytes),
             (std::vector<std::string>{"AWAY.BIN", "HIGH.BIN", "LOOP.BIN", "ZERO.BIN"}));
   const auto loop = ReadFileBytes(dir_ / "out/LOOP.BIN");
-  ASSERT_EQ(loop.size(), 100'000u);
+  ASSERT_EQ(loop.size(), 1024u);  // the chain, not the size
   EXPECT_EQ(loop[0], '2');
   EXPECT_EQ(loop[512], '3');
-  EXPECT_EQ(loop[1024], 0);
+  EXPECT_EQ(report_.cut, 4u);
 
   DiskImage image(host_, dir_ / "image.ima");
   EXPECT_EQ(image.HighestCluster(image.RootDirectory()), 3);
   EXPECT_EQ(image.HighestCluster(image.RootDirectory() + 3), 0);
   EXPECT_EQ(image.UsedImageSize(), (5 + 32) * 512u);  // AWAY.BIN's cluster 5
+}
+
+// Sizes that no chain covers and chains shared by many entries: the files hold what their
+// chains hold, and the whole unpack stops at twice the image's size.
+TEST_F(HostileImageTest, WhatOneImageUnpacksIsBoundedByItsSize) {
+  struct Case {
+    const char* name;
+    uint32_t size;
+    bool over_limit;
+  };
+  for (const Case c : {Case{"sizes of 4 GiB", 0xFFFFFFFF, true}, Case{"small", 10'000, false}}) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dir_ / "out");
+    std::filesystem::create_directory(dir_ / "out");
+    TestFatImage fat;
+    std::vector<uint16_t> all;  // one chain through every cluster
+    for (uint16_t cluster = 2; cluster < 2849; ++cluster) all.push_back(cluster);
+    fat.Chain(all);
+    char name[12];
+    for (int i = 0; i < 224; ++i) {  // every root slot shares it
+      std::snprintf(name, sizeof name, "F%07dBIN", i);
+      TestFatImage::Slot(fat.Root(i), name, 0x20, 2, c.size);
+    }
+    const std::vector<std::string> written = Exercise(fat.bytes);
+    uintmax_t total = 0;
+    for (const std::string& file : written)
+      total += std::filesystem::file_size(dir_ / ("out/" + file));
+    EXPECT_LE(total, 2 * TestFatImage::kSize);
+    EXPECT_EQ(report_.over_limit, c.over_limit);
+    EXPECT_EQ(written.size(), c.over_limit ? 2u : 224u);
+  }
 }
 
 TEST_F(HostileImageTest, DirectoryChainsThatLoop) {
@@ -171,8 +206,11 @@ TEST_F(HostileImageTest, NamesThatWouldLeaveTheDestination) {
   fat_.DotSlots(7, 0);
   fat_.File(fat_.Cluster(7) + 64, "IN      TXT", 8, 4, 'x');
   fat_.File(fat_.Root(6), "GOOD    TXT", 9, 4, 'g');
+  fat_.File(fat_.Root(7), "AB\0CD   T\0X", 10, 4, 'n');  // the fields end at their NUL
 
-  EXPECT_EQ(Exercise(fat_.bytes), std::vector<std::string>{"GOOD.TXT"});
+  EXPECT_EQ(Exercise(fat_.bytes), (std::vector<std::string>{"AB.T", "GOOD.TXT"}));
+  EXPECT_EQ(report_.skipped, 6u);  // five files and the directory, each counted
+  EXPECT_EQ(report_.names.size(), UnpackReport::kNamesKept);
 }
 
 TEST_F(HostileImageTest, PathsOverTheLimitAreSkipped) {

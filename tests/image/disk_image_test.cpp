@@ -314,8 +314,10 @@ TEST_F(DiskImageExtractTest, SubdirectoriesAndWhatIsThereAlready) {
   EXPECT_EQ(ReadFileBytes(Out("NEW/INNER.TXT")), std::vector<uint8_t>(5, 'i'));
   EXPECT_EQ(ReadFileBytes(Out("NEW/RO/LEAF.TXT")), std::vector<uint8_t>(5, 'f'));
   EXPECT_NE(Stat(Out("NEW/RO")).st_mode & 0200, 0u);  // stays removable
-  EXPECT_FALSE(host_.Attributes(Out("OLD/X.TXT")));   // an existing directory is passed over
-  EXPECT_EQ(ReadFileBytes(Out("KEPT.TXT")), std::vector<uint8_t>({'o', 'l', 'd'}));
+  // An existing directory is entered, an existing read-only file replaced.
+  EXPECT_EQ(ReadFileBytes(Out("OLD/X.TXT")), std::vector<uint8_t>(5, 'x'));
+  EXPECT_EQ(ReadFileBytes(Out("KEPT.TXT")), std::vector<uint8_t>(4, 'k'));
+  EXPECT_TRUE(image.unpack_report().clean());
 
   // A second run into a destination with a trailing separator names the same files.
   testing::WriteFileText(Out("TOP.TXT"), "changed");

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "apst_archive.h"
+#include "codec/lzh_reader.h"
 #include "mkfloppyset/lzh_writer.h"
 #include "package/package_reader.h"
 #include "support/fault_host.h"
@@ -188,6 +189,33 @@ TEST_F(ExtractionTest, OverlongPathsAndUncreatableFilesStopTheExtraction) {
   EXPECT_EQ(result.code, kExtractCannotCreate);
   EXPECT_EQ(result.failed_member, "image01.tii");
   EXPECT_EQ(WorkspaceFiles(), (std::vector<std::string>{"image00.tii"}));
+}
+
+// Sizes in the archive are not covered by the package checksum: whatever a member decodes to
+// or declares, no image grows past the largest floppy.
+TEST_F(ExtractionTest, ImagesStopAtTheLargestFloppySize) {
+  std::vector<TestMember> apst = {{"image00.tii", std::vector<uint8_t>(3 * kMaxFloppyImageBytes)}};
+  ExtractionResult result = Extract(ApstArchive(apst));
+  EXPECT_EQ(result.code, kExtractTooLarge);
+  EXPECT_EQ(result.failed_member, "image00.tii");
+  EXPECT_FALSE(fs::exists(Workspace("image00.tii")));  // no part of it is taken for an image
+  apst[0].data.resize(kMaxFloppyImageBytes);
+  EXPECT_TRUE(Extract(ApstArchive(apst)).complete);
+  fs::remove(Workspace("image00.tii"));
+
+  state_.Header.ArchiveKind = 0;
+  std::vector<LzhMember> lha(1);
+  lha[0].name = "image00.tii";
+  lha[0].data = ImageLike(1000, 1);
+  std::vector<uint8_t> archive = WriteLh0Archive(lha);
+  testing::PutLe32(archive, 11, 0xA0000000);  // 2.5 GiB
+  uint8_t sum = 0;
+  for (size_t i = 2; i < size_t{2} + archive[0]; ++i) sum = static_cast<uint8_t>(sum + archive[i]);
+  archive[1] = sum;
+  result = Extract(archive);
+  EXPECT_EQ(result.code, kLzhTooLarge);
+  EXPECT_EQ(result.failed_member, "image00.tii");
+  EXPECT_FALSE(fs::exists(Workspace("image00.tii")));
 }
 
 TEST_F(ExtractionTest, ADestinationWithoutSeparatorIsTheOutputFile) {

@@ -151,17 +151,18 @@ TEST_F(PackageReaderTest, TooLittleTempSpaceShowsMessage543AndStops) {
   EXPECT_FALSE(ArchiveCopyExists());
 }
 
-TEST_F(PackageReaderTest, SpaceSumWrapsIn32BitsAndUnknownSpaceIsEnough) {
+TEST_F(PackageReaderTest, SpaceSumDoesNotWrapAndUnknownSpaceIsEnough) {
   std::vector<uint8_t> header = ExampleHeader();
   testing::PutLe32(header, 14, 0xFFFFFFFF);
-  testing::PutLe32(header, 18, 2);  // the sum is 1 byte
+  testing::PutLe32(header, 18, 2);  // 4 GiB + 1 byte, not 1 byte
   std::vector<uint8_t> program = testing::ProgramImage(kSizeOfImage, 0);
   Append(program, header);
   Append(program, kProduct, 32);
   Append(program, "SETUP.EXE", 10);
   WriteProgram(program);
-  host_.SetFreeBytes(1);
-  EXPECT_TRUE(ReadPackageHeader(state_, host_, ui_));
+  host_.SetFreeBytes(0xFFFFFFFF);
+  EXPECT_FALSE(ReadPackageHeader(state_, host_, ui_));
+  ui_ = testing::ScriptedUi();
 
   host_.SetFreeBytes(0);
   host_.FailFreeSpaceQueries();

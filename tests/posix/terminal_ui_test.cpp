@@ -139,6 +139,32 @@ TEST_F(TerminalUiTest, ReportTextGoesToStandardOutputWithHostLineEnds) {
   EXPECT_EQ(Err(), "");
 }
 
+// Texts of a package reach the terminal with their control characters made visible: no
+// escape sequence (screen clear, window title, clipboard) passes, and a NUL ends the text.
+TEST_F(TerminalUiTest, ControlCharactersOfPackageTextsAreShownVisibly) {
+  struct Case {
+    std::string stored, shown;
+  };
+  for (const Case& c : {Case{"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
+                        Case{"\x1b]52;c;ZXZpbA==\x1b\\", "\\x1b]52;c;ZXZpbA==\\x1b\\"},
+                        Case{"a\x7f\xc2\x9b"
+                             "1m",
+                             "a\\x7f\\xc2\\x9b"
+                             "1m"},
+                        Case{std::string("NAME\0\x1b[2J", 9), "NAME"},
+                        Case{"caf\xc3\xa9\tok", "caf\xc3\xa9\tok"}}) {
+    SCOPED_TRACE(c.shown);
+    TerminalUi& ui = Script();
+    ui.ShowMessage({0, "Product " + c.stored, c.stored, Buttons::kOk, Icon::kNone, Owner::kNone});
+    ui.RunMainWindow(kDialogReport, [&] {
+      ui.AppendReportText(c.stored);
+      ui.AppendReportText("\r\n");
+    });
+    EXPECT_EQ(Err(), c.shown + ": Product " + c.shown + "\n");
+    EXPECT_EQ(Out(), c.shown + "\n");
+  }
+}
+
 TEST_F(TerminalUiTest, TheWorkerRunsOnItsOwnThreadAndTheHookSeesEveryWorkDialog) {
   TerminalUi& ui = Script();
   std::vector<std::pair<int, int>> ended;

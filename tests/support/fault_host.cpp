@@ -1,5 +1,6 @@
 #include "support/fault_host.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -61,6 +62,31 @@ class InProcessSemaphore : public NamedSemaphore {
   std::shared_ptr<SemaphoreState> state_;
 };
 
+// A file on a volume that holds only so many more bytes: a write that does not fit writes what
+// fits and fails, as on a full disk.
+class FullDiskFile : public File {
+ public:
+  FullDiskFile(std::unique_ptr<File> file, std::shared_ptr<uint64_t> room)
+      : file_(std::move(file)), room_(std::move(room)) {}
+  int64_t Read(void* buffer, size_t count) override { return file_->Read(buffer, count); }
+  bool Write(const void* data, size_t count) override {
+    const size_t fits = static_cast<size_t>(std::min<uint64_t>(count, *room_));
+    *room_ -= fits;
+    return file_->Write(data, fits) && fits == count;
+  }
+  bool Seek(uint64_t offset) override { return file_->Seek(offset); }
+  uint64_t Tell() override { return file_->Tell(); }
+  std::optional<uint64_t> Size() override { return file_->Size(); }
+  bool Truncate(uint64_t size) override { return file_->Truncate(size); }
+  bool SetTimes(FileTime created, FileTime accessed, FileTime written) override {
+    return file_->SetTimes(created, accessed, written);
+  }
+
+ private:
+  std::unique_ptr<File> file_;
+  std::shared_ptr<uint64_t> room_;
+};
+
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -84,7 +110,9 @@ std::unique_ptr<File> FaultHost::OpenForRead(const std::string& path) {
 
 std::unique_ptr<File> FaultHost::CreateForWrite(const std::string& path) {
   if (CreationFails(path)) return nullptr;
-  return PosixHost::CreateForWrite(path);
+  std::unique_ptr<File> file = PosixHost::CreateForWrite(path);
+  if (file && room_) return std::make_unique<FullDiskFile>(std::move(file), room_);
+  return file;
 }
 
 std::unique_ptr<MappedFile> FaultHost::MapForRead(const std::string& path) {

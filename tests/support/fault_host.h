@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -47,6 +48,8 @@ class FaultHost : public PosixHost {
   void FailCreateNamed(const std::string& name) { failing_names_.insert(name); }
   // Opening or mapping exactly `path` for reading fails.
   void FailOpen(const std::string& path) { failing_opens_.insert(path); }
+  // Files created from now on share `bytes` of room; writes past it fail (a full disk).
+  void SetDiskRoom(uint64_t bytes) { room_ = std::make_shared<uint64_t>(bytes); }
   const std::vector<std::string>& MadeDirectories() const { return made_directories_; }
   const std::vector<std::string>& RemovedDirectories() const { return removed_directories_; }
 
@@ -109,6 +112,7 @@ class FaultHost : public PosixHost {
   std::vector<std::string> failing_prefixes_;
   std::set<std::string> failing_names_;
   std::set<std::string> failing_opens_;
+  std::shared_ptr<uint64_t> room_;
   std::vector<std::string> made_directories_;
   std::vector<std::string> removed_directories_;
   std::optional<std::string> temp_directory_;

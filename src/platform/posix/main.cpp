@@ -131,7 +131,7 @@ class ExtractionWatch {
       const ExtractionResult result = ExtractPackageImages(probe, host_, quiet);
       if (result.complete) return state_.Header.DiskCount;
       const uint32_t failed = ImageIndexOf(result.failed_member);
-      NameImage(failed, result.failed_member);
+      NameImage(failed, result.failed_member, ExtractionFailureText(result.code));
       return std::min(failed, index);
     }
     return state_.Header.DiskCount;
@@ -153,14 +153,15 @@ class ExtractionWatch {
     return state_.Header.DiskCount;
   }
 
-  void NameImage(uint32_t index, const std::string& member) {
+  void NameImage(uint32_t index, const std::string& member, const std::string& reason = "") {
     named_ = true;
     std::string shown;  // a stored name: shown, printable characters only
     for (const char c : member.substr(0, 64))
       shown += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
     const std::string disk =
         index < state_.Header.DiskCount ? "disk image " + std::to_string(index + 1) + " " : "";
-    ui_.Note("floppyset: " + disk + "(" + shown + ") could not be extracted from the package");
+    ui_.Note("floppyset: " + disk + "(" + shown + ") could not be extracted from the package" +
+             (reason.empty() ? "" : ": " + reason));
   }
 
   void ExportImages(uint32_t whole) {
@@ -268,8 +269,9 @@ int Run(Options options) {
   int status = ExitStatus(outcome, ui);
   const bool run_failed = state.RunFailed || state.FloppyRunFailed || state.UnpackFailed != 0;
   if (outcome == ProgramOutcome::kFailed && !run_failed) watch.NameLastImage();
+  // (Without a workspace the package was never read; the refusal has said why.)
   if (!state.PackageFound && outcome == ProgramOutcome::kRefused &&
-      !ui.WasShown(kMsgAlreadyRunning)) {
+      !ui.WasShown(kMsgAlreadyRunning) && !state.WorkspaceDir.empty()) {
     PrintError("no setup package found in " + state.ProgramPath +
                " (not a setup program, or the file is cut short)");
     status = kExitRefused;

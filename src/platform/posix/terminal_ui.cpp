@@ -87,7 +87,34 @@ std::string BarText(int low, int high, int position) {
          std::to_string(percent) + "%";
 }
 
+std::string Escaped(unsigned char c) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  return std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+}
+
 }  // namespace
+
+std::string VisibleText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\0') break;
+    if (c == '\n' || c == '\r' || c == '\t') {
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
+      out += Escaped(c);
+    } else if (c == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      // A C1 control in UTF-8 (0x9B is CSI for some terminals).
+      out += Escaped(c) + Escaped(static_cast<unsigned char>(text[++i]));
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
 
 std::string AbsolutePath(const std::string& typed) {
   std::string path = typed;
@@ -125,7 +152,7 @@ void TerminalUi::Print(FILE* stream, const std::string& text) {
 void TerminalUi::Note(const std::string& text) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
-  Print(streams_.err, text + "\n");
+  Print(streams_.err, VisibleText(text) + "\n");
 }
 
 // --- message boxes ---------------------------------------------------------------------
@@ -139,7 +166,8 @@ Answer TerminalUi::ShowMessage(const MessageRequest& request) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
   shown_messages_.push_back(request.message_id);
-  Print(streams_.err, request.caption + ": " + BoxText(request.text) + "\n");
+  Print(streams_.err,
+        VisibleText(request.caption) + ": " + BoxText(VisibleText(request.text)) + "\n");
   if (const std::optional<Answer> answer = AnswerWithoutAsking(request.buttons, request.text)) {
     return *answer;
   }
@@ -210,7 +238,7 @@ void TerminalUi::ResetWindow(int dialog) {
 
 void TerminalUi::SetControlText(int control, const std::string& text) {
   std::lock_guard lock(mutex_);
-  texts_[control] = text;
+  texts_[control] = VisibleText(text);
   RedrawProgress();
 }
 
@@ -326,7 +354,7 @@ void TerminalUi::AppendReportText(const std::string& text) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
   std::string out;
-  for (const char c : text) {
+  for (const char c : VisibleText(text)) {
     if (pending_cr_ && c != '\n') out += '\n';
     pending_cr_ = c == '\r';
     if (!pending_cr_) out += c;

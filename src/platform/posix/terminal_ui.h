@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -112,6 +113,11 @@ class TerminalUi : public Ui {
   std::atomic<bool> closing_{false};
   std::atomic<bool> watcher_done_{false};
 };
+
+// Texts of a package (product name, final message, file names) may hold terminal escape
+// sequences: control characters other than line breaks and tabs become "\x1b"-like escapes,
+// and a NUL ends the text.
+std::string VisibleText(std::string_view text);
 
 // Makes a typed path absolute against the current directory ("~/" is the home).
 std::string AbsolutePath(const std::string& typed);

@@ -26,6 +26,11 @@ FILETIME ToFiletime(FileTime time) {
   return out;
 }
 
+// A zero time means "none": SetFileTime then leaves that time as the system sets it.
+const FILETIME* TimeOrNull(const FILETIME& time) {
+  return time.dwLowDateTime == 0 && time.dwHighDateTime == 0 ? nullptr : &time;
+}
+
 FileTime FromFiletime(const FILETIME& time) {
   return FileTime{(static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime};
 }
@@ -115,7 +120,7 @@ class Win32File : public File {
   }
   bool SetTimes(FileTime created, FileTime accessed, FileTime written) override {
     const FILETIME c = ToFiletime(created), a = ToFiletime(accessed), w = ToFiletime(written);
-    return SetFileTime(handle_, &c, &a, &w);
+    return SetFileTime(handle_, TimeOrNull(c), TimeOrNull(a), TimeOrNull(w));
   }
 
  private:
@@ -249,7 +254,7 @@ bool Win32Host::SetFileTimes(const std::string& path, FileTime created, FileTime
                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   const FILETIME c = ToFiletime(created), a = ToFiletime(accessed), w = ToFiletime(written);
-  const bool done = SetFileTime(handle, &c, &a, &w);
+  const bool done = SetFileTime(handle, TimeOrNull(c), TimeOrNull(a), TimeOrNull(w));
   CloseHandle(handle);
   return done;
 }
