@@ -151,6 +151,15 @@ std::map<std::string, FileFacts> TreeFacts(const std::string& root,
 
 class MtoolsOracleTest : public ::testing::Test {
  protected:
+  // FAT times are local: mtools and we must agree in a zone that is not UTC.
+  void SetUp() override {
+    setenv("TZ", "EST5", 1);
+    tzset();
+  }
+  void TearDown() override {
+    unsetenv("TZ");
+    tzset();
+  }
   std::string Image() const { return dir_ / "disk.ima"; }
   void Run(const std::string& script) {
     ASSERT_EQ(RunShell("cd '" + dir_.path() + "' && export MTOOLS_SKIP_CHECK=1 && " + script +
@@ -210,6 +219,9 @@ TEST_F(MtoolsOracleTest, ImageMadeByMformat) {
   size_t count = 0;
   for (auto* e = image.FirstFile(); e; e = image.NextFile(e)) ++count;
   EXPECT_EQ(count, 21u);  // 23 slots: the directory spans two clusters
+  struct stat st {};
+  ASSERT_EQ(::stat((dir_ / "ours/LOCKED.TXT").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
 }
 
 TEST_F(MtoolsOracleTest, ImageMadeByMkfsFat) {
@@ -250,27 +262,25 @@ TEST_F(MtoolsOracleTest, OurBuilderMakesCleanImages) {
 }
 
 TEST(Fat12BuilderTest, RefusesWhatDoesNotFit) {
-  TempDir dir;
-  std::vector<uint8_t> image;
-  std::string error;
-  testing::WriteFileText(dir / "much too long.txt", "x");
-  EXPECT_FALSE(BuildFat12Image(dir.path(), image, error));
-  EXPECT_NE(error.find("much too long.txt"), std::string::npos) << error;
-
-  TempDir big;
-  testing::WriteFileText(big / "BIG.BIN", std::string(1'460'000, 'b'));
-  EXPECT_FALSE(BuildFat12Image(big.path(), image, error));
-  EXPECT_NE(error.find("1.44 MB"), std::string::npos) << error;
-
-  TempDir crowded;
-  for (int i = 0; i < 225; ++i) testing::WriteFileText(crowded / ("F" + std::to_string(i)), "");
-  EXPECT_FALSE(BuildFat12Image(crowded.path(), image, error));
-  EXPECT_NE(error.find("224"), std::string::npos) << error;
-
-  TempDir clash;
-  testing::WriteFileText(clash / "a.txt", "1");
-  testing::WriteFileText(clash / "A.TXT", "2");
-  EXPECT_FALSE(BuildFat12Image(clash.path(), image, error));
+  struct {
+    std::vector<std::pair<std::string, size_t>> files;  // name, size
+    std::string reason;
+  } cases[] = {
+      {{{"much too long.txt", 1}}, "much too long.txt"},
+      {{{"BIG.BIN", 1'460'000}}, "1.44 MB"},
+      {{{"a.txt", 1}, {"A.TXT", 1}}, ""},  // the same 8.3 name twice
+      {{}, "224"},
+  };
+  for (int i = 0; i < 225; ++i) cases[3].files.emplace_back("F" + std::to_string(i), 0);
+  for (const auto& c : cases) {
+    TempDir dir;
+    for (const auto& [name, size] : c.files)
+      testing::WriteFileText(dir / name, std::string(size, 'b'));
+    std::vector<uint8_t> image;
+    std::string error;
+    EXPECT_FALSE(BuildFat12Image(dir.path(), image, error)) << c.reason;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
 }
 
 }  // namespace
