@@ -86,49 +86,44 @@ class FailingHost : public PosixHost {
   bool reads_;
 };
 
+// The sample files and jlha's archive of them, made once.
+struct Corpus {
+  TempDir work;
+  std::vector<testing::SampleFile> files = testing::MakeSampleFiles(work.path());
+  Bytes jlha = testing::CompressWithJlha(work.path(), files);
+};
+
 class LzhReaderTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    work_ = new TempDir;
-    files_ = new std::vector<testing::SampleFile>(testing::MakeSampleFiles(work_->path()));
-    jlha_ = new Bytes(testing::CompressWithJlha(work_->path(), *files_));
-  }
-  static void TearDownTestSuite() {
-    delete jlha_;
-    delete files_;
-    delete work_;
-  }
-  void SetUp() override { ASSERT_FALSE(jlha_->empty()) << "jlha failed"; }
+  void SetUp() override { ASSERT_FALSE(corpus().jlha.empty()) << "jlha failed"; }
   static ArchivedMember Member(const std::string& name) {
-    for (const ArchivedMember& m : testing::ParseLevel0(*jlha_)) {
+    for (const ArchivedMember& m : testing::ParseLevel0(corpus().jlha)) {
       if (m.name == name) return m;
     }
     return {};
   }
   static const Bytes& Sample(const std::string& name) {
-    return std::find_if(files_->begin(), files_->end(), [&](auto& f) { return f.name == name; })
-        ->data;
+    for (const auto& file : corpus().files) {
+      if (file.name == name) return file.data;
+    }
+    std::abort();
   }
-
-  static TempDir* work_;
-  static std::vector<testing::SampleFile>* files_;
-  static Bytes* jlha_;
+  static const Corpus& corpus() {
+    static const Corpus made;
+    return made;
+  }
 };
-
-TempDir* LzhReaderTest::work_ = nullptr;
-std::vector<testing::SampleFile>* LzhReaderTest::files_ = nullptr;
-Bytes* LzhReaderTest::jlha_ = nullptr;
 
 TEST_F(LzhReaderTest, ExtractsJlhaArchivesByteExactLikeLhasa) {
   Extraction x;
-  ASSERT_EQ(x.Run(testing::RewrapAsLevel1(*jlha_)), kLzhOk);
+  ASSERT_EQ(x.Run(testing::RewrapAsLevel1(corpus().jlha)), kLzhOk);
   const std::string lhasa_dir = x.work / "lhasa";
   std::filesystem::create_directory(lhasa_dir);
   ASSERT_EQ(RunShell("cd '" + lhasa_dir + "' && lhasa -xq '" + (x.work / "image.tii") + "'"), 0);
   Names expected, methods;
-  for (const auto& m : testing::ParseLevel0(*jlha_)) methods.insert(m.method);
+  for (const auto& m : testing::ParseLevel0(corpus().jlha)) methods.insert(m.method);
   EXPECT_EQ(methods, (Names{"-lh0-", "-lh5-"}));
-  for (const auto& file : *files_) {
+  for (const auto& file : corpus().files) {
     expected.insert(file.name);
     EXPECT_EQ(ReadFileBytes(x.out + "/" + file.name), file.data) << file.name;
     EXPECT_EQ(ReadFileBytes(lhasa_dir + "/" + file.name), file.data) << file.name;
@@ -212,7 +207,8 @@ TEST_F(LzhReaderTest, EveryFailureHasItsResultAndLeavesOnlyWhatWasWritten) {
   }
   PosixHost host;
   EXPECT_EQ(
-      LzhReader(host, work_->path() + "/missing.lzh", work_->path(), nullptr, nullptr).ExtractAll(),
+      LzhReader(host, corpus().work.path() + "/missing.lzh", corpus().work.path(), nullptr, nullptr)
+          .ExtractAll(),
       kLzhCannotOpenArchive);
 }
 

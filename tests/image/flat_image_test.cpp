@@ -1,5 +1,5 @@
 // Flat images: records unpacked below the destination with their times and attributes,
-// unsafe or cut records skipped, the builder's images read back, and the choice of format.
+// unsafe or cut records skipped, and the builder's images read back.
 #include "image/flat_image.h"
 
 #include <gtest/gtest.h>
@@ -7,12 +7,9 @@
 
 #include <filesystem>
 
-#include "app/run_state.h"
-#include "fat_test_image.h"
 #include "mkfloppyset/flat_builder.h"
 #include "platform/posix/posix_host.h"
 #include "support/temp_dir.h"
-#include "unpack/unpack_disk_image.h"
 
 namespace floppyset {
 namespace {
@@ -169,27 +166,6 @@ TEST_F(FlatImageTest, BuilderImagesUnpackToTheirSource) {
     EXPECT_EQ(Stat(Out(name)).st_mtim.tv_sec, Stat(source + "/" + name).st_mtim.tv_sec) << name;
   }
   EXPECT_EQ(Stat(Out("sub/locked.txt")).st_mode & 0222, 0u);
-}
-
-TEST_F(FlatImageTest, UnpackDiskImageChoosesTheFormatAndTheDiskDirectory) {
-  RunState state;
-  state.WorkspaceDir = dir_ / "ws/";
-  state.DestinationDir = dir_ / "dest/";
-  host_.MakeDirectory(state.WorkspaceDir);
-  host_.MakeDirectory(state.DestinationDir);
-  testing::WriteFileBytes(state.WorkspaceDir + "image00.tii", FlatBytes({{"S\\F.TXT", "flat"}}));
-  testing::TestFatImage fat;
-  fat.File(fat.Root(0), "FAT     TXT", 2, 3, 'f');
-  testing::WriteFileBytes(state.WorkspaceDir + "image01.tii", fat.bytes);
-  host_.MakeDirectory(DiskDirectory(state, 0));
-  host_.MakeDirectory(DiskDirectory(state, 1));
-  state.PackageUnpackMode = 1;
-  EXPECT_TRUE(UnpackDiskImage(state, host_, 0));
-  EXPECT_EQ(Text(state.DestinationDir + "disk1/S/F.TXT"), "flat");
-  EXPECT_FALSE(UnpackDiskImage(state, host_, 2));  // no such image
-  state.PackageUnpackMode = 0;
-  EXPECT_TRUE(UnpackDiskImage(state, host_, 1));
-  EXPECT_EQ(Text(state.DestinationDir + "disk2/FAT.TXT"), "fff");
 }
 
 }  // namespace
