@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/crc16.h"
+#include "implode_corpus.h"
 #include "lha_samples.h"
 #include "support/temp_dir.h"
 
@@ -16,7 +17,7 @@ using testing::ReferenceCrc16;
 // Every kernel this CPU has, over lengths, alignments and starting values around the
 // folding and interleaving thresholds, and chained over uneven pieces.
 TEST(Crc16Test, EveryKernelAgreesWithTheBitwiseDefinition) {
-  const std::vector<uint8_t> data = testing::PseudoRandomBytes(70000, 5);
+  const std::vector<uint8_t> data = implode_testing::RandomBytes(70000, 5);
   for (const Crc16Kernel kernel :
        {Crc16Kernel::kPortable, Crc16Kernel::kClmul, Crc16Kernel::kWideClmul}) {
     if (!Crc16KernelAvailable(kernel)) continue;

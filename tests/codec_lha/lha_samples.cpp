@@ -1,8 +1,8 @@
 #include "lha_samples.h"
 
 #include <algorithm>
-#include <random>
 
+#include "implode_corpus.h"
 #include "support/temp_dir.h"
 
 namespace floppyset::testing {
@@ -20,33 +20,14 @@ std::vector<uint8_t> Head(const std::string& path, size_t size) {
 
 }  // namespace
 
-std::vector<uint8_t> PseudoRandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::vector<uint8_t> out(size);
-  for (auto& b : out) b = static_cast<uint8_t>(random());
-  return out;
-}
-
-std::vector<uint8_t> MakeFat12Image(const std::string& work_dir) {
-  const std::string image = work_dir + "/fat12.ima", files = work_dir + "/fat12-files";
-  RunShell("mkdir -p '" + files + "' && cp /usr/share/common-licenses/GPL-3 '" + files +
-           "/LICENSE.TXT' && head -c 300000 /bin/bash > '" + files + "/PROGRAM.EXE'");
-  WriteFileBytes(files + "/DATA.BIN", PseudoRandomBytes(100000, 7));
-  if (RunShell("mformat -C -f 1440 -i '" + image + "' :: >/dev/null && mcopy -i '" + image + "' '" +
-               files + "'/* :: >/dev/null") != 0) {
-    return {};
-  }
-  return ReadFileBytes(image);
-}
-
 std::vector<SampleFile> MakeSampleFiles(const std::string& work_dir) {
   return {{"text.txt", Head("/usr/share/common-licenses/GPL-3", 50000)},
           {"exactly.8k", Head("/usr/share/common-licenses/GPL-2", 8192)},
           {"zeros.bin", std::vector<uint8_t>(70000, 0)},
-          {"random.bin", PseudoRandomBytes(20000, 1)},
+          {"random.bin", implode_testing::RandomBytes(20000, 1)},
           {"tiny", {'x'}},
           {"program.bin", Head("/bin/ls", 120000)},
-          {"image00.tii", MakeFat12Image(work_dir)}};
+          {"image00.tii", implode_testing::MakeFloppyImage(work_dir, 1400 * 1024)}};
 }
 
 std::vector<uint8_t> CompressWithJlha(const std::string& work_dir,

@@ -13,10 +13,9 @@ struct SampleFile {
   std::vector<uint8_t> data;
 };
 
-// Text, a program, zeros, random bytes, one byte and a 1.44 MB FAT12 image made by mtools.
+// Text, a program, zeros, random bytes, one byte and a 1.44 MB FAT12 image of real files
+// (the implode tests' floppy image).
 std::vector<SampleFile> MakeSampleFiles(const std::string& work_dir);
-std::vector<uint8_t> MakeFat12Image(const std::string& work_dir);
-std::vector<uint8_t> PseudoRandomBytes(size_t size, uint32_t seed);
 
 // The files compressed by jlha into a level-0 archive (-lh5-, or -lh0- where that does not
 // pay); empty on failure.

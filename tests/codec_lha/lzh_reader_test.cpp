@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 
+#include "implode_corpus.h"
 #include "lha_samples.h"
 #include "mkfloppyset/lzh_writer.h"
 #include "platform/posix/posix_host.h"
@@ -228,7 +229,7 @@ TEST_F(LzhReaderTest, ShortDataFailsWithoutMakingUpTheWholeMember) {
 // A block whose pre-code count is 0 sends one pre-code symbol that takes no bits: here it
 // stands for length 8 for all 256 literals, so the literal codes are the bytes themselves.
 TEST_F(LzhReaderTest, PreCodeCountZeroDecodesWithoutBitsLikeLhasa) {
-  const Bytes data = testing::PseudoRandomBytes(3000, 3);
+  const Bytes data = implode_testing::RandomBytes(3000, 3);
   const uint16_t crc = testing::ReferenceCrc16(data.data(), data.size());
   for (const unsigned literal_count : {256u, 255u}) {
     testing::BitWriter bits;
@@ -254,8 +255,8 @@ TEST_F(LzhReaderTest, PreCodeCountZeroDecodesWithoutBitsLikeLhasa) {
 TEST(LzhWriterTest, ArchivesAreExtractedAlikeByLhasaAndByTheReader) {
   TempDir dir;
   const std::vector<LzhMember> members = {
-      {"image00.tii", testing::MakeFat12Image(dir.path()), 0x3B2A1C45},
-      {"image01.tii", testing::PseudoRandomBytes(5000, 2), 0},
+      {"image00.tii", implode_testing::MakeFloppyImage(dir.path(), 1400 * 1024), 0x3B2A1C45},
+      {"image01.tii", implode_testing::RandomBytes(5000, 2), 0},
       {"empty.bin", {}, 0},
       {std::string(kMaxLzhNameLength, 'n'), {1, 2, 3}, 0},
   };
