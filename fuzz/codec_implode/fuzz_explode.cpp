@@ -1,13 +1,13 @@
 // Arbitrary bytes through Explode, served in 2048-byte reads: it must end with a result of 0 to
 // 4, never read after the input ran out, and write only whole 4096-byte blocks and one final
-// shorter block.
-
+// shorter block. The same bytes imploded at every dictionary size must explode back to them.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <vector>
 
 #include "codec/explode.h"
+#include "mkfloppyset/implode.h"
 
 namespace {
 
@@ -15,10 +15,8 @@ struct Feed {
   const uint8_t* data;
   size_t size;
   size_t position = 0;
-  bool ended = false;
-  bool final_write_seen = false;
-  size_t written = 0;
-  uint32_t byte_sum = 0;
+  bool ended = false, final_write_seen = false;
+  std::vector<uint8_t> output;
 };
 
 uint32_t Read(uint8_t* buffer, uint32_t* size, void* param) {
@@ -34,21 +32,29 @@ uint32_t Read(uint8_t* buffer, uint32_t* size, void* param) {
 void Write(uint8_t* buffer, uint32_t* size, void* param) {
   auto* feed = static_cast<Feed*>(param);
   if (feed->final_write_seen || *size > floppyset::kExplodeWriteSize) std::abort();
-  if (*size < floppyset::kExplodeWriteSize) feed->final_write_seen = true;
-  for (uint32_t i = 0; i < *size; ++i) feed->byte_sum += buffer[i];  // read all that is handed out
-  feed->written += *size;
+  feed->final_write_seen = *size < floppyset::kExplodeWriteSize;
+  feed->output.insert(feed->output.end(), buffer, buffer + *size);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto* work = new floppyset::ExplodeWorkArea;
-  Feed feed{data, size};
+  Feed feed{data, size, 0, false, false, {}};
   const uint32_t result = floppyset::Explode(Read, Write, work, &feed);
   if (result > floppyset::kExplodeCorrupt) std::abort();
   const bool wrote = result == floppyset::kExplodeOk || result == floppyset::kExplodeCorrupt;
   if (wrote != feed.final_write_seen) std::abort();  // exactly one final short write
   // Every code takes at least 9 bits, so output is bounded by the input.
-  if (feed.written > size * 8 / 9 * 518 + 518) std::abort();
+  if (feed.output.size() > size * 8 / 9 * 518 + 518) std::abort();
+
+  for (unsigned bits = 4; bits <= 6; ++bits) {
+    const std::vector<uint8_t> stream = floppyset::Implode(data, size, bits);
+    Feed trip{stream.data(), stream.size(), 0, false, false, {}};
+    if (floppyset::Explode(Read, Write, work, &trip) != floppyset::kExplodeOk ||
+        trip.output.size() != size || (size && std::memcmp(trip.output.data(), data, size))) {
+      std::abort();
+    }
+  }
   return 0;
 }

@@ -1,19 +1,11 @@
 // Arbitrary bytes as an LHA archive, extracted through a host into a scratch directory.
-// Nothing may appear outside the destination directory, and output is capped so that a
-// header claiming gigabytes cannot fill the disk.
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-
+// Nothing may appear outside the destination, and output is capped so that a header
+// claiming gigabytes cannot fill the disk.
 #include "codec/lzh_reader.h"
+#include "fuzz_support.h"
 #include "platform/posix/posix_host.h"
 
 namespace {
-
-constexpr uint64_t kOutputBudget = 2 * 1024 * 1024;
 
 class CappedFile : public floppyset::File {
  public:
@@ -45,46 +37,17 @@ class CappedHost : public floppyset::PosixHost {
     if (!file) return file;
     return std::make_unique<CappedFile>(std::move(file), budget);
   }
-  uint64_t budget = kOutputBudget;
+  uint64_t budget = 2 * 1024 * 1024;
 };
-
-void RemoveScratch();
-
-const std::filesystem::path& Scratch() {
-  static const std::filesystem::path* dir = [] {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "floppyset-fuzz-lzh-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    std::atexit(RemoveScratch);
-    return new std::filesystem::path(pattern);
-  }();
-  return *dir;
-}
-
-void RemoveScratch() {
-  std::error_code error;
-  std::filesystem::remove_all(Scratch(), error);
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::filesystem::path archive = Scratch() / "image.tii";
-  const std::filesystem::path out = Scratch() / "out";
-  if (FILE* f = std::fopen(archive.c_str(), "wb")) {
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
-  }
-  std::filesystem::create_directory(out);
-  {
-    CappedHost host;
-    floppyset::LzhReader reader(host, archive.string(), out.string(), nullptr, nullptr);
-    reader.ExtractAll();
-  }
-  for (const auto& entry : std::filesystem::directory_iterator(Scratch())) {
-    const std::string name = entry.path().filename().string();
-    if (name != "image.tii" && name != "out") std::abort();  // written outside the destination
-  }
-  std::filesystem::remove_all(out);
+  static floppyset::fuzzing::Sandbox sandbox;
+  sandbox.WriteInput(data, size);
+  CappedHost host;
+  floppyset::LzhReader(host, sandbox.input_path(), sandbox.FreshDestination(), nullptr, nullptr)
+      .ExtractAll();
+  sandbox.CheckNothingEscaped(true);
   return 0;
 }

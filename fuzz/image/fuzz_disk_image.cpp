@@ -1,12 +1,10 @@
 // Walks, sizes and copies out arbitrary FAT12 images. With the first input byte even, the
 // rest is laid over the standard 1.44 MB layout (boot sector, FAT, root directory, data
 // area) so that short inputs reach deep structures; with it odd, the rest is the whole image.
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "base/bytes.h"
-#include "fuzz_sandbox.h"
+#include "fuzz_support.h"
 #include "image/disk_image.h"
 #include "platform/posix/posix_host.h"
 
@@ -70,12 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static floppyset::PosixHost host;
   if (size == 0) return 0;
   if (data[0] & 1) {
-    sandbox.WriteImage(data + 1, size - 1);
+    sandbox.WriteInput(data + 1, size - 1);
   } else {
-    const std::vector<uint8_t> image = Overlay(data + 1, size - 1);
-    sandbox.WriteImage(image.data(), image.size());
+    const std::vector<uint8_t> overlay = Overlay(data + 1, size - 1);
+    sandbox.WriteInput(overlay.data(), overlay.size());
   }
-  DiskImage image(host, sandbox.image_path());
+  DiskImage image(host, sandbox.input_path());
   if (!image.IsOpen()) return 0;
   int budget = 64;
   Walk(image, 0, budget);

@@ -1,9 +1,5 @@
 // Arbitrary archive bytes through the APST extraction into a workspace; nothing may be
 // written outside it.
-#include <cstddef>
-#include <cstdint>
-#include <fstream>
-
 #include "fuzz_support.h"
 #include "package/extraction.h"
 #include "package/package_reader.h"
@@ -11,16 +7,15 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace floppyset;
+  static fuzzing::Sandbox sandbox;
   PosixHost host;
   fuzzing::SilentUi ui;
   RunState state;
-  state.WorkspaceDir = fuzzing::FuzzRoot() + "/ws/";
+  state.WorkspaceDir = sandbox.FreshDestination() + "/";
   state.Header.ArchiveKind = 1;
-  {
-    std::ofstream out(ArchivePath(state), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  std::ofstream(ArchivePath(state), std::ios::binary)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   ExtractPackageImages(state, host, ui);
-  fuzzing::CheckAndClean();
+  sandbox.CheckNothingEscaped(true);
   return 0;
 }

@@ -26,99 +26,46 @@ namespace fs = std::filesystem;
 
 constexpr size_t kPklibWorkSize = 36312;  // CMP_BUFFER_SIZE, larger than the decoder's
 
-Bytes ReadWholeFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-// Regular files under `root` (sorted, so every run picks the same ones) sized in [lo, hi].
-std::vector<fs::path> ListFiles(const fs::path& root, uintmax_t lo, uintmax_t hi, bool recursive) {
+// Regular files below `root` sized in [lo, hi], sorted so that every run picks the same.
+std::vector<fs::path> Files(const fs::path& root, uintmax_t lo, uintmax_t hi) {
   std::vector<fs::path> files;
-  std::error_code error;
-  auto consider = [&](const fs::directory_entry& entry) {
-    std::error_code e;
-    if (!entry.is_regular_file(e) || entry.is_symlink(e)) return;
-    const uintmax_t size = entry.file_size(e);
-    if (!e && size >= lo && size <= hi) files.push_back(entry.path());
-  };
-  if (recursive) {
-    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
-         it.increment(error)) {
-      consider(*it);
-    }
-  } else {
-    for (fs::directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
-      consider(*it);
-    }
+  std::error_code error, e;
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+       it.increment(error)) {
+    if (!it->is_regular_file(e) || it->is_symlink(e) || it->path().extension() == ".gz") continue;
+    const uintmax_t size = it->file_size(e);
+    if (!e && size >= lo && size <= hi) files.push_back(it->path());
   }
   std::sort(files.begin(), files.end());
   return files;
 }
 
-std::vector<fs::path> TextFiles() {
-  std::vector<fs::path> files;
-  for (const auto& path : ListFiles("/usr/share/doc", 2000, 60000, true)) {
-    if (path.extension() != ".gz") files.push_back(path);
-  }
-  return files;
-}
-
-std::vector<fs::path> BinaryFiles() {
-  return ListFiles("/usr/bin", 8000, 200000, false);
-}
-
-Bytes Concatenate(const std::vector<fs::path>& files, size_t size) {
-  Bytes out;
-  for (const auto& path : files) {
-    if (out.size() >= size) break;
-    const Bytes data = ReadWholeFile(path);
-    out.insert(out.end(), data.begin(), data.end());
-  }
-  out.resize(std::min(out.size(), size));
-  return out;
-}
-
-struct Source {
-  const Bytes* data;
+struct Io {
+  const Bytes* in;
   size_t position = 0;
+  Bytes out;
 };
 
-unsigned int ReadSource(char* buffer, unsigned int* size, void* param) {
-  auto* source = static_cast<Source*>(param);
-  const size_t n = std::min<size_t>(*size, source->data->size() - source->position);
-  if (n > 0) std::memcpy(buffer, source->data->data() + source->position, n);
-  source->position += n;
+unsigned int Read(char* buffer, unsigned int* size, void* param) {
+  auto* io = static_cast<Io*>(param);
+  const size_t n = std::min<size_t>(*size, io->in->size() - io->position);
+  if (n > 0) std::memcpy(buffer, io->in->data() + io->position, n);
+  io->position += n;
   return static_cast<unsigned int>(n);
 }
 
-void WriteSink(char* buffer, unsigned int* size, void* param) {
-  auto* sink = static_cast<Bytes*>(param);
-  sink->insert(sink->end(), buffer, buffer + *size);
+void Write(char* buffer, unsigned int* size, void* param) {
+  static_cast<Io*>(param)->out.insert(static_cast<Io*>(param)->out.end(), buffer, buffer + *size);
 }
 
-struct PklibContext {
-  Source source;
-  Bytes output;
-};
-
-unsigned int PklibRead(char* buffer, unsigned int* size, void* param) {
-  return ReadSource(buffer, size, &static_cast<PklibContext*>(param)->source);
-}
-
-void PklibWrite(char* buffer, unsigned int* size, void* param) {
-  WriteSink(buffer, size, &static_cast<PklibContext*>(param)->output);
-}
-
-size_t DynamiteRead(void* buffer, size_t size, void* cookie) {
-  auto* context = static_cast<PklibContext*>(cookie);
+size_t DynamiteRead(void* buffer, size_t size, void* param) {
   unsigned int n = static_cast<unsigned int>(size);
-  return ReadSource(static_cast<char*>(buffer), &n, &context->source);
+  return Read(static_cast<char*>(buffer), &n, param);
 }
 
-size_t DynamiteWrite(void* buffer, size_t size, void* cookie) {
-  auto* bytes = static_cast<const uint8_t*>(buffer);
-  auto& output = static_cast<PklibContext*>(cookie)->output;
-  output.insert(output.end(), bytes, bytes + size);
+size_t DynamiteWrite(void* buffer, size_t size, void* param) {
+  unsigned int n = static_cast<unsigned int>(size);
+  Write(static_cast<char*>(buffer), &n, param);
   return size;
 }
 
@@ -130,19 +77,17 @@ Bytes MakeFloppyImage(const std::string& work_dir, size_t fill_bytes) {
   fs::remove_all(stage);
   fs::create_directories(stage / "DOCS");
   fs::create_directories(stage / "BIN");
-  const auto texts = TextFiles();
-  const auto binaries = BinaryFiles();
+  const std::vector<fs::path> lists[] = {Files("/usr/share/doc", 2000, 60000),
+                                         Files("/usr/bin", 8000, 200000)};
   size_t total = 0;
-  for (size_t i = 0; total < fill_bytes && (i < texts.size() || i < binaries.size()); ++i) {
-    // Alternate documents and programs, each rounded up to whole 512-byte clusters.
-    for (const auto* list : {&texts, &binaries}) {
-      if (i >= list->size() || total >= fill_bytes) continue;
-      const uintmax_t size = fs::file_size((*list)[i]);
+  for (size_t i = 0; total < fill_bytes && (i < lists[0].size() || i < lists[1].size()); ++i) {
+    for (int k = 0; k < 2; ++k) {
+      if (i >= lists[k].size()) continue;
+      const uintmax_t size = fs::file_size(lists[k][i]);
       if (total + size > fill_bytes) continue;
-      const std::string name =
-          "F" + std::to_string(10000 + i).substr(1) + (list == &texts ? ".TXT" : ".EXE");
-      fs::copy_file((*list)[i], stage / (list == &texts ? "DOCS" : "BIN") / name);
-      total += (size + 511) / 512 * 512;
+      const std::string name = "F" + std::to_string(10000 + i).substr(1) + (k ? ".EXE" : ".TXT");
+      fs::copy_file(lists[k][i], stage / (k ? "BIN" : "DOCS") / name);
+      total += (size + 511) / 512 * 512;  // whole clusters
     }
   }
   fs::remove(image);
@@ -151,15 +96,8 @@ Bytes MakeFloppyImage(const std::string& work_dir, size_t fill_bytes) {
                               stage.string() + "'/* :: >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) return {};
   fs::remove_all(stage);
-  return ReadWholeFile(image);
-}
-
-Bytes TextSample(size_t size) {
-  return Concatenate(TextFiles(), size);
-}
-
-Bytes BinarySample(size_t size) {
-  return Concatenate(BinaryFiles(), size);
+  std::ifstream in(image, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 Bytes RandomBytes(size_t size, uint32_t seed) {
@@ -170,25 +108,25 @@ Bytes RandomBytes(size_t size, uint32_t seed) {
 }
 
 Bytes PklibImplode(const Bytes& data, unsigned dictionary_bits) {
-  PklibContext context{{&data}, {}};
+  Io io{&data, 0, {}};
   std::vector<char> work(kPklibWorkSize);
   unsigned int type = 0;  // CMP_BINARY
   unsigned int dictionary_size = 64u << dictionary_bits;
-  implode(PklibRead, PklibWrite, work.data(), &context, &type, &dictionary_size);
-  return context.output;
+  implode(Read, Write, work.data(), &io, &type, &dictionary_size);
+  return io.out;
 }
 
 Decoded PklibExplode(const Bytes& stream) {
-  PklibContext context{{&stream}, {}};
+  Io io{&stream, 0, {}};
   std::vector<char> work(kPklibWorkSize);
-  const unsigned int result = explode(PklibRead, PklibWrite, work.data(), &context);
-  return {result, std::move(context.output)};
+  const unsigned int result = explode(Read, Write, work.data(), &io);
+  return {result, std::move(io.out)};
 }
 
 Decoded DynamiteExplode(const Bytes& stream) {
-  PklibContext context{{&stream}, {}};
-  const DynamiteResult result = dynamite_explode(DynamiteRead, DynamiteWrite, &context);
-  return {static_cast<uint32_t>(result), std::move(context.output)};
+  Io io{&stream, 0, {}};
+  const DynamiteResult result = dynamite_explode(DynamiteRead, DynamiteWrite, &io);
+  return {static_cast<uint32_t>(result), std::move(io.out)};
 }
 
 }  // namespace floppyset::implode_testing

@@ -1,0 +1,99 @@
+// What the fuzz targets share: a scratch tree whose input file and destination lie two levels
+// below its root, so that an escape by ".." shows up beside them, and a Ui that shows nothing.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "ui/ui.h"
+
+namespace floppyset::fuzzing {
+
+namespace fs = std::filesystem;
+
+class Sandbox {
+ public:
+  Sandbox() {
+    // Memory-backed when the machine has it: every run writes and removes whole trees.
+    std::error_code error;
+    const fs::path base =
+        fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
+    std::string pattern = (base / "floppyset-fuzz-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) std::abort();
+    root_ = pattern;
+    fs::create_directories(root_ / "a/b");
+  }
+  ~Sandbox() {
+    std::error_code error;
+    fs::remove_all(root_, error);
+  }
+  std::string input_path() const { return (root_ / "a/b/input").string(); }
+  void WriteInput(const uint8_t* data, size_t size) const {
+    std::ofstream(input_path(), std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  // An empty destination directory (no trailing separator).
+  std::string FreshDestination() const {
+    const fs::path out = root_ / "a/b/out";
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(out, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+    }
+    fs::remove_all(out, error);
+    fs::create_directory(out);
+    return out.string();
+  }
+  // Aborts when anything but the input and the destination exists around them, or, with
+  // `files_only`, when the destination holds a directory.
+  void CheckNothingEscaped(bool files_only = false) const {
+    auto count = [](const fs::path& dir) {
+      return std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+    };
+    bool escaped = count(root_) != 1 || count(root_ / "a") != 1 || count(root_ / "a/b") > 2;
+    for (const auto& entry : fs::directory_iterator(root_ / "a/b")) {
+      escaped |= entry.path().filename() != "input" && entry.path().filename() != "out";
+    }
+    for (const auto& entry : fs::directory_iterator(root_ / "a/b/out")) {
+      escaped |= files_only && entry.is_directory();
+    }
+    if (escaped) {
+      std::fprintf(stderr, "a file was written outside its place\n");
+      std::abort();
+    }
+  }
+
+ private:
+  fs::path root_;
+};
+
+class SilentUi : public Ui {
+ public:
+  Answer ShowMessage(const MessageRequest&) override { return Answer::kOk; }
+  void SetControlText(int, const std::string&) override {}
+  void HideControl(int) override {}
+  void SetProgressRange(int, int, int) override {}
+  void SetProgressPosition(int, int) override {}
+  void PumpOneMessage() override {}
+  int RunWorkDialog(int, const std::function<int()>& work) override { return work(); }
+  bool RunMainWindow(int, const std::function<void()>& worker) override {
+    worker();
+    return true;
+  }
+  void AppendReportText(const std::string&) override {}
+  void ShowHelp() override {}
+  std::optional<uint8_t> ChooseFloppyDrive(const std::vector<FloppyDriveChoice>&) override {
+    return std::nullopt;
+  }
+  bool RunDestinationDialog(const std::function<bool(const std::string&)>&) override {
+    return false;
+  }
+  void ShowStartDelayNotice() override {}
+};
+
+}  // namespace floppyset::fuzzing
