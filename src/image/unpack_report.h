@@ -54,11 +54,15 @@ struct UnpackReport {
 
 // Creates or replaces the file `path`. A file left by an earlier unpack may be refused by
 // CreateForWrite (read-only; on Win32 also hidden or system): it is removed and made anew, its
-// read-only bit cleared first where removing needs that (Win32). A directory is left alone.
+// read-only bit cleared first where removing needs that (Win32). Anything else refused (a
+// directory, a link, a file without write permission for other reasons) is left alone.
 inline std::unique_ptr<File> CreateReplacing(Host& host, const std::string& path) {
   if (std::unique_ptr<File> file = host.CreateForWrite(path)) return file;
   const std::optional<uint32_t> attributes = host.Attributes(path);
-  if (!attributes || (*attributes & kAttrDirectory) != 0) return nullptr;
+  constexpr uint32_t kRefusingBits = kAttrReadOnly | kAttrHidden | kAttrSystem;
+  if (!attributes || (*attributes & kAttrDirectory) != 0 || (*attributes & kRefusingBits) == 0) {
+    return nullptr;
+  }
   if (!host.RemoveFile(path)) {
     if ((*attributes & kAttrReadOnly) == 0) return nullptr;
     host.SetAttributes(path, *attributes & ~kAttrReadOnly);
