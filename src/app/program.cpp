@@ -114,6 +114,7 @@ bool RunImageExtraction(RunState& state, Host& host, Ui& ui) {
     complete = ExtractPackageImages(state, host, ui).complete;
     return 1;
   });
+  state.ExtractionFailed = !complete;
   return complete;
 }
 

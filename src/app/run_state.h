@@ -48,7 +48,8 @@ struct RunState {
   // The POSIX front end may start the installer through a runner (for example "wine"):
   // autostart puts it and a blank before InstallerName. Empty on Win32.
   std::string InstallerRunner;
-  bool FloppyRunFailed = false;  // the floppy run refused the set (flat images, bad geometry)
+  bool FloppyRunFailed = false;   // the floppy run refused the set (flat images, bad geometry)
+  bool ExtractionFailed = false;  // the images from the failed member on are unusable
 
   // Report mode: any flag but /C:n.
   bool IsReportMode() const { return ReportFlags >= 2; }
