@@ -46,8 +46,8 @@ class LinuxFloppyDevice : public FloppyDevice {
     if (fd_ < 0 && errno == EINVAL) fd_ = ::open(path_.c_str(), flags);  // a file on tmpfs
     if (fd_ < 0) return false;
     if (can_format_) {
-      // Takes notice of a disk change (every transfer fails until someone does) and sets
-      // the 1.44 MB layout, which a blank disk cannot tell the driver.
+      // Takes notice of a disk change (the driver fails transfers after one until the drive
+      // is revalidated) and sets the 1.44 MB layout, which a blank disk cannot tell it.
       ::ioctl(fd_, FDFLUSH, 0);
       if (!EnsureGeometry()) {
         Close();

@@ -145,8 +145,11 @@ bool Win32FloppyDevice::Open() {
 
 bool Win32FloppyDevice::OpenVolumeNt() {
   open_failure_.clear();
-  handle_ = CreateFileA(VolumePath(static_cast<char>('A' + drive_)).c_str(), MAXIMUM_ALLOWED,
-                        FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Read and write asked for by name: MAXIMUM_ALLOWED may hand out a read-only handle (Wine
+  // does), and then every write fails as if the disk were bad.
+  handle_ =
+      CreateFileA(VolumePath(static_cast<char>('A' + drive_)).c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle_ == INVALID_HANDLE_VALUE) return false;
   // Since Vista a raw write to a volume with a mounted file system fails unless the volume
   // is locked or dismounted; both calls exist on NT 4.0 as well.
