@@ -290,11 +290,13 @@ TEST_F(FloppyRunTest, RetryAtTheErrorRepeatsAtTheSamePlace) {
 TEST_F(FloppyRunTest, DriveThatWillNotOpenIsRetriedUntilItDoes) {
   MakeImage(0, ImageContent::kEmptyRoot);
   drives.open_failures = 2;
+  drives.open_failure_text = "The disk in drive A: is in use.";
   InsertDisks(1);
   ui.Expect(kMsgFloppyError, Answer::kRetry);
   ui.Expect(kMsgFloppyError, Answer::kRetry);
   Run();
   EXPECT_EQ(ui.MessageIds(), (std::vector<int>{506, 510, 510}));
+  EXPECT_EQ(ui.Messages()[1].text, "Floppy access error!\n\nThe disk in drive A: is in use.");
   EXPECT_EQ(drives.OperationsStartingWith("open"),
             (Strings{"open failed A:", "open failed A:", "open A:"}));
   EXPECT_FALSE(state.CompletionMessage.empty());
