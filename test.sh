@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and passes every test:
-#   build/        normal build: unit and behaviour tests (ctest)
+#   build/        normal build: unit and behaviour tests (ctest), then the Linux floppy
+#                 drivers in a virtual machine (tests/vm, skipped where QEMU is missing)
 #   build-asan/   the same tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   build-fuzz/   libFuzzer targets (clang), each run for FUZZ_SECONDS
 #   build-win64/  build-win32/   the Win32 program (MinGW-w64); the x86_64 one is tested under Wine
@@ -25,6 +26,9 @@ step "normal build and tests"
 configure build
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 300
+
+step "floppy drivers in a virtual machine"
+python3 tests/vm/run.py build
 
 step "sanitizer build and tests"
 configure build-asan -DFLOPPYSET_SANITIZE=ON -DFLOPPYSET_BENCH=OFF

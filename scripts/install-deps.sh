@@ -9,6 +9,8 @@ packages=(
   zlib1g-dev libisal-dev libcrcutil-dev mtools dosfstools
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 fonts-wine xvfb xauth xdotool imagemagick file osslsigncode
+  # the floppy drivers in a virtual machine (tests/vm)
+  qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3
 )
 
 missing=()

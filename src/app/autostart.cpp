@@ -94,7 +94,8 @@ void DeleteDirectoryFiles(Host& host, const std::string& dir) {
 void RunAutostart(RunState& state, Host& host, Ui& ui) {
   if (!state.IsAutostart() || state.DestinationDir.empty()) return;
 
-  if (!StartInstaller(state, host, ui)) state.RunFailed = true;
+  // A set that was not unpacked whole is not started, only removed.
+  if (!state.RunFailed && !StartInstaller(state, host, ui)) state.RunFailed = true;
 
   for (uint32_t disk = 1; disk <= state.Header.DiskCount; ++disk) {
     const std::string dir = DiskDirectoryPath(state, disk);

@@ -137,6 +137,7 @@ bool RunImageExtraction(RunState& state, Host& host, Ui& ui) {
     complete = ExtractPackageImages(state, host, ui).complete;
     return 1;
   });
+  state.ExtractionFailed = !complete;
   return complete;
 }
 
@@ -178,6 +179,8 @@ void ShowFinalMessage(const RunState& state, Ui& ui) {
         {0, state.FailureMessage, kCaption, Buttons::kOk, Icon::kExclamation, Owner::kNone});
     return;
   }
+  // A run that failed has said why (an installer that did not start); no closing words.
+  if (state.RunFailed) return;
   const std::string& text =
       state.FinalMessage.empty() ? state.CompletionMessage : state.FinalMessage;
   if (text.empty()) return;

@@ -53,7 +53,8 @@ struct RunState {
   // started (InstallerNeedsRunner). Both unset on Win32, which starts the installer itself.
   std::string InstallerRunner;
   bool InstallerNeedsRunner = false;
-  bool FloppyRunFailed = false;  // the floppy run refused the set (flat images, bad geometry)
+  bool FloppyRunFailed = false;   // the floppy run refused the set (flat images, bad geometry)
+  bool ExtractionFailed = false;  // the images from the failed member on are unusable
 
   // Report mode: any flag but /C:n.
   bool IsReportMode() const { return ReportFlags >= 2; }

@@ -23,34 +23,85 @@ constexpr uint32_t kFormatsBeforeFormatAlways = 5;
 constexpr char kFlatImagesRefused[] =
     "The disk images of \"%s\" are made for unpacking to a hard disk only and cannot be "
     "written to floppy disks.\n\nPlease unpack them instead.";
-constexpr char kGeometryRefused[] =
-    "The disk image %s does not describe a floppy disk that can be written (its boot sector "
-    "gives no usable sector size, track size or disk size).\n\nNo floppy disk was written.";
+constexpr char kExtractionFailed[] =
+    "The disk images of \"%s\" could not all be extracted from the package.\n\nNo floppy "
+    "disk was written.";
+constexpr char kNoDriveA[] = "Drive A: is not a floppy drive.\n\nNo floppy disk was written.";
+constexpr char kImageMissing[] =
+    "Disk %u of \"%s\" cannot be written: its image is missing.\n\nNo floppy disk was written.";
+constexpr char kImageShort[] =
+    "Disk %u of \"%s\" cannot be written: its image is cut short.\n\nNo floppy disk was "
+    "written.";
+constexpr char kImageGeometry[] =
+    "Disk %u of \"%s\" cannot be written: its image is not a 1.44 MB floppy disk (512-byte "
+    "sectors, 18 per track, 2 heads, 80 cylinders).\n\nNo floppy disk was written.";
+
+// The only layout the devices can write: they format for it and write at its offsets, so
+// another geometry would have a format land on cylinders already written.
+constexpr uint32_t kSectorBytes = 512;
+constexpr uint32_t kSectorsPerTrack = 18;
+constexpr uint32_t kHeads = 2;
+constexpr uint32_t kDiskSectors = 2880;
+constexpr uint32_t kTrackBytes = kSectorsPerTrack * kSectorBytes;
+constexpr uint32_t kCylinderBytes = kHeads * kTrackBytes;
+constexpr uint32_t kDiskBytes = kDiskSectors * kSectorBytes;
+static_assert(kCylinderBytes == kCylinderBufferSize);
 
 void ShowRefusal(Ui& ui, const std::string& text) {
   ui.ShowMessage({0, text, kCaption, Buttons::kOk, Icon::kStop, Owner::kMainWindow});
 }
 
-// What the boot sector at the start of the first chunk says about the disk.
-struct Geometry {
-  uint32_t total = 0;           // bytes to write
-  uint32_t track_bytes = 0;     // one track
-  uint32_t cylinder_bytes = 0;  // all heads of one cylinder
-};
+// The leading bytes of the image that hold data; 0 means the whole disk.
+uint32_t MeasureImage(Host& host, const std::string& path) {
+  DiskImage image(host, path);
+  return image.UsedImageSize();
+}
 
-// Completes `geometry` from the boot sector; false when it cannot drive the cylinder loop:
-// empty track or cylinder sizes, nothing to write, or tracks that do not fill a chunk
-// exactly (the chunk is formatted as whole tracks).
-bool ReadGeometry(const uint8_t* chunk, uint32_t got, Geometry& geometry) {
-  constexpr uint32_t kBootFieldsEnd = 28;
-  if (got < kBootFieldsEnd) return false;
-  uint32_t bytes_per_sector = LoadLe16(chunk + 11);
-  if (geometry.total == 0) geometry.total = uint32_t{LoadLe16(chunk + 19)} * bytes_per_sector;
-  geometry.track_bytes = uint32_t{LoadLe16(chunk + 24)} * bytes_per_sector;
-  geometry.cylinder_bytes = uint32_t{LoadLe16(chunk + 26)} * geometry.track_bytes;
-  return geometry.total != 0 && geometry.track_bytes != 0 && geometry.cylinder_bytes != 0 &&
-         geometry.track_bytes <= kCylinderBufferSize &&
-         kCylinderBufferSize % geometry.track_bytes == 0;
+// Checks that disk image `index` can be written as a whole; sets `total` to the bytes to
+// write. Returns the refusal naming the disk, or an empty text.
+std::string CheckDiskImage(const RunState& state, Host& host, uint32_t index, uint32_t& total) {
+  const char* product = state.ProductName.c_str();
+  const std::string path = DiskImagePath(state, index);
+  std::unique_ptr<File> file = host.OpenForRead(path);
+  if (!file) return FormatText(kImageMissing, index + 1, product);
+  uint8_t boot[kSectorBytes] = {};
+  const std::optional<uint64_t> size = file->Size();
+  if (!size || *size < sizeof boot || file->Read(boot, sizeof boot) != sizeof boot) {
+    return FormatText(kImageShort, index + 1, product);
+  }
+  file.reset();
+  if (LoadLe16(boot + 11) != kSectorBytes || LoadLe16(boot + 24) != kSectorsPerTrack ||
+      LoadLe16(boot + 26) != kHeads || LoadLe16(boot + 19) != kDiskSectors) {
+    return FormatText(kImageGeometry, index + 1, product);
+  }
+  total = MeasureImage(host, path);
+  if (total == 0 || total > kDiskBytes) total = kDiskBytes;
+  // The run writes whole cylinders.
+  const uint32_t cylinders = (total + kCylinderBytes - 1) / kCylinderBytes;
+  if (*size < uint64_t{cylinders} * kCylinderBytes)
+    return FormatText(kImageShort, index + 1, product);
+  return "";
+}
+
+// Refuses the run before its first question when any of its images cannot be written.
+bool CheckFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, uint32_t first,
+                    uint32_t end) {
+  std::string refusal;
+  if (state.PackageUnpackMode != 0) {
+    refusal = FormatText(kFlatImagesRefused, state.ProductName.c_str());
+  } else if (state.ExtractionFailed) {
+    refusal = FormatText(kExtractionFailed, state.ProductName.c_str());
+  }
+  for (uint32_t i = first; i < end && refusal.empty(); ++i) {
+    uint32_t total = 0;
+    refusal = CheckDiskImage(state, host, i, total);
+  }
+  // Silent mode writes to A: without asking: it must be a floppy drive, not a hard disk.
+  if (refusal.empty() && state.SilentMode && !drives.IsFloppyDrive(0)) refusal = kNoDriveA;
+  if (refusal.empty()) return true;
+  ShowRefusal(ui, refusal);
+  state.FloppyRunFailed = true;
+  return false;
 }
 
 // One disk in the drive: the device, the format bookkeeping and the user's answers.
@@ -61,7 +112,7 @@ class DiskWriter {
 
   bool Open() {
     while (!device_ || !device_->Open()) {
-      if (!ShowFloppyError(state_, ui_)) return false;
+      if (!ShowFloppyError(state_, ui_, device_ ? device_->OpenFailureText() : "")) return false;
     }
     return true;
   }
@@ -72,14 +123,12 @@ class DiskWriter {
 
   // Writes `count` bytes as the chunk at byte offset `done` of the disk, formatting where
   // the disk refuses; false when the user cancelled.
-  bool WriteChunk(const uint8_t* data, uint32_t count, uint32_t done, const Geometry& geometry,
-                  uint32_t& written) {
+  bool WriteChunk(const uint8_t* data, uint32_t count, uint32_t done, uint32_t& written) {
     const uint32_t saved = device_->Position();
-    const uint32_t cylinder = done / geometry.cylinder_bytes;
-    const Track track{
-        static_cast<uint16_t>(cylinder),
-        static_cast<uint16_t>((done - cylinder * geometry.cylinder_bytes) / geometry.track_bytes),
-        static_cast<uint16_t>(kCylinderBufferSize / geometry.track_bytes)};
+    const uint32_t cylinder = done / kCylinderBytes;
+    const Track track{static_cast<uint16_t>(cylinder),
+                      static_cast<uint16_t>((done - cylinder * kCylinderBytes) / kTrackBytes),
+                      static_cast<uint16_t>(kCylinderBufferSize / kTrackBytes)};
     while (!TryWrite(data, count, track, written)) {
       if (!ShowFloppyError(state_, ui_)) return false;
       device_->SetPosition(saved);
@@ -124,62 +173,60 @@ class DiskWriter {
   std::vector<uint8_t> read_back_ = std::vector<uint8_t>(kCylinderBufferSize);
 };
 
-// The leading bytes of the image that hold data; 0 means the whole disk.
-uint32_t MeasureImage(Host& host, const std::string& path) {
-  DiskImage image(host, path);
-  return image.UsedImageSize();
-}
-
 uint32_t Percent(uint32_t done, uint32_t total) {
   return static_cast<uint32_t>(std::min<uint64_t>(uint64_t{done} * 100 / total, 100));
 }
 
 }  // namespace
 
-bool ShowFloppyError(const RunState& state, Ui& ui) {
+bool ShowFloppyError(const RunState& state, Ui& ui, const std::string& reason) {
   if (state.SilentMode) return false;
-  MessageRequest request{kMsgFloppyError, LoadMessage(kMsgFloppyError),
-                         kCaption,        Buttons::kRetryCancel,
-                         Icon::kStop,     Owner::kMainWindow};
+  std::string text = LoadMessage(kMsgFloppyError);
+  if (!reason.empty()) text += "\n\n" + reason;
+  MessageRequest request{kMsgFloppyError,       text,        kCaption,
+                         Buttons::kRetryCancel, Icon::kStop, Owner::kMainWindow};
   return ui.ShowMessage(request) == Answer::kRetry;
 }
 
 bool CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, uint32_t index,
                      uint32_t first) {
-  const std::string image_path = DiskImagePath(state, index);
-  Geometry geometry;
-  geometry.total = MeasureImage(host, image_path);
-
-  std::unique_ptr<File> image = host.OpenForRead(image_path);
-  if (!image) return true;
+  // The run checked the image before its first question; check again, since the user may
+  // have taken long enough at the prompt for it to change.
+  uint32_t total = 0;
+  std::string refusal = CheckDiskImage(state, host, index, total);
+  std::unique_ptr<File> image;
+  if (refusal.empty()) image = host.OpenForRead(DiskImagePath(state, index));
+  if (!image) {
+    ShowRefusal(ui, refusal.empty()
+                        ? FormatText(kImageMissing, index + 1, state.ProductName.c_str())
+                        : refusal);
+    state.FloppyRunFailed = true;
+    return false;
+  }
 
   drives.BeginDisk(index + 1);
   std::unique_ptr<FloppyDevice> device = drives.MakeDevice(state.SelectedFloppyDrive);
   DiskWriter writer(state, ui, device.get());
   if (!writer.Open()) return false;
 
+  ui.SetProgressRange(kControlTrackBar, 0, 100);
+  ui.SetProgressPosition(kControlTrackBar, 0);
   bool result = true;
   std::vector<uint8_t> chunk(kCylinderBufferSize);
   uint32_t done = 0;
-  bool first_pass = true;
-  do {
-    int64_t got = image->Read(chunk.data(), chunk.size());
-    if (got <= 0) break;
-    const uint32_t count = static_cast<uint32_t>(got);
-    if (first_pass) {
-      first_pass = false;
-      if (!ReadGeometry(chunk.data(), count, geometry)) {
-        ShowRefusal(ui, FormatText(kGeometryRefused, image_path.c_str()));
-        state.FloppyRunFailed = true;
-        result = false;
-        break;
-      }
-      ui.SetProgressRange(kControlTrackBar, 0, 100);
-      ui.SetProgressPosition(kControlTrackBar, 0);
+  while (done < total) {
+    const int64_t got = image->Read(chunk.data(), chunk.size());
+    if (got <= 0) {
+      // A disk with only part of its image on it is not a written disk.
+      ShowRefusal(ui, FormatText(kImageShort, index + 1, state.ProductName.c_str()));
+      state.FloppyRunFailed = true;
+      result = false;
+      break;
     }
+    const uint32_t count = static_cast<uint32_t>(got);
     const uint32_t position = device->Position();
     uint32_t written = 0;
-    if (!writer.WriteChunk(chunk.data(), count, done, geometry, written)) {
+    if (!writer.WriteChunk(chunk.data(), count, done, written)) {
       result = false;
       break;
     }
@@ -190,34 +237,29 @@ bool CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, 
       break;
     }
     done += written;
-    const uint32_t percent = Percent(done, geometry.total);
+    const uint32_t percent = Percent(done, total);
     ui.SetProgressPosition(kControlTrackBar, static_cast<int>(percent));
     ui.SetProgressPosition(kControlDiskBar, static_cast<int>((index - first) * 100 + percent));
-    ui.SetControlText(kControlTrackText,
-                      FormatMessageId(kMsgTrackWrite, done / geometry.cylinder_bytes,
-                                      geometry.total / geometry.cylinder_bytes + 1));
-  } while (done < geometry.total);
+    ui.SetControlText(kControlTrackText, FormatMessageId(kMsgTrackWrite, done / kCylinderBytes,
+                                                         total / kCylinderBytes + 1));
+  }
 
   writer.Close();
   return result;
 }
 
 void CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
-  if (state.PackageUnpackMode != 0) {
-    ShowRefusal(ui, FormatText(kFlatImagesRefused, state.ProductName.c_str()));
-    state.FloppyRunFailed = true;
-    return;
-  }
+  const bool single_disk = (state.ReportFlags & kFlagSingleDisk) != 0;
+  const uint32_t disk_count = state.Header.DiskCount;
+  const uint32_t first = single_disk ? state.SingleDiskNumber - 1u : 0;
+  const uint32_t end = single_disk ? state.SingleDiskNumber : disk_count;
+  if (!CheckFloppySet(state, host, ui, drives, first, end)) return;
   if (!state.SilentMode && !SelectFloppyDrive(state, drives) &&
       !ChooseFloppyDrive(state, ui, drives)) {
     state.RunCancelled = true;
     return;
   }
 
-  const bool single_disk = (state.ReportFlags & kFlagSingleDisk) != 0;
-  const uint32_t disk_count = state.Header.DiskCount;
-  const uint32_t first = single_disk ? state.SingleDiskNumber - 1u : 0;
-  const uint32_t end = single_disk ? state.SingleDiskNumber : disk_count;
   const uint32_t disks_in_run = end - first;
   ui.SetProgressRange(kControlDiskBar, 0, static_cast<uint16_t>(disks_in_run * 100));
   ui.SetProgressPosition(kControlDiskBar, 0);

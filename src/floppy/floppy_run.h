@@ -15,18 +15,20 @@ namespace floppyset {
 inline constexpr uint32_t kCylinderBufferSize = 18432;
 
 // The loop over the disks of the run (all, or only disk n with /C:n): drive choice, the
-// prompt 506 before each disk, the completion text. Sets RunState::FloppyRunFailed when the
-// set cannot be written at all (flat images, an unusable boot sector).
+// prompt 506 before each disk, the completion text. Every image of the run is checked before
+// the first question; RunState::FloppyRunFailed is set when the set cannot be written (flat
+// images, a failed extraction, an image missing, cut short or not of the 1.44 MB layout, or
+// in silent mode a drive A: that is no floppy drive).
 void CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives);
 
 // Writes disk image `index` (0-based); `first` is the first index of the run. True when the
-// disk is finished (or its image is missing), false when the user cancelled, the read-back
-// failed or the image was refused (then FloppyRunFailed is set).
+// disk is finished, false when the user cancelled, the read-back failed or the image was
+// refused (then FloppyRunFailed is set).
 bool CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, uint32_t index,
                      uint32_t first);
 
-// The retry prompt 510: true for Retry. In silent mode nothing is shown and the answer is
-// Cancel.
-bool ShowFloppyError(const RunState& state, Ui& ui);
+// The retry prompt 510, with `reason` below its text when there is one: true for Retry. In
+// silent mode nothing is shown and the answer is Cancel.
+bool ShowFloppyError(const RunState& state, Ui& ui, const std::string& reason = {});
 
 }  // namespace floppyset

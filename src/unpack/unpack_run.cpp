@@ -133,6 +133,15 @@ bool ChooseAutostartDestination(RunState& state, Host& host) {
 
 void UnpackRun(RunState& state, Host& host, Ui& ui) {
   RelabelProgressWindow(ui);
+  // Images from a failed member on are missing or damaged: nothing of the set is unpacked
+  // (or started) rather than a part of it.
+  if (state.ExtractionFailed) {
+    state.RunFailed = true;
+    state.FailureMessage = "The disk images of \"" + state.ProductName +
+                           "\" could not all be extracted from the package.\n\nNothing was "
+                           "unpacked.";
+    return;
+  }
   if (ChooseAutostartDestination(state, host)) {
     // Without its own directory the set would land in the current directory, and
     // autostart would delete there: stop instead.

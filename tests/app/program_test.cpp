@@ -378,6 +378,18 @@ TEST_F(ProgramTest, ImageThatCannotBeExtractedLeavesTheRunGoingButFails) {
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
+// A damaged image is neither unpacked in part nor started from: the run says why and fails.
+TEST_F(ProgramTest, FailedExtractionUnpacksAndStartsNothing) {
+  MakeUnpackProgram("SETUP.EXE");
+  state.InstallerRunner = "wine";
+  host.FailCreateNamed("image01.tii");
+  EXPECT_EQ(Run(), ProgramOutcome::kFailed) << ui.Transcript();
+  EXPECT_TRUE(host.ProcessRuns().empty());
+  ASSERT_EQ(ui.Messages().size(), 1u) << ui.Transcript();
+  EXPECT_NE(ui.LastMessage().text.find("Nothing was unpacked"), std::string::npos);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
 TEST_F(ProgramTest, ReportModePassesBothDialogsFirst) {
   MakeProgram(Recipe(), {kDisk1});
   EXPECT_EQ(Run("/A"), ProgramOutcome::kDone);

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 
 #include "base/path.h"
 #include "floppy/drive_selection.h"
@@ -127,24 +130,6 @@ TEST_F(FloppyRunTest, SingleDiskOfASetIsTheWholeRun) {
   EXPECT_EQ(ui.ProgressRange(kControlDiskBar), std::make_pair(0, 100));
   EXPECT_EQ(drives.OperationsStartingWith("write"), CylinderWrites(1));
   EXPECT_EQ(state.CompletionMessage, "Congratulations! \"Demo Disk 2/3\" successfully created.");
-}
-
-TEST_F(FloppyRunTest, MissingImageCountsAsCreated) {
-  state.Header.DiskCount = 2;
-  MakeImage(1, ImageContent::kEmptyRoot);
-  InsertDisks(2);
-  Run();
-  EXPECT_EQ(drives.OperationsStartingWith("disk"), (Strings{"disk 2"}));
-  EXPECT_FALSE(state.CompletionMessage.empty());
-}
-
-TEST_F(FloppyRunTest, EmptyImageEndsTheDiskAfterOpeningTheDrive) {
-  WriteFileBytes(DiskImagePath(state, 0), {});
-  InsertDisks(1);
-  Run();
-  EXPECT_EQ(drives.operations, (Strings{"disk 1", "open A:", "close"}));
-  EXPECT_EQ(ui.MessageIds(), (std::vector<int>{506}));
-  EXPECT_FALSE(state.CompletionMessage.empty());
 }
 
 struct UsedSizeCase {
@@ -305,11 +290,13 @@ TEST_F(FloppyRunTest, RetryAtTheErrorRepeatsAtTheSamePlace) {
 TEST_F(FloppyRunTest, DriveThatWillNotOpenIsRetriedUntilItDoes) {
   MakeImage(0, ImageContent::kEmptyRoot);
   drives.open_failures = 2;
+  drives.open_failure_text = "The disk in drive A: is in use.";
   InsertDisks(1);
   ui.Expect(kMsgFloppyError, Answer::kRetry);
   ui.Expect(kMsgFloppyError, Answer::kRetry);
   Run();
   EXPECT_EQ(ui.MessageIds(), (std::vector<int>{506, 510, 510}));
+  EXPECT_EQ(ui.Messages()[1].text, "Floppy access error!\n\nThe disk in drive A: is in use.");
   EXPECT_EQ(drives.OperationsStartingWith("open"),
             (Strings{"open failed A:", "open failed A:", "open A:"}));
   EXPECT_FALSE(state.CompletionMessage.empty());
@@ -330,6 +317,17 @@ TEST_F(FloppyRunTest, SilentModeTurnsAFailureIntoTheSameDiskAgainWithoutABox) {
   EXPECT_FALSE(state.FloppyRunFailed);
   // Silent mode leaves no completion text either way: the cancel itself must be recorded.
   EXPECT_TRUE(state.RunCancelled);
+}
+
+TEST_F(FloppyRunTest, SilentModeRefusesADriveAThatIsNoFloppyDrive) {
+  state.SilentMode = 1;
+  drives = SimulatedFloppyDrives(std::set<uint8_t>{1});
+  MakeImage(0, ImageContent::kEmptyRoot);
+  Run();
+  ASSERT_EQ(ui.MessageIds(), (std::vector<int>{0})) << ui.Transcript();
+  EXPECT_NE(ui.Messages()[0].text.find("Drive A: is not a floppy drive"), std::string::npos);
+  EXPECT_TRUE(drives.OperationsStartingWith("open").empty());
+  EXPECT_TRUE(state.FloppyRunFailed);
 }
 
 TEST_F(FloppyRunTest, SilentModeLeavesNoCompletionText) {
@@ -421,41 +419,59 @@ TEST_F(FloppyRunTest, FlatImagesAreRefusedBeforeAnyDisk) {
   EXPECT_TRUE(state.CompletionMessage.empty());
 }
 
-struct BadBootCase {
+// Every image of the run is checked before the first question, and the refusal names the
+// disk: nothing is asked, no device is made, nothing counts as written.
+struct UnwritableCase {
   const char* name;
-  ImageContent content;
-  size_t offset;
+  size_t offset;  // boot sector field of disk 2 to patch, 0 for none
   uint16_t value;
+  int64_t size;  // disk 2's image cut to this many bytes; -1 missing, 0 untouched
+  bool extraction_failed = false;
 };
 
-class BadBootSectorTest : public FloppyRunTest,
-                          public ::testing::WithParamInterface<BadBootCase> {};
+class UnwritableImageTest : public FloppyRunTest,
+                            public ::testing::WithParamInterface<UnwritableCase> {};
 
-TEST_P(BadBootSectorTest, IsRefusedWithoutWriting) {
-  state.Header.DiskCount = 2;
-  MakeImage(0, GetParam().content);
-  MakeImage(1, ImageContent::kEmptyRoot);
-  PatchBootField(0, GetParam().offset, GetParam().value);
-  InsertDisks(1);
+TEST_P(UnwritableImageTest, IsRefusedBeforeTheFirstQuestion) {
+  const UnwritableCase& c = GetParam();
+  state.Header.DiskCount = 3;
+  MakeImage(0, ImageContent::kEmptyRoot);
+  MakeImage(1, ImageContent::kHighCluster1403);
+  MakeImage(2, ImageContent::kEmptyRoot);
+  if (c.offset != 0) PatchBootField(1, c.offset, c.value);
+  const std::string image = DiskImagePath(state, 1);
+  if (c.size < 0) {
+    ASSERT_EQ(std::remove(image.c_str()), 0);
+  } else if (c.size > 0) {
+    ASSERT_EQ(::truncate(image.c_str(), c.size), 0);
+  }
+  state.ExtractionFailed = c.extraction_failed;
+  drives = SimulatedFloppyDrives(std::set<uint8_t>{0, 1});  // a drive choice would come first
   Run();
 
-  ASSERT_EQ(ui.MessageIds(), (std::vector<int>{506, 0})) << ui.Transcript();
-  EXPECT_EQ(ui.Messages()[1].icon, Icon::kStop);
-  EXPECT_TRUE(drives.OperationsStartingWith("write").empty());
-  EXPECT_TRUE(drives.OperationsStartingWith("format").empty());
+  ASSERT_EQ(ui.Events().size(), 1u) << ui.Transcript();
+  ASSERT_EQ(ui.MessageIds(), (std::vector<int>{0}));
+  const std::string text = ui.Messages()[0].text;
+  EXPECT_NE(text.find(c.extraction_failed ? "\"Demo\"" : "Disk 2 of \"Demo\""), std::string::npos)
+      << text;
+  EXPECT_EQ(text.find(state.WorkspaceDir), std::string::npos) << "a workspace file";
+  EXPECT_EQ(ui.Messages()[0].icon, Icon::kStop);
+  EXPECT_TRUE(drives.operations.empty());
   EXPECT_TRUE(state.FloppyRunFailed);
   EXPECT_TRUE(state.CompletionMessage.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Geometry, BadBootSectorTest,
-    ::testing::Values(BadBootCase{"NoSectorsPerTrack", ImageContent::kEmptyRoot, 24, 0},
-                      BadBootCase{"NoHeads", ImageContent::kEmptyRoot, 26, 0},
-                      BadBootCase{"NoSectorSize", ImageContent::kEmptyRoot, 11, 0},
-                      BadBootCase{"NoTotalForTheWholeDisk", ImageContent::kZeroLengthFiles, 19, 0},
-                      BadBootCase{"TracksThatDoNotFillACylinderBuffer", ImageContent::kEmptyRoot,
-                                  24, 15}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Images, UnwritableImageTest,
+                         ::testing::Values(UnwritableCase{"Missing", 0, 0, -1},
+                                           UnwritableCase{"OneByte", 0, 0, 1},
+                                           UnwritableCase{"ShortOfItsUsedCylinders", 0, 0, 730000},
+                                           UnwritableCase{"NineSectorsPerTrack", 24, 9, 0},
+                                           UnwritableCase{"NoSectorsPerTrack", 24, 0, 0},
+                                           UnwritableCase{"OneHead", 26, 1, 0},
+                                           UnwritableCase{"SectorsOf1024Bytes", 11, 1024, 0},
+                                           UnwritableCase{"HalfTheSectors", 19, 1440, 0},
+                                           UnwritableCase{"AfterAFailedExtraction", 0, 0, 0, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace floppyset::testing

@@ -16,6 +16,7 @@ class SimulatedDevice : public FloppyDevice {
  public:
   SimulatedDevice(SimulatedFloppyDrives& drives, uint8_t drive) : drives_(drives), drive_(drive) {}
 
+  std::string OpenFailureText() const override { return drives_.open_failure_text; }
   bool Open() override {
     if (drives_.open_failures != 0) {
       if (drives_.open_failures > 0) --drives_.open_failures;

@@ -36,6 +36,7 @@ class SimulatedFloppyDrives : public FloppyDrives {
   // --- the medium and the faults (all drives share the one disk) ---
   SimulatedDisk disk;
   int open_failures = 0;                    // the next n opens fail; negative: every open
+  std::string open_failure_text;            // why they fail (a volume lock refused)
   std::set<uint16_t> bad_format_cylinders;  // formats touching these cylinders fail
   int read_back_differences = 0;            // the next n reads return one byte changed
   uint32_t position_unit = 1;               // 512: positions are sector numbers (Windows 9x)

@@ -1,6 +1,7 @@
 // Checks the Win32 floppy device layer: the NT format ranges and the 9x track order, and,
 // with drive A: backed by a floppy image file (Wine's dosdevices "a::"), reading the volume
-// at byte positions as the floppy run does, and a failed write leaving the position alone.
+// at byte positions as the floppy run does, writing and reading back a sector through the
+// locked volume.
 // Usage: floppy_device_check [IMAGE]   (IMAGE: the file behind A:, for the volume checks)
 #include <cstdio>
 #include <cstring>
@@ -59,11 +60,17 @@ void CheckVolume(const char* image_path) {
   Expect(std::memcmp(cylinder.data(), image.data() + 36864, 512) == 0, "it is the right sector");
   Expect(device.Position() == 37376, "the position moved by 512");
 
-  // The volume opened with MAXIMUM_ALLOWED is read-only under Wine: the write fails there,
-  // and then the position must stay where a retry writes again.
-  if (!device.Write(cylinder.data(), 512, done)) {
-    Expect(device.Position() == 37376, "a failed write leaves the position alone");
-  }
+  // Opened, locked (the dismount fails under Wine, which is not needed there): a write goes
+  // to the file behind A: and reads back; the sector is then put back as it was.
+  std::vector<uint8_t> pattern(512, 0xA5);
+  device.SetPosition(36864);
+  Expect(device.Write(pattern.data(), 512, done) && done == 512, "a sector is written at 36864");
+  device.SetPosition(36864);
+  Expect(device.Read(cylinder.data(), 512, done) &&
+             std::memcmp(cylinder.data(), pattern.data(), 512) == 0,
+         "it reads back");
+  device.SetPosition(36864);
+  Expect(device.Write(image.data() + 36864, 512, done), "the sector is put back");
   device.Close();
   device.Close();  // closing twice does nothing
 }

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 namespace floppyset {
@@ -19,19 +21,40 @@ namespace {
 
 constexpr uint32_t kUsbFloppySectors = 2880;  // 1.44 MB in 512-byte sectors
 
-// A drive opened for raw sector access. Positions are byte offsets. Writes go straight to
-// the medium (O_SYNC) so that a refused write is seen at once, and a read drops the cached
-// pages first so that a read-back really reads the disk.
+// A drive opened for raw sector access. Positions are byte offsets. Data moves with
+// O_DIRECT, past the page cache, so that a refused write is seen at once and a read-back
+// reads the drive (the page cache would also turn a write of a cylinder that does not fill
+// whole pages into a read of the next, possibly unformatted, cylinder). A floppy controller
+// drive also keeps the last track it read in its own buffer; a read-back flushes that first.
 class LinuxFloppyDevice : public FloppyDevice {
  public:
   LinuxFloppyDevice(std::string path, bool can_format)
       : path_(std::move(path)), can_format_(can_format) {}
-  ~LinuxFloppyDevice() override { Close(); }
+  ~LinuxFloppyDevice() override {
+    Close();
+    std::free(bounce_);
+  }
+  LinuxFloppyDevice(const LinuxFloppyDevice&) = delete;
+  LinuxFloppyDevice& operator=(const LinuxFloppyDevice&) = delete;
 
   bool Open() override {
     Close();
-    fd_ = ::open(path_.c_str(), O_RDWR | O_EXCL | O_SYNC | O_CLOEXEC);
-    return fd_ >= 0;
+    // The floppy driver reads a disk inside open() unless told not to wait for it, and
+    // refuses a blank one; a blank disk must open so that it can be formatted.
+    const int flags = O_RDWR | O_EXCL | O_SYNC | O_CLOEXEC | (can_format_ ? O_NONBLOCK : 0);
+    fd_ = ::open(path_.c_str(), flags | O_DIRECT);
+    if (fd_ < 0 && errno == EINVAL) fd_ = ::open(path_.c_str(), flags);  // a file on tmpfs
+    if (fd_ < 0) return false;
+    if (can_format_) {
+      // Takes notice of a disk change (the driver fails transfers after one until the drive
+      // is revalidated) and sets the 1.44 MB layout, which a blank disk cannot tell it.
+      ::ioctl(fd_, FDFLUSH, 0);
+      if (!EnsureGeometry()) {
+        Close();
+        return false;
+      }
+    }
+    return true;
   }
 
   void Close() override {
@@ -44,24 +67,32 @@ class LinuxFloppyDevice : public FloppyDevice {
   void SetPosition(uint32_t position) override { position_ = position; }
 
   bool Read(uint8_t* buffer, uint32_t count, uint32_t& done) override {
-    if (fd_ < 0) return false;
-    ::posix_fadvise(fd_, position_, count, POSIX_FADV_DONTNEED);
-    return Transfer(count, done, [&](uint32_t at, uint32_t left) {
-      return ::pread(fd_, buffer + at, left, off_t{position_} + at);
-    });
+    if (fd_ < 0 || !Reserve(count)) return false;
+    if (can_format_ && ::ioctl(fd_, FDFLUSH, 0) != 0) return false;
+    if (!Transfer(count, [&](uint32_t at, uint32_t left) {
+          return ::pread(fd_, bounce_ + at, left, off_t{position_} + at);
+        })) {
+      return false;
+    }
+    std::memcpy(buffer, bounce_, count);
+    return Advance(count, done);
   }
 
   bool Write(const uint8_t* data, uint32_t count, uint32_t& done) override {
-    if (fd_ < 0) return false;
-    return Transfer(count, done, [&](uint32_t at, uint32_t left) {
-      return ::pwrite(fd_, data + at, left, off_t{position_} + at);
-    });
+    if (fd_ < 0 || !Reserve(count)) return false;
+    std::memcpy(bounce_, data, count);
+    if (!Transfer(count, [&](uint32_t at, uint32_t left) {
+          return ::pwrite(fd_, bounce_ + at, left, off_t{position_} + at);
+        })) {
+      return false;
+    }
+    return Advance(count, done);
   }
 
   // Only the floppy controller formats; other drives refuse, so a write that fails on them
   // goes to the retry prompt.
   bool FormatTracks(uint16_t cylinder, uint16_t head, uint16_t tracks) override {
-    if (fd_ < 0 || !can_format_ || !EnsureGeometry()) return false;
+    if (fd_ < 0 || !can_format_) return false;
     if (::ioctl(fd_, FDFMTBEG, 0) != 0) return false;
     bool formatted = true;
     for (uint16_t n = 0; n < tracks && formatted; ++n) {
@@ -80,7 +111,7 @@ class LinuxFloppyDevice : public FloppyDevice {
  private:
   // Moves `count` bytes with as many calls as the system needs; all or nothing.
   template <typename Call>
-  bool Transfer(uint32_t count, uint32_t& done, Call call) {
+  static bool Transfer(uint32_t count, Call call) {
     uint32_t moved = 0;
     while (moved < count) {
       ssize_t n = call(moved, count - moved);
@@ -88,16 +119,32 @@ class LinuxFloppyDevice : public FloppyDevice {
       if (n <= 0) return false;
       moved += static_cast<uint32_t>(n);
     }
+    return true;
+  }
+
+  bool Advance(uint32_t count, uint32_t& done) {
     position_ += count;
     done = count;
     return true;
   }
 
-  // A blank disk gives the driver no geometry to format with; take that of a 1.44 MB disk
-  // (the driver's own table entry) when the drive knows none.
+  // O_DIRECT wants a buffer aligned to the logical block; a page covers every drive.
+  bool Reserve(uint32_t count) {
+    constexpr size_t kAlignment = 4096;
+    if (count <= bounce_size_) return true;
+    std::free(bounce_);
+    bounce_size_ = (count + kAlignment - 1) / kAlignment * kAlignment;
+    bounce_ = static_cast<uint8_t*>(std::aligned_alloc(kAlignment, bounce_size_));
+    if (!bounce_) bounce_size_ = 0;
+    return bounce_ != nullptr;
+  }
+
+  // The run writes the 1.44 MB layout only, and a blank disk cannot tell the driver any;
+  // set the driver's own table entry for it unless the drive already has it.
   bool EnsureGeometry() {
     floppy_struct geometry{};
-    if (::ioctl(fd_, FDGETPRM, &geometry) == 0 && geometry.sect != 0 && geometry.head != 0) {
+    if (::ioctl(fd_, FDGETPRM, &geometry) == 0 && geometry.sect == 18 && geometry.head == 2 &&
+        geometry.track == 80) {
       return true;
     }
     floppy_struct standard{2880, 18, 2, 80, 0, 0x1B, 0x00, 0xCF, 0x6C, nullptr};
@@ -108,6 +155,8 @@ class LinuxFloppyDevice : public FloppyDevice {
   bool can_format_;
   int fd_ = -1;
   uint32_t position_ = 0;
+  uint8_t* bounce_ = nullptr;
+  size_t bounce_size_ = 0;
 };
 
 std::string ReadFirstLine(const std::string& path) {

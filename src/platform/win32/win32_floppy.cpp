@@ -20,6 +20,9 @@ constexpr DWORD kCarryFlag = 1;
 // NT disk IOCTLs and media types (the DDK's values).
 constexpr DWORD kIoctlDiskFormatTracks = 0x0007C018;
 constexpr DWORD kIoctlDiskGetMediaTypes = 0x00070C00;
+constexpr DWORD kFsctlLockVolume = 0x00090018;
+constexpr DWORD kFsctlUnlockVolume = 0x0009001C;
+constexpr DWORD kFsctlDismountVolume = 0x00090020;
 constexpr DWORD kMediaF3_1Pt44_512 = 2;
 constexpr DWORD kMediaUnknown = 0;
 constexpr DWORD kMediaRemovable = 11;
@@ -141,9 +144,26 @@ bool Win32FloppyDevice::Open() {
 }
 
 bool Win32FloppyDevice::OpenVolumeNt() {
-  handle_ = CreateFileA(VolumePath(static_cast<char>('A' + drive_)).c_str(), MAXIMUM_ALLOWED,
-                        FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle_ != INVALID_HANDLE_VALUE;
+  open_failure_.clear();
+  // Read and write asked for by name: MAXIMUM_ALLOWED may hand out a read-only handle (Wine
+  // does), and then every write fails as if the disk were bad.
+  handle_ =
+      CreateFileA(VolumePath(static_cast<char>('A' + drive_)).c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) return false;
+  // Since Vista a raw write to a volume with a mounted file system fails unless the volume
+  // is locked or dismounted; both calls exist on NT 4.0 as well.
+  DWORD returned = 0;
+  if (!DeviceIoControl(handle_, kFsctlLockVolume, nullptr, 0, nullptr, 0, &returned, nullptr)) {
+    open_failure_ = std::string("The disk in drive ") + static_cast<char>('A' + drive_) +
+                    ": is in use: close the files and windows open on it, then press Retry.";
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return false;
+  }
+  locked_ = true;
+  DeviceIoControl(handle_, kFsctlDismountVolume, nullptr, 0, nullptr, 0, &returned, nullptr);
+  return true;
 }
 
 bool Win32FloppyDevice::OpenVolume9x() {
@@ -168,7 +188,11 @@ void Win32FloppyDevice::Close() {
     unlock.reg_ECX = kUnlockLogicalVolume;
     unlock.reg_EBX = drive_ + 1u;
     CallVwin32(handle_, kVwin32DosIoctl, unlock);
+  } else if (locked_) {
+    DWORD returned = 0;
+    DeviceIoControl(handle_, kFsctlUnlockVolume, nullptr, 0, nullptr, 0, &returned, nullptr);
   }
+  locked_ = false;
   CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
 }
@@ -218,7 +242,7 @@ bool Win32FloppyDevice::TransferSectors9x(DWORD service, const uint8_t* buffer, 
   registers.reg_Flags = kCarryFlag;
   if (!CallVwin32(handle_, service, registers)) return false;
   position_ += sectors;
-  done = count;
+  done = sectors << 9;  // a tail short of a sector is not moved
   return true;
 }
 

@@ -1,12 +1,13 @@
 // Raw floppy access on both Windows families, chosen by GetVersion at every branch:
-// Windows NT opens the volume "\\.\A:" and uses ReadFile/WriteFile at byte positions and
-// IOCTL_DISK_FORMAT_TRACKS; Windows 9x goes through the VWIN32 device (MS-DOS IOCTLs for
-// lock, unlock, format and the drive test; int 25h/26h for sectors).
+// Windows NT opens the volume "\\.\A:", locks and dismounts it, and uses ReadFile/WriteFile
+// at byte positions and IOCTL_DISK_FORMAT_TRACKS; Windows 9x goes through the VWIN32 device (MS-DOS
+// IOCTLs for lock, unlock, format and the drive test; int 25h/26h for sectors).
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "floppy/floppy_device.h"
 
@@ -41,6 +42,7 @@ class Win32FloppyDevice : public FloppyDevice {
   bool Read(uint8_t* buffer, uint32_t count, uint32_t& done) override;
   bool Write(const uint8_t* data, uint32_t count, uint32_t& done) override;
   bool FormatTracks(uint16_t cylinder, uint16_t head, uint16_t tracks) override;
+  std::string OpenFailureText() const override { return open_failure_; }
 
  private:
   bool OpenVolumeNt();
@@ -54,6 +56,8 @@ class Win32FloppyDevice : public FloppyDevice {
   uint8_t drive_;  // 0 = A:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   uint32_t position_ = 0;
+  bool locked_ = false;       // NT: FSCTL_LOCK_VOLUME succeeded, unlocked before closing
+  std::string open_failure_;  // NT: the volume could not be locked
 };
 
 class Win32FloppyDrives : public FloppyDrives {
