@@ -9,7 +9,7 @@
 
 #include "floppy/floppy_run.h"
 #include "floppy/image_file_drive.h"
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 #include "platform/posix/posix_host.h"
 
 namespace floppyset {

@@ -2,7 +2,7 @@
 // written outside it.
 #include "fuzz_support.h"
 #include "package/extraction.h"
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 #include "platform/posix/posix_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/run_state.h"
-#include "platform/host.h"
+#include "host/host.h"
 #include "ui/ui.h"
 
 namespace floppyset {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/host.h"
+#include "host/host.h"
 
 namespace floppyset {
 

@@ -8,7 +8,7 @@
 #include "base/bytes.h"
 #include "floppy/drive_selection.h"
 #include "image/disk_image.h"
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 #include "ui/messages.h"
 
 namespace floppyset {

@@ -6,7 +6,7 @@
 
 #include "app/run_state.h"
 #include "floppy/floppy_device.h"
-#include "platform/host.h"
+#include "host/host.h"
 #include "ui/ui.h"
 
 namespace floppyset {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "floppy/floppy_device.h"
-#include "platform/host.h"
+#include "host/host.h"
 
 namespace floppyset {
 

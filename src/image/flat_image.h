@@ -9,7 +9,7 @@
 
 #include "base/bytes.h"
 #include "image/unpack_report.h"
-#include "platform/host.h"
+#include "host/host.h"
 
 namespace floppyset {
 

@@ -9,7 +9,7 @@
 #include "codec/crc32.h"
 #include "codec/explode.h"
 #include "codec/lzh_reader.h"
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 namespace {

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "app/run_state.h"
-#include "platform/host.h"
+#include "host/host.h"
 
 namespace floppyset {
 

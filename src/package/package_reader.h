@@ -1,21 +1,18 @@
 // Reading the setup package behind the program's executable image: the PE fields that
 // locate it, the 54-byte header and its three strings, the free-space test of the temporary
-// drive, the workspace directory and the copy of the archive into it.
+// drive; the archive is then copied into the workspace.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "app/run_state.h"
-#include "platform/host.h"
+#include "host/host.h"
 #include "ui/ui.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 
-// The workspace copy of the archive.
-inline constexpr char kArchiveFileName[] = "image.tii";
-// The prefix of workspace directory names.
-inline constexpr char kWorkspacePrefix[] = "TII";
 // FinalMessage lives in a 10000-byte buffer, its NUL included.
 inline constexpr uint16_t kFinalMessageLimit = 10000;
 
@@ -45,24 +42,5 @@ bool ReadPackageHeader(RunState& state, Host& host, Ui& ui);
 // True when the volume of the temporary directory has `required` bytes free or cannot be
 // asked; otherwise shows message 543 and returns false.
 bool CheckTempSpace(Host& host, Ui& ui, uint64_t required);
-
-// Copies every byte from the program file's position to its end into
-// WorkspaceDir + "image.tii"; false when the copy could not be made in full.
-bool CopyArchiveToWorkspace(const RunState& state, Host& host, File& program);
-
-// Makes a new private directory `prefix` + an unpredictable decimal number in the temporary
-// directory (Host::CreateTempDirectory); `out` holds it with a trailing separator. False,
-// with `out` empty, when it could not be made.
-bool CreateWorkspace(Host& host, const std::string& prefix, std::string& out);
-
-// "image%02u.tii": the file name of disk image `index` (disk index + 1).
-std::string DiskImageName(uint32_t index);
-// WorkspaceDir + DiskImageName(index).
-std::string DiskImagePath(const RunState& state, uint32_t index);
-// WorkspaceDir + "image.tii".
-std::string ArchivePath(const RunState& state);
-
-// Deletes the DiskCount disk images and "image.tii"; failures are ignored.
-void DeleteWorkspaceFiles(const RunState& state, Host& host);
 
 }  // namespace floppyset

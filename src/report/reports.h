@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/run_state.h"
-#include "platform/host.h"
+#include "host/host.h"
 #include "ui/ui.h"
 
 namespace floppyset {

@@ -3,7 +3,7 @@
 #include "base/path.h"
 #include "image/disk_image.h"
 #include "image/flat_image.h"
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 #include "ui/messages.h"
 
 namespace floppyset {

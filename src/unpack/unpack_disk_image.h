@@ -6,7 +6,7 @@
 
 #include "app/run_state.h"
 #include "image/unpack_report.h"
-#include "platform/host.h"
+#include "host/host.h"
 
 namespace floppyset {
 

@@ -4,7 +4,7 @@
 
 #include "base/path.h"
 #include "image/unpack_report.h"
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 #include "ui/messages.h"
 #include "unpack/unpack_disk_image.h"
 

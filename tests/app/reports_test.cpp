@@ -8,7 +8,7 @@
 
 #include "app_fixture.h"
 #include "base/bytes.h"
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 
 namespace floppyset::testing {
 namespace {

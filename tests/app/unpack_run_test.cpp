@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "app_fixture.h"
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 #include "ui/messages.h"
 
 namespace floppyset::testing {

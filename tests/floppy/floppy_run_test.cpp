@@ -12,7 +12,7 @@
 #include "base/path.h"
 #include "floppy/drive_selection.h"
 #include "floppy_test_images.h"
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 #include "platform/posix/posix_host.h"
 #include "support/scripted_ui.h"
 #include "support/simulated_floppy.h"

@@ -8,7 +8,7 @@
 #include "apst_archive.h"
 #include "codec/lzh_reader.h"
 #include "mkfloppyset/lzh_writer.h"
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 #include "support/fault_host.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"

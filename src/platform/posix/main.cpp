@@ -21,7 +21,7 @@
 #include "app/program.h"
 #include "floppy/image_file_drive.h"
 #include "package/extraction.h"
-#include "package/package_reader.h"
+#include "workspace/workspace.h"
 #include "platform/posix/linux_floppy.h"
 #include "platform/posix/options.h"
 #include "platform/posix/posix_host.h"

@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "platform/host.h"
+#include "host/host.h"
 
 namespace floppyset {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host.h"
+#include "host/host.h"
 
 namespace floppyset {
 

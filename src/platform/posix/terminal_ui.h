@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host.h"
+#include "host/host.h"
 #include "platform/posix/options.h"
 #include "ui/ui.h"
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/host.h"
+#include "host/host.h"
 
 namespace floppyset {
 

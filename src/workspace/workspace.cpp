@@ -1,0 +1,68 @@
+#include "workspace/workspace.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "base/path.h"
+#include "ui/messages.h"
+
+namespace floppyset {
+namespace {
+
+// The archive is copied in blocks of this size.
+constexpr size_t kCopyBlock = 1 << 20;
+
+}  // namespace
+
+bool CopyArchiveToWorkspace(const RunState& state, Host& host, File& program) {
+  // Without a workspace the copy would land in the current directory.
+  if (state.WorkspaceDir.empty()) return false;
+  const std::unique_ptr<File> copy = host.CreateForWrite(ArchivePath(state));
+  const std::optional<uint64_t> size = program.Size();
+  if (!copy || !size) return false;
+  uint64_t remaining = *size > program.Tell() ? *size - program.Tell() : 0;
+  std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(remaining, kCopyBlock)));
+  while (remaining != 0) {
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(remaining, block.size()));
+    const int64_t got = program.Read(block.data(), count);
+    if (got <= 0 || !copy->Write(block.data(), static_cast<size_t>(got))) return false;
+    remaining -= static_cast<uint64_t>(got);
+  }
+  return true;
+}
+
+bool CreateWorkspace(Host& host, const std::string& prefix, std::string& out) {
+  out.clear();
+  // A private directory of a name nobody can foresee: nothing of anyone else's is ever
+  // entered, and the clean-up removes only what this run made.
+  const std::string made = host.CreateTempDirectory(prefix);
+  if (made.empty()) return false;
+  if (made.size() + 1 > kMaxPath) {  // no room for the NUL
+    host.RemoveEmptyDirectory(made);
+    return false;
+  }
+  out = made;
+  return true;
+}
+
+std::string DiskImageName(uint32_t index) {
+  return FormatText("image%02u.tii", index);
+}
+
+std::string DiskImagePath(const RunState& state, uint32_t index) {
+  return state.WorkspaceDir + DiskImageName(index);
+}
+
+std::string ArchivePath(const RunState& state) {
+  return state.WorkspaceDir + kArchiveFileName;
+}
+
+void DeleteWorkspaceFiles(const RunState& state, Host& host) {
+  if (state.WorkspaceDir.empty()) return;
+  for (uint32_t index = 0; index < state.Header.DiskCount; ++index) {
+    host.RemoveFile(DiskImagePath(state, index));
+  }
+  host.RemoveFile(ArchivePath(state));
+}
+
+}  // namespace floppyset
