@@ -1,7 +1,6 @@
-// In the guest: the device layer against the floppy driver where the run cannot reach it.
-// The emulated drive never refuses a write, so the format path is driven here: cylinders 60
-// and 61 formatted, 60 written and read back. Then the host overwrites cylinder 60 of the
-// image file behind the drive's back; a read-back must see that, not the driver's buffer.
+// In the guest: the format path, which the run cannot reach as the emulated drive never
+// refuses a write. Cylinders 60 and 61 are formatted, 60 written and read back; then the host
+// overwrites cylinder 60 behind the drive's back, and a read-back must see that.
 #include <cstdio>
 #include <vector>
 
@@ -27,8 +26,7 @@ int main(int argc, char** argv) {
   std::printf("format probe: %s\nprobe: overwrite cylinder 60, then press Enter\n",
               ok ? "ok" : "failed");
   std::fflush(stdout);
-  int c;
-  while ((c = std::getchar()) != EOF && c != '\n') {
+  for (int c = 0; (c = std::getchar()) != EOF && c != '\n';) {
   }
   ok = read_back() && back == std::vector<uint8_t>(kCylinder, 0x33);
   std::printf("read-back probe: %s\n", ok ? "ok" : "failed");
