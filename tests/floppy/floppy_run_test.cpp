@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 #include "base/path.h"
 #include "floppy/drive_selection.h"
@@ -161,132 +162,118 @@ TEST_F(FloppyRunTest, WritesTheUsedCylindersOnly) {
   }
 }
 
-TEST_F(FloppyRunTest, BlankDiskIsFormattedWhereWritesFailThenAlwaysAfterTheSixth) {
-  MakeImage(0, kEmptyFile);
-  drives.disk = SimulatedDisk::Blank();
-  InsertDisks(1);
-  Run();
-  Strings expected{"disk 1", "open A:"};
+// Faults at the drive and the answers to them: what is asked, what reaches the drive (in
+// this order, among other operations), and whether the disk was written in the end.
+TEST_F(FloppyRunTest, FaultsAtTheDrive) {
+  struct Case {
+    std::string name;
+    int64_t content;
+    std::function<void()> setup;
+    std::vector<Answer> answers;  // to the messages asked
+    std::vector<int> asked;
+    Strings ops;
+    bool written = true;
+  };
+  Strings blank{"disk 1", "open A:"}, sectors{"disk 1", "open A:"};
   for (uint32_t c = 0; c < 80; ++c) {
-    if (c < 6) expected.push_back("write failed " + At(c));
-    expected.push_back("format " + std::to_string(c) + " 0 2");
-    expected.push_back("write " + At(c));
+    if (c < 6) blank.push_back("write failed " + At(c));  // then formatted before each write
+    blank.insert(blank.end(), {"format " + std::to_string(c) + " 0 2", "write " + At(c)});
+    if (c < 40) sectors.insert(sectors.end(), {"write " + At(c, 512), "read " + At(c, 512)});
   }
-  expected.push_back("close");
-  EXPECT_EQ(drives.operations, expected);
-  Strings texts = ui.ControlTexts(kControlTrackText);
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Track: formatting..."), 80);
-  EXPECT_EQ(ui.MessageIds(), (std::vector<int>{506}));
-}
-
-TEST_F(FloppyRunTest, ReadBackUsesTheSavedPositionInTheDevicesOwnUnits) {
-  state.Header.VerifyAfterWrite = 1;
-  drives.position_unit = 512;  // sector numbers, as on Windows 9x
-  MakeImage(0, kTo1403);
-  InsertDisks(1);
-  Run();
-  Strings expected{"disk 1", "open A:"};
-  for (uint32_t c = 0; c < 40; ++c) {
-    expected.push_back("write " + At(c, 512));
-    expected.push_back("read " + At(c, 512));
-  }
-  expected.push_back("close");
-  EXPECT_EQ(drives.operations, expected);
-  EXPECT_EQ(ui.MessageIds(), (std::vector<int>{506}));
-}
-
-TEST_F(FloppyRunTest, ReadBackMismatchAsksForTheSameDiskAgain) {
-  state.Header.VerifyAfterWrite = 1;
-  drives.read_back_differences = 1;
-  MakeImage(0, kEmptyRoot);
-  InsertDisks(2);
-  Run();
-  ASSERT_EQ(ui.MessageIds(), (std::vector<int>{506, 516, 506})) << ui.Transcript();
-  EXPECT_EQ(ui.Messages()[1].text, "Wrire/Verify chech failed!");
-  EXPECT_EQ(ui.Messages()[2].text, InsertPrompt("1/1"));
   const Strings pass{"disk 1", "open A:", "write 0 18432", "read 0 18432", "close"};
-  Strings twice = pass;
-  twice.insert(twice.end(), pass.begin(), pass.end());
-  EXPECT_EQ(drives.operations, twice);
-  EXPECT_FALSE(state.CompletionMessage.empty());
-}
-
-TEST_F(FloppyRunTest, CancelAtRetryThenOkStartsTheDiskAgainWithAFreshFormatCounter) {
-  MakeImage(0, kEmptyFile);
-  drives.disk = SimulatedDisk::Blank();
-  drives.bad_format_cylinders = {7};
-  int prompts = 0;
-  ui.OnMessage([&](const MessageRequest& request) {
-    if (request.message_id == kMsgInsertDisk && ++prompts == 2) {
-      drives.bad_format_cylinders.clear();
-      drives.disk = SimulatedDisk::Blank();
-      drives.operations.clear();
+  const std::vector<Case> cases{
+      {"blank disk",
+       kEmptyFile,
+       [&] { drives.disk = SimulatedDisk::Blank(); },
+       {Answer::kOk},
+       {506},
+       blank},
+      {"read-back in sector units (Windows 9x)",
+       kTo1403,
+       [&] { state.Header.VerifyAfterWrite = 1, drives.position_unit = 512; },
+       {Answer::kOk},
+       {506},
+       sectors},
+      {"read-back mismatch: the same disk again",
+       kEmptyRoot,
+       [&] { state.Header.VerifyAfterWrite = 1, drives.read_back_differences = 1; },
+       {Answer::kOk, Answer::kOk, Answer::kOk},
+       {506, 516, 506},
+       [&] {
+         Strings twice = pass;
+         twice.insert(twice.end(), pass.begin(), pass.end());
+         return twice;
+       }()},
+      {"cancel at the error, OK: the disk again with a fresh format counter",
+       kEmptyFile,
+       [&] {
+         drives.disk = SimulatedDisk::Blank();
+         drives.bad_format_cylinders = {7};
+         ui.OnMessage([&, prompts = 0](const MessageRequest& request) mutable {
+           if (request.message_id != kMsgInsertDisk || ++prompts != 2) return;
+           drives = SimulatedFloppyDrives();
+           drives.disk = SimulatedDisk::Blank();
+         });
+       },
+       {Answer::kOk, Answer::kCancel, Answer::kOk},
+       {506, 510, 506},
+       {"disk 1", "open A:", "write failed 0 18432", "format 0 0 2", "write 0 18432"}},
+      {"retry at the error: the same place again",
+       kTo1403,
+       [&] {
+         drives.disk.formatted_tracks[10] = false;  // cylinder 5, head 0
+         drives.bad_format_cylinders = {5};
+         ui.OnMessage([&](const MessageRequest& request) {
+           if (request.message_id == kMsgFloppyError) drives.bad_format_cylinders.clear();
+         });
+       },
+       {Answer::kOk, Answer::kRetry},
+       {506, 510},
+       {"write failed " + At(5), "format failed 5 0 2", "write failed " + At(5), "format 5 0 2",
+        "write " + At(5)}},
+      {"a drive that will not open, retried",
+       kEmptyRoot,
+       [&] {
+         drives.open_failures = 2;
+         drives.open_failure_text = "The disk in drive A: is in use.";
+         ui.OnMessage([&](const MessageRequest& request) {
+           if (request.message_id == kMsgFloppyError) {
+             EXPECT_EQ(request.text, "Floppy access error!\n\nThe disk in drive A: is in use.");
+           }
+         });
+       },
+       {Answer::kOk, Answer::kRetry, Answer::kRetry},
+       {506, 510, 510},
+       {"open failed A:", "open failed A:", "open A:", "write 0 18432"}},
+      // Silent mode asks for the same disk again without a box; the cancel is recorded, as
+      // it leaves no completion text either way.
+      {"silent mode, write-protected",
+       kEmptyRoot,
+       [&] { state.SilentMode = 1, drives.disk.write_protected = true; },
+       {Answer::kOk, Answer::kCancel},
+       {506, 506},
+       {"disk 1", "open A:", "write failed 0 18432", "format failed 0 0 2", "close"},
+       false},
+  };
+  for (const Case& c : cases) {
+    Reset();
+    MakeImage(0, c.content);
+    c.setup();
+    for (size_t i = 0; i < c.asked.size(); ++i) {
+      if (c.asked[i] != 516) ui.Expect(c.asked[i], c.answers.at(i));  // 516 has OK alone
     }
-  });
-  ui.Expect(kMsgInsertDisk, Answer::kOk);
-  ui.Expect(kMsgFloppyError, Answer::kCancel);
-  ui.Expect(kMsgInsertDisk, Answer::kOk);
-  Run();
-  ASSERT_EQ(ui.MessageIds(), (std::vector<int>{506, 510, 506})) << ui.Transcript();
-  EXPECT_EQ(ui.Messages()[1].buttons, Buttons::kRetryCancel);
-  // The second pass begins at cylinder 0 with a plain write, not a format.
-  ASSERT_GE(drives.operations.size(), 5u);
-  EXPECT_EQ(
-      Strings(drives.operations.begin(), drives.operations.begin() + 5),
-      (Strings{"disk 1", "open A:", "write failed 0 18432", "format 0 0 2", "write 0 18432"}));
-  EXPECT_EQ(drives.OperationsStartingWith("write " + At(72)), (Strings{"write " + At(72)}));
-  EXPECT_FALSE(state.CompletionMessage.empty());
-}
-
-TEST_F(FloppyRunTest, RetryAtTheErrorRepeatsAtTheSamePlace) {
-  MakeImage(0, kTo1403);
-  drives.disk.formatted_tracks[10] = false;  // cylinder 5, head 0
-  drives.bad_format_cylinders = {5};
-  ui.OnMessage([&](const MessageRequest& request) {
-    if (request.message_id == kMsgFloppyError) drives.bad_format_cylinders.clear();
-  });
-  InsertDisks(1);
-  ui.Expect(kMsgFloppyError, Answer::kRetry);
-  Run();
-  const Strings& ops = drives.operations;
-  Strings around(std::find(ops.begin(), ops.end(), "write failed " + At(5)), ops.end());
-  around.resize(std::min<size_t>(around.size(), 5));
-  EXPECT_EQ(around, (Strings{"write failed " + At(5), "format failed 5 0 2",
-                             "write failed " + At(5), "format 5 0 2", "write " + At(5)}))
-      << ui.Transcript();
-  EXPECT_EQ(drives.OperationsStartingWith("write failed").size(), 2u);
-  EXPECT_EQ(ui.MessageIds(), (std::vector<int>{506, 510}));
-}
-
-// The device's reason for a refused open stands below the retry prompt.
-TEST_F(FloppyRunTest, DriveThatWillNotOpenIsRetriedUntilItDoes) {
-  MakeImage(0, kEmptyRoot);
-  drives.open_failures = 2;
-  drives.open_failure_text = "The disk in drive A: is in use.";
-  InsertDisks(1);
-  ui.Expect(kMsgFloppyError, Answer::kRetry);
-  ui.Expect(kMsgFloppyError, Answer::kRetry);
-  Run();
-  EXPECT_EQ(ui.MessageIds(), (std::vector<int>{506, 510, 510}));
-  EXPECT_EQ(ui.Messages()[1].text, "Floppy access error!\n\nThe disk in drive A: is in use.");
-  EXPECT_EQ(drives.OperationsStartingWith("open"),
-            (Strings{"open failed A:", "open failed A:", "open A:"}));
-  EXPECT_FALSE(state.CompletionMessage.empty());
-}
-
-// Silent mode leaves no completion text either way: the cancel itself must be recorded.
-TEST_F(FloppyRunTest, SilentModeTurnsAFailureIntoTheSameDiskAgainWithoutABox) {
-  state.SilentMode = 1;
-  MakeImage(0, kEmptyRoot);
-  drives.disk.write_protected = true;
-  ui.Expect(kMsgInsertDisk, Answer::kOk);
-  ui.Expect(kMsgInsertDisk, Answer::kCancel);
-  Run();
-  EXPECT_EQ(ui.MessageIds(), (std::vector<int>{506, 506})) << ui.Transcript();
-  EXPECT_EQ(drives.operations,
-            (Strings{"disk 1", "open A:", "write failed 0 18432", "format failed 0 0 2", "close"}));
-  EXPECT_FALSE(state.FloppyRunFailed);
-  EXPECT_TRUE(state.RunCancelled);
+    Run();
+    EXPECT_EQ(ui.MessageIds(), c.asked) << c.name << ui.Transcript();
+    auto at = drives.operations.begin();
+    for (const std::string& op : c.ops) {
+      at = std::find(at, drives.operations.end(), op);
+      ASSERT_NE(at, drives.operations.end()) << c.name << ": no " << op << " in order";
+      ++at;
+    }
+    EXPECT_EQ(state.CompletionMessage.empty(), !c.written) << c.name;
+    EXPECT_EQ(state.RunCancelled, !c.written) << c.name;
+    EXPECT_FALSE(state.FloppyRunFailed) << c.name;
+  }
 }
 
 // The only drive is taken without a question, several are offered (every letter up to Z:),
