@@ -88,25 +88,20 @@ TEST_F(FloppyRunTest, EachKindOfSetEndsWithItsOwnWords) {
     Strings disks;  // as labelled in the prompts
     std::string completion;
   };
+  // clang-format off
   const std::vector<Case> cases{
-      {3,
-       0,
-       0,
-       0,
-       {"1/3", "2/3", "3/3"},
+      {3, 0, 0, 0, {"1/3", "2/3", "3/3"},
        "Congratulations! All disks were successfully created.\n\nTo install \"Demo\", insert "
        "disk labeled \"Demo Disk 1/3\" into drive A: and run SETUP.EXE."},
-      {1,
-       1,
-       0,
-       0,
-       {"1/1"},
+      {1, 1, 0, 0, {"1/1"},
        "Congratulations! The disk was successfully created. To run \"Demo\", power off the "
        "computer on which you wish to run this program, insert this diskette into drive A:, "
        "and power up the computer."},
       {3, 0, 2, 0, {"2/3"}, "Congratulations! \"Demo Disk 2/3\" successfully created."},
       {1, 0, 0, 1, {"1/1"}, ""},
   };
+  // clang-format on
+
   for (const Case& c : cases) {
     Reset();
     state.Header.DiskCount = c.count, state.Header.BootDisk = c.boot, state.SilentMode = c.silent;
@@ -165,12 +160,12 @@ TEST_F(FloppyRunTest, WritesTheUsedCylindersOnly) {
 // Faults at the drive and the answers to them: what is asked, what reaches the drive (in
 // this order, among other operations), and whether the disk was written in the end.
 TEST_F(FloppyRunTest, FaultsAtTheDrive) {
+  using A = Answer;
   struct Case {
     std::string name;
     int64_t content;
     std::function<void()> setup;
-    std::vector<Answer> answers;  // to the messages asked
-    std::vector<int> asked;
+    std::vector<std::pair<int, Answer>> asked;  // the messages and their answers
     Strings ops;
     bool written = true;
   };
@@ -181,89 +176,71 @@ TEST_F(FloppyRunTest, FaultsAtTheDrive) {
     if (c < 40) sectors.insert(sectors.end(), {"write " + At(c, 512), "read " + At(c, 512)});
   }
   const Strings pass{"disk 1", "open A:", "write 0 18432", "read 0 18432", "close"};
+  Strings twice = pass;
+  twice.insert(twice.end(), pass.begin(), pass.end());
+  auto on_error = [&](std::function<void(const MessageRequest&)> act) {
+    ui.OnMessage([act](const MessageRequest& m) {
+      if (m.message_id == kMsgFloppyError) act(m);
+    });
+  };
+  // clang-format off
   const std::vector<Case> cases{
-      {"blank disk",
-       kEmptyFile,
-       [&] { drives.disk = SimulatedDisk::Blank(); },
-       {Answer::kOk},
-       {506},
-       blank},
-      {"read-back in sector units (Windows 9x)",
-       kTo1403,
+      {"blank disk", kEmptyFile, [&] { drives.disk = SimulatedDisk::Blank(); },
+       {{506, A::kOk}}, blank},
+      {"read-back in sector units (Windows 9x)", kTo1403,
        [&] { state.Header.VerifyAfterWrite = 1, drives.position_unit = 512; },
-       {Answer::kOk},
-       {506},
-       sectors},
-      {"read-back mismatch: the same disk again",
-       kEmptyRoot,
+       {{506, A::kOk}}, sectors},
+      {"read-back mismatch: the same disk again", kEmptyRoot,
        [&] { state.Header.VerifyAfterWrite = 1, drives.read_back_differences = 1; },
-       {Answer::kOk, Answer::kOk, Answer::kOk},
-       {506, 516, 506},
+       {{506, A::kOk}, {516, A::kOk}, {506, A::kOk}}, twice},
+      {"cancel at the error, OK: the disk again with a fresh format counter", kEmptyFile,
        [&] {
-         Strings twice = pass;
-         twice.insert(twice.end(), pass.begin(), pass.end());
-         return twice;
-       }()},
-      {"cancel at the error, OK: the disk again with a fresh format counter",
-       kEmptyFile,
-       [&] {
-         drives.disk = SimulatedDisk::Blank();
-         drives.bad_format_cylinders = {7};
+         drives.disk = SimulatedDisk::Blank(), drives.bad_format_cylinders = {7};
          ui.OnMessage([&, prompts = 0](const MessageRequest& request) mutable {
-           if (request.message_id != kMsgInsertDisk || ++prompts != 2) return;
-           drives = SimulatedFloppyDrives();
-           drives.disk = SimulatedDisk::Blank();
-         });
-       },
-       {Answer::kOk, Answer::kCancel, Answer::kOk},
-       {506, 510, 506},
-       {"disk 1", "open A:", "write failed 0 18432", "format 0 0 2", "write 0 18432"}},
-      {"retry at the error: the same place again",
-       kTo1403,
-       [&] {
-         drives.disk.formatted_tracks[10] = false;  // cylinder 5, head 0
-         drives.bad_format_cylinders = {5};
-         ui.OnMessage([&](const MessageRequest& request) {
-           if (request.message_id == kMsgFloppyError) drives.bad_format_cylinders.clear();
-         });
-       },
-       {Answer::kOk, Answer::kRetry},
-       {506, 510},
-       {"write failed " + At(5), "format failed 5 0 2", "write failed " + At(5), "format 5 0 2",
-        "write " + At(5)}},
-      {"a drive that will not open, retried",
-       kEmptyRoot,
-       [&] {
-         drives.open_failures = 2;
-         drives.open_failure_text = "The disk in drive A: is in use.";
-         ui.OnMessage([&](const MessageRequest& request) {
-           if (request.message_id == kMsgFloppyError) {
-             EXPECT_EQ(request.text, "Floppy access error!\n\nThe disk in drive A: is in use.");
+           if (request.message_id == kMsgInsertDisk && ++prompts == 2) {
+             drives = SimulatedFloppyDrives(), drives.disk = SimulatedDisk::Blank();
            }
          });
        },
-       {Answer::kOk, Answer::kRetry, Answer::kRetry},
-       {506, 510, 510},
+       {{506, A::kOk}, {510, A::kCancel}, {506, A::kOk}},
+       {"disk 1", "open A:", "write failed 0 18432", "format 0 0 2", "write 0 18432"}},
+      {"retry at the error: the same place again", kTo1403,
+       [&] {
+         drives.disk.formatted_tracks[10] = false;  // cylinder 5, head 0
+         drives.bad_format_cylinders = {5};
+         on_error([&](const MessageRequest&) { drives.bad_format_cylinders.clear(); });
+       },
+       {{506, A::kOk}, {510, A::kRetry}},
+       {"write failed " + At(5), "format failed 5 0 2", "write failed " + At(5), "format 5 0 2",
+        "write " + At(5)}},
+      {"a drive that will not open, retried with the device's reason", kEmptyRoot,
+       [&] {
+         drives.open_failures = 2, drives.open_failure_text = "The disk in drive A: is in use.";
+         on_error([](const MessageRequest& m) {
+           EXPECT_EQ(m.text, "Floppy access error!\n\nThe disk in drive A: is in use.");
+         });
+       },
+       {{506, A::kOk}, {510, A::kRetry}, {510, A::kRetry}},
        {"open failed A:", "open failed A:", "open A:", "write 0 18432"}},
       // Silent mode asks for the same disk again without a box; the cancel is recorded, as
       // it leaves no completion text either way.
-      {"silent mode, write-protected",
-       kEmptyRoot,
+      {"silent mode, write-protected", kEmptyRoot,
        [&] { state.SilentMode = 1, drives.disk.write_protected = true; },
-       {Answer::kOk, Answer::kCancel},
-       {506, 506},
-       {"disk 1", "open A:", "write failed 0 18432", "format failed 0 0 2", "close"},
-       false},
+       {{506, A::kOk}, {506, A::kCancel}},
+       {"disk 1", "open A:", "write failed 0 18432", "format failed 0 0 2", "close"}, false},
   };
+  // clang-format on
   for (const Case& c : cases) {
     Reset();
     MakeImage(0, c.content);
     c.setup();
-    for (size_t i = 0; i < c.asked.size(); ++i) {
-      if (c.asked[i] != 516) ui.Expect(c.asked[i], c.answers.at(i));  // 516 has OK alone
+    std::vector<int> asked;
+    for (const auto& [id, answer] : c.asked) {
+      if (id != 516) ui.Expect(id, answer);  // 516 has OK alone
+      asked.push_back(id);
     }
     Run();
-    EXPECT_EQ(ui.MessageIds(), c.asked) << c.name << ui.Transcript();
+    EXPECT_EQ(ui.MessageIds(), asked) << c.name << ui.Transcript();
     auto at = drives.operations.begin();
     for (const std::string& op : c.ops) {
       at = std::find(at, drives.operations.end(), op);
@@ -327,18 +304,12 @@ TEST_F(FloppyRunTest, UnwritableSetsAreRefusedBeforeTheFirstQuestion) {
     int64_t size;  // disk 2's image cut to this many bytes; -1 missing, 0 untouched
     bool extraction_failed = false, flat = false;
   };
+  // Missing, one byte, short of its used cylinders; 9 or 0 sectors a track, one head,
+  // 1024-byte sectors, half the sectors; after a failed extraction; a flat-image set.
   const std::vector<Case> cases{
-      {0, 0, -1},
-      {0, 0, 1},
-      {0, 0, 730000},
-      {24, 9, 0},
-      {24, 0, 0},
-      {26, 1, 0},
-      {11, 1024, 0},
-      {19, 1440, 0},
-      {0, 0, 0, true, false},
-      {0, 0, 0, false, true},
-  };
+      {0, 0, -1}, {0, 0, 1},     {0, 0, 730000}, {24, 9, 0},      {24, 0, 0},
+      {26, 1, 0}, {11, 1024, 0}, {19, 1440, 0},  {0, 0, 0, true}, {0, 0, 0, false, true}};
+
   for (const Case& c : cases) {
     Reset({0, 1});  // a drive choice would come first
     state.Header.DiskCount = 3, state.ExtractionFailed = c.extraction_failed;
