@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "platform/posix/posix_host.h"
 
@@ -59,83 +58,24 @@ class TerminalUiTest : public ::testing::Test {
   std::unique_ptr<TerminalUi> ui_;
 };
 
-// A terminal is asked until it gives an answer (end of input is the conservative one); a
-// script without one gets Cancel or No and reads nothing; --yes answers all but Retry and
-// gives up on a question asked over and over, --no says no.
-TEST_F(TerminalUiTest, QuestionsAreAnsweredByTheirSource) {
-  using B = Buttons;
-  using A = Answer;
-  struct Question {
-    Buttons buttons;
-    Answer answer;
-    std::string text = "Go on?";
+// A terminal is asked until it gives an answer; end of input is the conservative one.
+// (Answers without a terminal, --yes and --no are pinned down by the end-to-end runs.)
+TEST_F(TerminalUiTest, QuestionsOnATerminalReadTheAnswerUntilItIsOne) {
+  Terminal("maybe\n  YES \nc\nr\n");
+  auto ask = [&](Buttons buttons, const std::string& text = "Go on?") {
+    return ui_->ShowMessage({0, text, "SETUP", buttons, Icon::kQuestion, Owner::kMainWindow});
   };
-  struct Case {
-    TerminalSettings settings;
-    std::string typed;
-    std::vector<Question> questions;
-    std::string err;
-  };
-  const std::string insert = "Insert disk 1";
-  const std::vector<Case> cases{
-      {With(AutoAnswer::kAsk, true),
-       "maybe\n  YES \nc\nr\n",
-       {{B::kYesNo, A::kYes, "Unpack?\nReally?"},
-        {B::kOkCancel, A::kCancel},
-        {B::kRetryCancel, A::kRetry}},
-       "SETUP: Unpack?\n  Really?\nYes or No? [y/n] Yes or No? [y/n] "
-       "SETUP: Go on?\nOK or Cancel? [o/c] SETUP: Go on?\nRetry or Cancel? [r/c] "},
-      {With(AutoAnswer::kAsk, true),
-       "",
-       {{B::kOkCancel, A::kCancel}, {B::kYesNo, A::kNo}, {B::kOk, A::kOk}},
-       ""},
-      {With(AutoAnswer::kAsk),
-       "left unread\n",
-       {{B::kOkCancel, A::kCancel},
-        {B::kYesNo, A::kNo},
-        {B::kRetryCancel, A::kCancel},
-        {B::kOk, A::kOk, "Done."}},
-       "SETUP: Go on?\nOK or Cancel? Cancel (no terminal to ask)\n"
-       "SETUP: Go on?\nYes or No? No (no terminal to ask)\n"
-       "SETUP: Go on?\nRetry or Cancel? Cancel (no terminal to ask)\nSETUP: Done.\n"},
-      {With(AutoAnswer::kYes),
-       "left unread\n",
-       {{B::kOkCancel, A::kOk},
-        {B::kYesNo, A::kYes},
-        {B::kRetryCancel, A::kCancel},
-        {B::kOkCancel, A::kOk, insert},
-        {B::kOkCancel, A::kOk, insert},
-        {B::kOkCancel, A::kCancel, insert},
-        {B::kOkCancel, A::kOk, "Insert disk 2"}},
-       "OK or Cancel? Cancel (--yes, asked once too often)\n"},
-      {With(AutoAnswer::kNo),
-       "left unread\n",
-       {{B::kOkCancel, A::kCancel}, {B::kYesNo, A::kNo}},
-       "Yes or No? No (--no)\n"},
-  };
-  for (const Case& test : cases) {
-    TerminalUi& ui = MakeUi(test.settings, test.typed);
-    for (const Question& q : test.questions) {
-      EXPECT_EQ(ui.ShowMessage({0, q.text, "SETUP", q.buttons, Icon::kQuestion, Owner::kNone}),
-                q.answer)
-          << test.typed << q.text << int(q.buttons) << "\n"
-          << Err();
-    }
-    EXPECT_NE(Err().find(test.err), std::string::npos) << Err();
-    EXPECT_EQ(Out(), "");
-    EXPECT_TRUE(test.settings.input_is_terminal || std::fgetc(streams_.in) == 'l');
-  }
-}
-
-// Report text reaches standard output with host line ends, also where a CR LF is split
-// between two appends.
-TEST_F(TerminalUiTest, ReportTextGoesToStandardOutputWithHostLineEnds) {
-  TerminalUi& ui = Script();
-  ui.RunMainWindow(kDialogReport, [&] {
-    for (const char* text : {"Image 1:\r\n", "a\r", "\nb\r\n\r\n"}) ui.AppendReportText(text);
-  });
-  EXPECT_EQ(Out(), "Image 1:\na\nb\n\n");
-  EXPECT_EQ(Err(), "");
+  EXPECT_EQ(ask(Buttons::kYesNo, "Unpack?\nReally?"), Answer::kYes);
+  EXPECT_EQ(ask(Buttons::kOkCancel), Answer::kCancel);
+  EXPECT_EQ(ask(Buttons::kRetryCancel), Answer::kRetry);
+  EXPECT_EQ(Err(),
+            "SETUP: Unpack?\n  Really?\nYes or No? [y/n] Yes or No? [y/n] "
+            "SETUP: Go on?\nOK or Cancel? [o/c] SETUP: Go on?\nRetry or Cancel? [r/c] ");
+  EXPECT_EQ(Out(), "");
+  Terminal("");
+  EXPECT_EQ(ask(Buttons::kOkCancel), Answer::kCancel);
+  EXPECT_EQ(ask(Buttons::kYesNo), Answer::kNo);
+  EXPECT_EQ(ask(Buttons::kOk), Answer::kOk);
 }
 
 // Texts of a package reach the terminal with their control characters made visible: no
@@ -159,17 +99,6 @@ TEST_F(TerminalUiTest, ControlCharactersOfPackageTextsAreShownVisibly) {
     EXPECT_EQ(Err(), shown + ": Product " + shown + "\n");
     EXPECT_EQ(Out(), shown + "\n");
   }
-}
-
-TEST_F(TerminalUiTest, WorkRunsOnItsOwnThreadAndTheHookSeesEveryWorkDialog) {
-  TerminalUi& ui = Script();
-  std::vector<std::pair<int, int>> ended;
-  ui.SetWorkDialogHook([&](int dialog, int result) { ended.emplace_back(dialog, result); });
-  EXPECT_EQ(ui.RunWorkDialog(kDialogAuthenticity, [] { return 2; }), 2);
-  EXPECT_EQ(ended, (std::vector<std::pair<int, int>>{{kDialogAuthenticity, 2}}));
-  std::thread::id worker;
-  EXPECT_TRUE(ui.RunMainWindow(kDialogPlainProgress, [&] { worker = std::this_thread::get_id(); }));
-  EXPECT_NE(worker, std::this_thread::get_id());
 }
 
 TEST_F(TerminalUiTest, ProgressIsOneUpdatingLineOnATerminalAndSilentOtherwise) {
