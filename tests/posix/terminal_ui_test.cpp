@@ -78,6 +78,22 @@ TEST_F(TerminalUiTest, QuestionsOnATerminalReadTheAnswerUntilItIsOne) {
   EXPECT_EQ(ask(Buttons::kOk), Answer::kOk);
 }
 
+// --yes answers all but Retry, and gives up on the same question asked over and over (the
+// insert prompt after each failure of a floppy that always fails).
+TEST_F(TerminalUiTest, YesAnswersAllButRetryAndGivesUpOnARepeat) {
+  TerminalUi& ui = Script(AutoAnswer::kYes);
+  const MessageRequest insert{0,           "Insert disk 1", "SETUP", Buttons::kOkCancel,
+                              Icon::kNone, Owner::kNone};
+  MessageRequest retry = insert;
+  retry.buttons = Buttons::kRetryCancel, retry.text = "Floppy access error!";
+  std::vector<Answer> answers;
+  for (const MessageRequest& m : {retry, insert, insert, insert}) {
+    answers.push_back(ui.ShowMessage(m));
+  }
+  EXPECT_EQ(answers,
+            (std::vector<Answer>{Answer::kCancel, Answer::kOk, Answer::kOk, Answer::kCancel}));
+}
+
 // Texts of a package reach the terminal with their control characters made visible: no
 // escape sequence (screen clear, window title, clipboard) passes, and a NUL ends the text.
 TEST_F(TerminalUiTest, ControlCharactersOfPackageTextsAreShownVisibly) {
