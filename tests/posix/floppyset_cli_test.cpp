@@ -266,13 +266,10 @@ TEST_F(FloppysetCli, BadProgramFilesEndWithAClearMessage) {
   for (const auto& [path, status, err] : cases) {
     program_ = path;
     const Result result = Floppyset({"/P"});
-    if (status < 0) {
-      EXPECT_TRUE(result.status == 1 || result.status == 3) << path << ": " << result.status;
-      EXPECT_NE(result.err, "") << path;
-    } else {
-      EXPECT_EQ(result.status, status) << path;
-      EXPECT_NE(result.err.find(err), std::string::npos) << result.err;
-    }
+    EXPECT_TRUE(status < 0 ? result.status == 1 || result.status == 3 : result.status == status)
+        << path << ": " << result.status;
+    EXPECT_NE(result.err, "") << path;
+    EXPECT_NE(result.err.find(err), std::string::npos) << result.err;
     ExpectTempClean();
   }
 }
