@@ -85,7 +85,14 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
       {"nor is a damaged set unpacked or started", 2, [&](App& a, R& r) {
          unpack(a, r), a.host.FailCreateNamed("image01.tii"), a.state.InstallerRunner = "wine"; },
        "", O::kFailed, {0}, "Nothing was unpacked", {}},
-      {"autostart", 2, [&](App& a, R& r) { unpack(a, r), a.state.InstallerRunner = "wine"; },
+      {"autostart from the workspace after the notice", 2, [&](App& a, R& r) {
+         unpack(a, r), a.state.InstallerRunner = "wine";
+         a.host.ScriptProcess([&a](const ProcessRun& run) -> std::optional<int> {
+           EXPECT_EQ(run.arguments, std::vector<std::string>{run.working_directory + "SETUP.EXE"});
+           EXPECT_TRUE(IsFile(run.working_directory + "../disk2/DATA.BIN"));
+           EXPECT_EQ(run.working_directory.rfind(a.temp_dir + "/TII", 0), 0u);
+           EXPECT_EQ(a.ui.Count(UiEventKind::kStartNotice), 1);
+           return 0; }); },
        "/W", O::kDone, {}, "", {}, 1},
       // clang-format on
   };
@@ -106,24 +113,6 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
     EXPECT_EQ(app.host.ProcessRuns().size(), c.runs);
     EXPECT_TRUE(app.TempLeftovers().empty());
   }
-}
-
-TEST(Program, AutostartRunsTheInstallerInTheWorkspaceAfterTheNotice) {
-  App app;
-  PackageRecipe recipe = App::Recipe();
-  recipe.header.UnpackMode = recipe.header.AutostartMode = 1;
-  app.MakeProgram(recipe, {kDisk1, kDisk2});
-  app.state.InstallerRunner = "wine";
-  app.host.ScriptProcess([&](const ProcessRun& run) -> std::optional<int> {
-    EXPECT_EQ(run.program, "wine");
-    EXPECT_EQ(run.arguments, std::vector<std::string>{run.working_directory + "SETUP.EXE"});
-    EXPECT_TRUE(IsFile(run.working_directory + "../disk2/DATA.BIN"));
-    EXPECT_EQ(run.working_directory.rfind(app.temp_dir + "/TII", 0), 0u);
-    EXPECT_EQ(app.ui.Count(UiEventKind::kStartNotice), 1);
-    return 0;
-  });
-  EXPECT_EQ(app.Run("/W"), ProgramOutcome::kDone) << app.ui.Transcript();
-  EXPECT_EQ(app.host.ProcessRuns().size(), 1u);
 }
 
 // Refused before anything is asked or written, with the reason, and nothing left behind.

@@ -9,7 +9,6 @@ namespace floppyset::testing {
 UiEvent& ScriptedUi::Record(UiEventKind kind, int id) {
   UiEvent& event = events_.emplace_back();
   event.kind = kind;
-  event.window = open_windows_.empty() ? 0 : open_windows_.back();
   event.id = id;
   return event;
 }
@@ -47,20 +46,13 @@ void ScriptedUi::PumpOneMessage() {
 int ScriptedUi::RunWorkDialog(int dialog, const std::function<int()>& work) {
   const size_t at = events_.size();
   Record(UiEventKind::kWorkDialog, dialog);
-  open_windows_.push_back(dialog);
-  const int result = work();
-  open_windows_.pop_back();
-  events_[at].result = result;
-  return result;
+  return events_[at].result = work();
 }
 
 bool ScriptedUi::RunMainWindow(int dialog, const std::function<void()>& worker) {
   Record(UiEventKind::kMainWindow, dialog).result = fail_main_window_ ? 0 : 1;
-  if (fail_main_window_) return false;
-  open_windows_.push_back(dialog);
-  worker();
-  open_windows_.pop_back();
-  return true;
+  if (!fail_main_window_) worker();
+  return !fail_main_window_;
 }
 
 std::optional<uint8_t> ScriptedUi::ChooseFloppyDrive(const std::vector<FloppyDriveChoice>& drives) {
@@ -78,13 +70,11 @@ std::optional<uint8_t> ScriptedUi::ChooseFloppyDrive(const std::vector<FloppyDri
 }
 
 bool ScriptedUi::RunDestinationDialog(const std::function<bool(const std::string&)>& on_ok) {
-  open_windows_.push_back(kDialogDestination);
   bool accepted = false;
   while (!accepted && !typed_.empty()) {
     accepted = on_ok(typed_.front());
     typed_.pop_front();
   }
-  open_windows_.pop_back();
   Record(UiEventKind::kDestinationDialog, kDialogDestination).result = accepted ? 1 : 2;
   return accepted;
 }
@@ -102,8 +92,8 @@ std::string ScriptedUi::Transcript() const {
       "main window", "report", "help", "drive choice", "destination", "start notice"};
   std::ostringstream out;
   for (const UiEvent& e : events_) {
-    out << kNames[static_cast<int>(e.kind)] << " " << e.window << "/" << e.id << " [" << e.low
-        << ".." << e.high << "] -> " << e.result;
+    out << kNames[static_cast<int>(e.kind)] << " " << e.id << " [" << e.low << ".." << e.high
+        << "] -> " << e.result;
     if (e.kind == UiEventKind::kMessage) out << " " << ButtonText(e.answer);
     out << ": " << e.text << "\n";
   }

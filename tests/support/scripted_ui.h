@@ -34,7 +34,6 @@ enum class UiEventKind {
 
 struct UiEvent {
   UiEventKind kind = UiEventKind::kPump;
-  int window = 0;  // the dialog on top (0: none open)
   int id = 0;
   std::string text;
   int low = 0;
@@ -148,7 +147,6 @@ class ScriptedUi : public Ui {
   std::deque<std::string> typed_;
   bool fail_main_window_ = false;
   std::function<void(const MessageRequest&)> on_message_;
-  std::vector<int> open_windows_;  // main window and work dialogs, innermost last
 };
 
 }  // namespace floppyset::testing
