@@ -30,6 +30,13 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
   using O = ProgramOutcome;
   const auto unpack = [](App&, R& r) { r.header.UnpackMode = r.header.AutostartMode = 1; };
   const std::vector<std::string> both{"disk1.img", "disk2.img"};
+  const auto style = [](uint32_t style, int confirmation) {
+    return [=](App& a, R& r) {
+      r.header.DialogStyle = style;
+      a.ui.Expect(confirmation, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kNo);
+    };
+  };
+  const auto confirm = [](int id) { return std::vector<int>{id, kMsgUnpackInstead}; };
   const struct {
     const char* name;
     int disks;
@@ -37,9 +44,10 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
     std::string switches;
     O outcome;
     std::vector<int> ids;
-    std::string said;  // in the last message, else in the report
+    std::string said;  // in a message or the report
     std::vector<std::string> floppies;
     size_t runs = 0;
+    std::vector<int> windows = {};  // extraction dialog and main window, when checked
   } cases[] = {
       // clang-format off
       {"boot disk: no unpack question, the final message", 1, [](App& a, R& r) {
@@ -57,7 +65,8 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
        "/D", O::kDone, {0}, "Run SETUP.", {}},
       {"one disk of three, no confirmation", 3, [](App& a, R&) {
          a.ui.Expect(kMsgInsertDisk, Answer::kOk); },
-       "/C:2", O::kDone, {kMsgInsertDisk, 0}, "\"Demo Product Disk 2/3\" successfully", {"disk2.img"}},
+       "/C:2", O::kDone, {kMsgInsertDisk, 0}, "\"Demo Product Disk 2/3\" successfully",
+       {"disk2.img"}},
       {"one disk with a list is a report", 2, [](App&, R&) {},
        "/C:2 /L", O::kDone, {}, "SETUP.EXE\r\n\r\nImage 2:\r\n", {}},
       {"silent mode writes floppies even with /D", 2, [](App& a, R&) {
@@ -94,6 +103,15 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
            EXPECT_EQ(a.ui.Count(UiEventKind::kStartNotice), 1);
            return 0; }); },
        "/W", O::kDone, {}, "", {}, 1},
+      {"style 0", 3, style(0, kMsgConfirmDisks), "", O::kCancelled,
+       confirm(kMsgConfirmDisks),
+       "\"Demo Product\" floppy disks.\n\nYou will need 3 ", {}, 0,
+       {kDialogPlainExtraction, kDialogPlainProgress}},
+      {"style 1", 1, style(1, kMsgConfirmDisk), "", O::kCancelled, confirm(kMsgConfirmDisk),
+       "the \"Demo Product\" floppy disk.", {}, 0,
+       {kDialogBannerExtraction, kDialogBannerProgress}},
+      {"style 2", 1, style(2, kMsgConfirmDisk), "", O::kCancelled, confirm(kMsgConfirmDisk),
+       "", {}, 0, {kDialogBannerExtraction, kDialogPlainProgress}},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -107,8 +125,13 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
     EXPECT_EQ(app.Run(c.switches), c.outcome) << app.ui.Transcript();
     EXPECT_EQ(app.ui.PendingAnswers(), 0u);
     EXPECT_EQ(app.ui.MessageIds(), c.ids);
-    const std::string said = c.ids.empty() ? app.ui.ReportText() : app.ui.LastMessage().text;
+    std::string said = app.ui.ReportText();
+    for (const MessageRequest& m : app.ui.Messages()) said += m.text + "\n";
     EXPECT_TRUE(Has(said, c.said)) << said;
+    if (!c.windows.empty()) {
+      EXPECT_EQ(app.ui.WorkDialogs(), (std::vector<int>{kDialogAuthenticity, c.windows[0]}));
+      EXPECT_EQ(app.ui.MainWindow(), c.windows[1]);
+    }
     EXPECT_EQ(Entries(app.floppy_dir), c.floppies);
     EXPECT_EQ(app.host.ProcessRuns().size(), c.runs);
     EXPECT_TRUE(app.TempLeftovers().empty());
@@ -202,25 +225,6 @@ TEST(Program, DiskCountBeyondTheArchiveIsRefusedBeforeAnyQuestion) {
       EXPECT_FALSE(app.ui.MainWindow());
       EXPECT_TRUE(Entries(app.floppy_dir).empty());
     }
-  }
-}
-
-TEST(Program, DialogStyleChoosesExtractionDialogAndMainWindow) {
-  const int cases[][3] = {{0, kDialogPlainExtraction, kDialogPlainProgress},
-                          {1, kDialogBannerExtraction, kDialogBannerProgress},
-                          {2, kDialogBannerExtraction, kDialogPlainProgress}};
-  for (const auto& c : cases) {
-    App app;
-    PackageRecipe recipe = App::Recipe();
-    recipe.header.DialogStyle = c[0];
-    app.MakeProgram(recipe, {kDisk1, kDisk2, kDisk2});
-    app.ui.Expect(kMsgConfirmDisks, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kNo);
-    EXPECT_EQ(app.Run(), ProgramOutcome::kCancelled);
-    EXPECT_EQ(app.ui.WorkDialogs(), (std::vector<int>{kDialogAuthenticity, c[1]}));
-    EXPECT_EQ(app.ui.MainWindow(), c[2]);
-    EXPECT_TRUE(
-        Has(app.ui.Messages()[0].text, "\"Demo Product\" floppy disks.\n\nYou will need 3 "));
-    EXPECT_EQ(app.ui.ControlTexts(kControlPackageCheckResult), std::vector<std::string>{"OK"});
   }
 }
 

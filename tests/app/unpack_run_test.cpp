@@ -89,6 +89,7 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
   state.Header.DiskCount = 2;
   state.ProductName = "Demo Product";
   using Arrange = std::function<void(FaultHost&, ScriptedUi&, const std::string& dest)>;
+  using S = const std::string;
   const struct {
     const char* name;
     Arrange arrange;
@@ -96,7 +97,7 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
   } cases[] = {
       // clang-format off
       {"fresh", [](FaultHost&, ScriptedUi&, const std::string&) {}, {}},
-      {"again into the same destination", [&](FaultHost& host, ScriptedUi&, const std::string& dest) {
+      {"again into the same destination", [&](FaultHost& host, ScriptedUi&, S& dest) {
          RunState first = state;
          ScriptedUi quiet;
          quiet.TypeDestinations({dest});
@@ -110,7 +111,7 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
       {"disk1 is a file", [](FaultHost&, ScriptedUi&, const std::string& dest) {
          WriteFileText(dest + "/disk1", "x"); },
        {"1 file(s) or directories not written", "a file/disk1"}},
-      {"a directory that cannot be made", [](FaultHost& host, ScriptedUi&, const std::string& dest) {
+      {"a directory that cannot be made", [](FaultHost& host, ScriptedUi&, S& dest) {
          host.FailCreateUnder(dest + "/disk1/SUB"); },
        {"1 file(s) or directories not written", "/disk1/SUB"}},
       {"cancelled", [](FaultHost&, ScriptedUi& ui, const std::string&) {
