@@ -14,7 +14,6 @@
 
 namespace floppyset::testing {
 
-namespace fs = std::filesystem;
 constexpr int64_t kFileTime = 981173106;  // 2001-02-03 04:05:06 UTC
 
 void WriteTree(const std::string& dir, const DiskFiles& files) {
@@ -32,7 +31,7 @@ void WriteTree(const std::string& dir, const DiskFiles& files) {
 }
 
 std::vector<uint8_t> BuildImage(const std::string& scratch, const DiskFiles& files, bool flat) {
-  ScopedTimeZone utc("UTC0");  // FAT12 times are local: make them the files' UTC time
+  SetTimeZone("UTC0");  // FAT12 times are local: make them the files' UTC time
   fs::remove_all(scratch);
   WriteTree(scratch, files);
   std::vector<uint8_t> image;
@@ -53,14 +52,8 @@ std::vector<std::string> Entries(const std::string& dir) {
   return names;
 }
 
-ScopedTimeZone::ScopedTimeZone(const char* tz) {
-  if (const char* old = std::getenv("TZ")) old_ = old, had_old_ = true;
+void SetTimeZone(const char* tz) {
   ::setenv("TZ", tz, 1);
-  ::tzset();
-}
-
-ScopedTimeZone::~ScopedTimeZone() {
-  had_old_ ? ::setenv("TZ", old_.c_str(), 1) : ::unsetenv("TZ");
   ::tzset();
 }
 

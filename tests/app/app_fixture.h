@@ -19,6 +19,8 @@
 
 namespace floppyset::testing {
 
+namespace fs = std::filesystem;
+
 // One disk's files: path -> content; a path ending in '/' is an empty directory.
 using DiskFiles = std::map<std::string, std::string>;
 
@@ -27,25 +29,11 @@ void WriteTree(const std::string& dir, const DiskFiles& files);
 // A FAT12 (or flat) image of the files, their times taken as UTC.
 std::vector<uint8_t> BuildImage(const std::string& scratch, const DiskFiles& files, bool flat);
 std::vector<std::string> Entries(const std::string& dir);  // sorted; none when missing
-inline bool IsFile(const std::string& p) {
-  return std::filesystem::is_regular_file(p);
-}
-inline bool IsDirectory(const std::string& p) {
-  return std::filesystem::is_directory(p);
-}
 inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
-// Sets TZ for its lifetime.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* tz);
-  ~ScopedTimeZone();
-
- private:
-  std::string old_;
-  bool had_old_ = false;
-};
+// Sets TZ for the rest of the test (each test runs in a process of its own).
+void SetTimeZone(const char* tz);
 
 struct App {
   App();
@@ -66,7 +54,5 @@ struct App {
   ImageFileDrives drives{host, floppy_dir};
   RunState state;
 };
-
-class AppTest : public ::testing::Test, public App {};
 
 }  // namespace floppyset::testing

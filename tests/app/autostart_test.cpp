@@ -46,8 +46,8 @@ TEST(Autostart, SetIsRemovedAfterTheStart) {
     EXPECT_EQ(app.state.RunFailed, c.start_fails);
     EXPECT_TRUE(!c.start_fails || Has(app.ui.LastMessage().text, "could not be started"));
     EXPECT_EQ(Entries(app.root / "set"), c.left);
-    EXPECT_EQ(IsFile(app.root / "set/disk2/SUB/KEEP.TXT"), c.sub);
-    EXPECT_EQ(IsFile(app.root / "set/disk2/.hidden"), c.hidden);
+    EXPECT_EQ(fs::is_regular_file(app.root / "set/disk2/SUB/KEEP.TXT"), c.sub);
+    EXPECT_EQ(fs::is_regular_file(app.root / "set/disk2/.hidden"), c.hidden);
   }
   App app;  // without a destination or an installer nothing starts and nothing goes
   MakeSet(app, 1, false);
@@ -57,7 +57,7 @@ TEST(Autostart, SetIsRemovedAfterTheStart) {
   RunAutostart(no_destination, app.host, app.ui);
   RunAutostart(no_installer, app.host, app.ui);
   EXPECT_TRUE(app.host.ProcessRuns().empty());
-  EXPECT_TRUE(IsFile(app.root / "set/disk1/FILE.TXT"));
+  EXPECT_TRUE(fs::is_regular_file(app.root / "set/disk1/FILE.TXT"));
 }
 
 // Only the set's own installer is ever started: the first word of InstallerName names a file

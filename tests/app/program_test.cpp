@@ -98,7 +98,7 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
          unpack(a, r), a.state.InstallerRunner = "wine";
          a.host.ScriptProcess([&a](const ProcessRun& run) -> std::optional<int> {
            EXPECT_EQ(run.arguments, std::vector<std::string>{run.working_directory + "SETUP.EXE"});
-           EXPECT_TRUE(IsFile(run.working_directory + "../disk2/DATA.BIN"));
+           EXPECT_TRUE(fs::is_regular_file(run.working_directory + "../disk2/DATA.BIN"));
            EXPECT_EQ(run.working_directory.rfind(a.temp_dir + "/TII", 0), 0u);
            EXPECT_EQ(a.ui.Count(UiEventKind::kStartNotice), 1);
            return 0; }); },
@@ -155,7 +155,7 @@ TEST(Program, StartUpRefusals) {
   } cases[] = {
       // clang-format off
       {"archive changed", [](App& a) {
-         Patch(a, std::filesystem::file_size(a.program_path) - 2, 0x5A); },
+         Patch(a, fs::file_size(a.program_path) - 2, 0x5A); },
        "", O::kRefused, kMsgAuthFailed, refused, {kDialogAuthenticity}},
       {"exe checksum changed", [](App& a) {
          std::vector<uint8_t> bytes = ReadFileBytes(a.program_path);
@@ -169,7 +169,7 @@ TEST(Program, StartUpRefusals) {
       {"temporary directory missing", [](App& a) { a.host.SetTempDirectory(a.root / "none"); },
        "", O::kRefused, -1, no_temp, {}},
       {"temporary directory too long", [](App& a) {
-         std::filesystem::create_directories(a.root / std::string(250, 't'));
+         fs::create_directories(a.root / std::string(250, 't'));
          a.host.SetTempDirectory(a.root / std::string(250, 't')); },
        "", O::kRefused, -1, no_temp, {}},
       {"no room for the workspace", [](App& a) { a.host.SetFreeBytes(100); },

@@ -18,7 +18,7 @@ constexpr char kSeparator[] = "=================================================
 // Start-up's leavings: the disk images in a workspace (FAT12 unless flat).
 void PrepareImages(App& app, const std::vector<DiskFiles>& disks, bool flat = false) {
   app.state.WorkspaceDir = app.root / "work/";
-  std::filesystem::create_directories(app.state.WorkspaceDir);
+  fs::create_directories(app.state.WorkspaceDir);
   for (uint32_t i = 0; i < disks.size(); ++i) {
     WriteFileBytes(DiskImagePath(app.state, i), BuildImage(app.root / "s", disks[i], flat));
   }
@@ -53,7 +53,7 @@ TEST(Reports, AllThreeReportsInFixedOrderByteForByte) {
   app.state.Header.ExpectedExeChecksum = app.state.PeCheckSum = 0x1234;
   app.state.Header.ExpectedPackageChecksum = 7;
   app.state.PackageChecksum = 8;
-  ScopedTimeZone utc("UTC0");
+  SetTimeZone("UTC0");
   ReportThread(app.state, app.host, app.ui);
   const std::string t = "03/02/2001 04:05               ";
   EXPECT_EQ(app.ui.ReportText(),
@@ -75,10 +75,8 @@ TEST(Reports, AllThreeReportsInFixedOrderByteForByte) {
 TEST(Reports, CreationTimeIsShownInLocalTimeElseAsStored) {
   App app;
   app.state.Header.CreationTime = CalendarTime{2026, 12, 4, 31, 23, 30, 0, 0};
-  {
-    ScopedTimeZone ahead("CET-1");
-    PackageInfoReport(app.state, app.host, app.ui);
-  }
+  SetTimeZone("CET-1");
+  PackageInfoReport(app.state, app.host, app.ui);
   EXPECT_TRUE(Has(app.ui.ReportText(), "Data of creation of the setup : 01/01/2027 00:30\r\n"));
   app.ui = ScriptedUi();
   app.host.FailUtcToLocal();
@@ -109,7 +107,7 @@ TEST(Reports, OddImagesAreListedSafely) {
       {"a missing image has only its heading",
        {{{"A.TXT", "a"}}, {{"B.TXT", "b"}}},
        false,
-       [](App& a) { std::filesystem::remove(DiskImagePath(a.state, 0)); },
+       [](App& a) { fs::remove(DiskImagePath(a.state, 0)); },
        "Image 1:\r\n\r\nImage 2:\r\n" + line + "1 B.TXT\r\n"},
       {"flat images list relative paths in stored time",
        {{{"SETUP.EXE", "installer"}, {"DOCS/GUIDE.TXT", ""}}},
@@ -122,7 +120,7 @@ TEST(Reports, OddImagesAreListedSafely) {
     App app;
     PrepareImages(app, c.disks, c.flat);
     c.damage(app);
-    ScopedTimeZone ahead("CET-1");  // flat times are shown as stored, without a zone
+    SetTimeZone("CET-1");  // flat times are shown as stored, without a zone
     FileListReport(app.state, app.host, app.ui);
     EXPECT_EQ(app.ui.ReportText(), c.listing);
   }

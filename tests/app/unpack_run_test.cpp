@@ -44,14 +44,14 @@ TEST(UnpackRun, DestinationDialogTakesOnlyWhatItCanCreate) {
     if (c.create) app.ui.Expect(kMsgCreateDirectory, *c.create);
     EXPECT_EQ(AcceptDestination(app.state, app.host, app.ui, c.typed), !c.taken.empty());
     EXPECT_EQ(app.state.DestinationDir, c.taken);
-    EXPECT_EQ(IsDirectory(c.typed), !c.taken.empty());
+    EXPECT_EQ(fs::is_directory(c.typed), !c.taken.empty());
     std::vector<int> ids;
     if (c.create) ids.push_back(kMsgCreateDirectory);
     if (c.taken.empty() && c.create != Answer::kNo) ids.push_back(kMsgCannotCreateDirectory);
     EXPECT_EQ(app.ui.MessageIds(), ids);
     EXPECT_TRUE(!c.create || Has(app.ui.Messages()[0].text, "'" + c.typed + "'\n"));
   }
-  EXPECT_FALSE(IsDirectory(root + "/locked"));
+  EXPECT_FALSE(fs::is_directory(root + "/locked"));
 }
 
 TEST(UnpackRun, SpaceShortageSaysTheRootAndBothSizes) {
@@ -80,7 +80,7 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
   App app;
   RunState& state = app.state;
   state.WorkspaceDir = app.root / "work/";
-  std::filesystem::create_directories(state.WorkspaceDir);
+  fs::create_directories(state.WorkspaceDir);
   const std::vector<DiskFiles> disks = {
       {{"A.TXT", std::string(5000, 'a')}, {"SUB/INNER.TXT", "inner"}}, {{"B.TXT", "b"}}};
   for (uint32_t i = 0; i < disks.size(); ++i) {
@@ -121,7 +121,7 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string dest = app.root / c.name;
-    std::filesystem::create_directories(dest + "/disk2");  // reused without complaint
+    fs::create_directories(dest + "/disk2");  // reused without complaint
     FaultHost host;
     ScriptedUi ui;
     ui.TypeDestinations({dest});
@@ -145,7 +145,7 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
     EXPECT_EQ(ui.ProgressRange(kControlDiskBar), std::make_pair(0, 2));
     EXPECT_EQ(ui.ProgressPositions(kControlDiskBar), (std::vector<int>{1, 2}));
     EXPECT_EQ(ReadFileBytes(dest + "/disk1/SUB/INNER.TXT").size(), 5u);
-    EXPECT_TRUE(IsFile(dest + "/disk2/B.TXT"));
+    EXPECT_TRUE(fs::is_regular_file(dest + "/disk2/B.TXT"));
   }
 }
 
