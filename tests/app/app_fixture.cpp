@@ -14,34 +14,31 @@
 
 namespace floppyset::testing {
 
-namespace fs = std::filesystem;
+constexpr int64_t kFileTime = 981173106;  // 2001-02-03 04:05:06 UTC
 
 void WriteTree(const std::string& dir, const DiskFiles& files) {
   fs::create_directories(dir);
   for (const auto& [path, content] : files) {
     const fs::path target = fs::path(dir) / path;
-    if (!path.empty() && path.back() == '/') {
-      fs::create_directories(target);
-      continue;
-    }
-    fs::create_directories(target.parent_path());
-    WriteFileText(target.string(), content);
+    fs::create_directories(path.back() == '/' ? target : target.parent_path());
+    if (path.back() != '/') WriteFileText(target.string(), content);
   }
   // Times last, so that making a file does not touch its directory's time afterwards.
-  const timespec times[2] = {{kFixtureFileTime, 0}, {kFixtureFileTime, 0}};
+  const timespec times[2] = {{kFileTime, 0}, {kFileTime, 0}};
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
     ::utimensat(AT_FDCWD, entry.path().c_str(), times, 0);
   }
 }
 
 std::vector<uint8_t> BuildImage(const std::string& scratch, const DiskFiles& files, bool flat) {
+  SetTimeZone("UTC0");  // FAT12 times are local: make them the files' UTC time
   fs::remove_all(scratch);
   WriteTree(scratch, files);
   std::vector<uint8_t> image;
   std::string error;
-  const bool built =
-      flat ? BuildFlatImage(scratch, image, error) : BuildFat12Image(scratch, image, error);
-  EXPECT_TRUE(built) << error;
+  EXPECT_TRUE(flat ? BuildFlatImage(scratch, image, error) : BuildFat12Image(scratch, image, error))
+      << error;
+  fs::remove_all(scratch);
   return image;
 }
 
@@ -55,36 +52,12 @@ std::vector<std::string> Entries(const std::string& dir) {
   return names;
 }
 
-bool IsDirectory(const std::string& path) {
-  return fs::is_directory(path);
-}
-bool IsFile(const std::string& path) {
-  return fs::is_regular_file(path);
-}
-
-ScopedTimeZone::ScopedTimeZone(const char* tz) {
-  if (const char* old = std::getenv("TZ")) {
-    old_ = old;
-    had_old_ = true;
-  }
+void SetTimeZone(const char* tz) {
   ::setenv("TZ", tz, 1);
   ::tzset();
 }
 
-ScopedTimeZone::~ScopedTimeZone() {
-  if (had_old_) {
-    ::setenv("TZ", old_.c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
-  }
-  ::tzset();
-}
-
-AppTest::AppTest()
-    : temp_dir(root / "tmp"),
-      program_path(root / "setup.exe"),
-      floppy_dir(root / "floppies"),
-      drives(host, floppy_dir) {
+App::App() {
   fs::create_directories(temp_dir);
   fs::create_directories(floppy_dir);
   host.SetTempDirectory(temp_dir);
@@ -92,30 +65,24 @@ AppTest::AppTest()
   state.ProgramPath = program_path;
 }
 
-PackageRecipe AppTest::Recipe(const std::string& product) {
+PackageRecipe App::Recipe() {
   PackageRecipe recipe;
-  recipe.product_name = product;
+  recipe.product_name = "Demo Product";
   recipe.archive = ArchiveFormat::kLha;
   recipe.header.AutostartMode = 0;
-  recipe.created = kFixtureFileTime;
+  recipe.created = kFileTime;
   return recipe;
 }
 
-void AppTest::MakeProgram(const PackageRecipe& recipe, const std::vector<DiskFiles>& disks) {
-  ScopedTimeZone utc("UTC0");  // FAT12 times are local: make them the fixture's UTC time
+void App::MakeProgram(const PackageRecipe& recipe, const std::vector<DiskFiles>& disks) {
   std::vector<std::vector<uint8_t>> images;
   for (const DiskFiles& files : disks) {
     images.push_back(BuildImage(root / "scratch", files, recipe.header.UnpackMode != 0));
   }
-  fs::remove_all(root / "scratch");
   std::vector<uint8_t> program;
   std::string error;
   ASSERT_TRUE(BuildSetupProgram(MinimalPeStub(), recipe, images, program, error)) << error;
   WriteFileBytes(program_path, program);
-}
-
-ProgramOutcome AppTest::Run(const std::string& switches) {
-  return RunProgram(state, host, ui, drives, program_path + " " + switches);
 }
 
 }  // namespace floppyset::testing

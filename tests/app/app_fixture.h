@@ -1,10 +1,10 @@
-// Shared set-up of the app behaviour tests: a temp tree with its own temporary directory,
-// the fault-injecting host, the scripted Ui, image-file floppy drives, and setup program
-// files built with mkfloppyset's pieces from small file trees.
+// The app behaviour tests' world: a temp tree with its own temporary directory, the fault host,
+// the scripted Ui, image-file floppy drives, and setup programs built with mkfloppyset's pieces.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,53 +19,39 @@
 
 namespace floppyset::testing {
 
-// One disk's files: path ('/' between components) -> content. A path ending in '/' is an
-// empty directory.
+namespace fs = std::filesystem;
+
+// One disk's files: path -> content; a path ending in '/' is an empty directory.
 using DiskFiles = std::map<std::string, std::string>;
 
-// 2001-02-03 04:05:06 UTC: the last-write time every fixture file gets.
-inline constexpr int64_t kFixtureFileTime = 981173106;
-
-// Writes the files below `dir`, each with kFixtureFileTime as its last-write time.
+// Writes the files below `dir`, all last written 2001-02-03 04:05:06 UTC.
 void WriteTree(const std::string& dir, const DiskFiles& files);
-// A FAT12 (or flat) image of the files; fails the test when it cannot be built.
+// A FAT12 (or flat) image of the files, their times taken as UTC.
 std::vector<uint8_t> BuildImage(const std::string& scratch, const DiskFiles& files, bool flat);
-// Sorted entry names of a directory ("" when it is missing).
-std::vector<std::string> Entries(const std::string& dir);
-bool IsDirectory(const std::string& path);
-bool IsFile(const std::string& path);
-// Sets TZ and re-reads it; restores the old value when destroyed.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* tz);
-  ~ScopedTimeZone();
+std::vector<std::string> Entries(const std::string& dir);  // sorted; none when missing
+inline bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+// Sets TZ for the rest of the test (each test runs in a process of its own).
+void SetTimeZone(const char* tz);
 
- private:
-  std::string old_;
-  bool had_old_ = false;
-};
-
-class AppTest : public ::testing::Test {
- protected:
-  AppTest();
-
-  // A package recipe for `product` with the defaults: floppy set, no final message,
-  // installer "SETUP.EXE", LHA archive (stored members).
-  static PackageRecipe Recipe(const std::string& product = "Demo Product");
-  // Builds root/setup.exe: one image per disk, flat when the recipe's UnpackMode is set.
+struct App {
+  App();
+  // Floppy set of `product`, LHA archive, installer SETUP.EXE, no autostart.
+  static PackageRecipe Recipe();
+  // root/setup.exe with one image per disk, flat when the recipe unpacks.
   void MakeProgram(const PackageRecipe& recipe, const std::vector<DiskFiles>& disks);
-  // Runs the whole program with `switches` after the program path.
-  ProgramOutcome Run(const std::string& switches = "");
-  // Names left in the host's temporary directory.
+  ProgramOutcome Run(const std::string& switches = "") {
+    return RunProgram(state, host, ui, drives, program_path + " " + switches);
+  }
   std::vector<std::string> TempLeftovers() const { return Entries(temp_dir); }
 
   TempDir root;
-  std::string temp_dir;      // the host's temporary directory
-  std::string program_path;  // root/setup.exe
-  std::string floppy_dir;    // where the image-file drive writes disk<n>.img
+  std::string temp_dir = root / "tmp", program_path = root / "setup.exe",
+              floppy_dir = root / "floppies";
   FaultHost host;
   ScriptedUi ui;
-  ImageFileDrives drives;
+  ImageFileDrives drives{host, floppy_dir};
   RunState state;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "app_fixture.h"
 #include "mkfloppyset/pe_stub.h"
@@ -15,393 +16,188 @@ namespace {
 const DiskFiles kDisk1 = {{"SETUP.EXE", "installer"}, {"README.TXT", "hello"}};
 const DiskFiles kDisk2 = {{"DATA.BIN", std::string(3000, 'x')}};
 
-class ProgramTest : public AppTest {
- protected:
-  // A package built for unpacking (flat images), autostart when `installer` is not empty.
-  void MakeUnpackProgram(const std::string& installer, uint16_t autostart = 1) {
-    PackageRecipe recipe = Recipe();
-    recipe.header.UnpackMode = 1;
-    recipe.header.AutostartMode = autostart;
-    recipe.installer_name = installer;
-    MakeProgram(recipe, {kDisk1, kDisk2});
-  }
-  // Changes one byte of the program file.
-  void PatchProgram(size_t offset, uint8_t value) {
-    std::vector<uint8_t> bytes = ReadFileBytes(program_path);
-    ASSERT_LT(offset, bytes.size());
-    bytes[offset] = value;
-    WriteFileBytes(program_path, bytes);
-  }
-};
-
-TEST_F(ProgramTest, SecondInstanceIsRefusedAndLeavesTheFirstOnesWorkspaceAlone) {
-  MakeProgram(Recipe(), {kDisk1});
-  const auto first = host.AcquireInstanceLock(program_path);
-  ASSERT_TRUE(first);
-  WriteTree(temp_dir + "/TII1", {{"image.tii", "first instance"}});
-
-  EXPECT_EQ(Run(), ProgramOutcome::kRefused);
-  ASSERT_EQ(ui.MessageIds(), std::vector<int>{kMsgAlreadyRunning});
-  const MessageRequest m = ui.LastMessage();
-  EXPECT_EQ(m.text, "Another instance of the program is already running");
-  EXPECT_EQ(m.caption, "Error");
-  EXPECT_EQ(m.icon, Icon::kStop);
-  EXPECT_EQ(TempLeftovers(), std::vector<std::string>{"TII1"});
-  EXPECT_EQ(Entries(temp_dir + "/TII1"), std::vector<std::string>{"image.tii"});
-  EXPECT_TRUE(ui.WorkDialogs().empty());
+void Patch(App& app, size_t offset, uint8_t value) {
+  std::vector<uint8_t> bytes = ReadFileBytes(app.program_path);
+  ASSERT_LT(offset, bytes.size());
+  bytes[offset] = value;
+  WriteFileBytes(app.program_path, bytes);
 }
 
-TEST_F(ProgramTest, StartUpRefusalsStopAndCleanUp) {
-  const std::string refused_text = "File " + program_path +
-                                   " failed authenticity check!\n\nFile was changed or infected "
-                                   "by virus.\n\nPlease contact software vendor for the "
-                                   "replacement.";
-  {
-    SCOPED_TRACE("archive changed: the package sum fails after the exe check passed");
-    MakeProgram(Recipe(), {kDisk1});
-    PatchProgram(std::filesystem::file_size(program_path) - 2, 0x5A);
-    EXPECT_EQ(Run(), ProgramOutcome::kRefused);
-    EXPECT_EQ(ui.WorkDialogs(), std::vector<int>{kDialogAuthenticity});
-    EXPECT_EQ(ui.WorkDialogResults(), std::vector<int>{2});
-    EXPECT_EQ(ui.ControlTexts(kControlExeCheckResult), std::vector<std::string>{"OK"});
-    EXPECT_TRUE(ui.ControlTexts(kControlPackageCheckResult).empty());
-    const MessageRequest m = ui.LastMessage();
-    EXPECT_EQ(m.message_id, kMsgAuthFailed);
-    EXPECT_EQ(m.text, refused_text);
-    EXPECT_EQ(m.caption, "SETUP");
-    EXPECT_EQ(m.icon, Icon::kExclamation);
-    EXPECT_EQ(m.owner, Owner::kNone);
-    EXPECT_FALSE(ui.MainWindow());
-    EXPECT_TRUE(TempLeftovers().empty());
-  }
-  {
-    SCOPED_TRACE("exe checksum changed: no package sum is computed");
-    ui = ScriptedUi();
-    state = RunState();
-    state.ProgramPath = program_path;
-    MakeProgram(Recipe(), {kDisk1});
-    std::vector<uint8_t> bytes = ReadFileBytes(program_path);
-    PeLayout layout;
-    std::string error;
-    ASSERT_TRUE(ParsePeStub(bytes, layout, error)) << error;
-    PatchProgram(layout.checksum_offset, bytes[layout.checksum_offset] ^ 1);
-    EXPECT_EQ(Run(), ProgramOutcome::kRefused);
-    EXPECT_TRUE(ui.ControlTexts(kControlExeCheckResult).empty());
-    EXPECT_EQ(state.PackageChecksum, 0u);
-    EXPECT_EQ(ui.MessageIds(), std::vector<int>{kMsgAuthFailed});
-    EXPECT_TRUE(TempLeftovers().empty());
-  }
-  {
-    SCOPED_TRACE("a file without a package is refused like a damaged one");
-    ui = ScriptedUi();
-    state = RunState();
-    state.ProgramPath = program_path;
-    WriteFileBytes(program_path, MinimalPeStub());
-    EXPECT_EQ(Run(), ProgramOutcome::kRefused);
-    EXPECT_EQ(ui.MessageIds(), std::vector<int>{kMsgAuthFailed});
-    EXPECT_FALSE(ui.MainWindow());
-    EXPECT_TRUE(TempLeftovers().empty());
-  }
-  for (const std::string& temp : {root / "missing", root / std::string(250, 't')}) {
-    SCOPED_TRACE("temporary directory missing or too long: said, not blamed on the file");
-    ui = ScriptedUi();
-    state = RunState();
-    state.ProgramPath = program_path;
-    std::filesystem::create_directories(root / std::string(250, 't'));
-    host.SetTempDirectory(temp);
-    MakeProgram(Recipe(), {kDisk1});
-    EXPECT_EQ(Run(), ProgramOutcome::kRefused);
-    ASSERT_EQ(ui.Messages().size(), 1u);
-    EXPECT_NE(ui.LastMessage().text.find("cannot create its temporary directory in \"" + temp),
-              std::string::npos);
-    EXPECT_TRUE(ui.WorkDialogs().empty());
-    host.SetTempDirectory(temp_dir);
-  }
-  {
-    SCOPED_TRACE("no room in the temporary directory");
-    ui = ScriptedUi();
-    state = RunState();
-    state.ProgramPath = program_path;
-    MakeProgram(Recipe(), {kDisk1});
-    host.SetFreeBytes(100);
-    EXPECT_EQ(Run(), ProgramOutcome::kRefused);
-    EXPECT_EQ(ui.MessageIds(), std::vector<int>{kMsgNoTempSpace});
-    EXPECT_TRUE(ui.WorkDialogs().empty());
-    EXPECT_TRUE(TempLeftovers().empty());
+// Whole runs, start-up refusals among them: what the user is asked and told, what is written
+// and started, and that the workspace is gone at the end.
+TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
+  using R = PackageRecipe;
+  using O = ProgramOutcome;
+  const auto unpack = [](App&, R& r) { r.header.UnpackMode = r.header.AutostartMode = 1; };
+  const std::vector<std::string> both{"disk1.img", "disk2.img"};
+  const auto style = [](uint32_t style, int confirmation) {
+    return [=](App& a, R& r) {
+      r.header.DialogStyle = style;
+      a.ui.Expect(confirmation, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kNo);
+    };
+  };
+  const std::string refused = "failed authenticity check!";
+  const std::string no_temp = "cannot create its temporary directory in \"";
+  std::unique_ptr<InstanceLock> held;
+  const auto confirm = [](int id) { return std::vector<int>{id, kMsgUnpackInstead}; };
+  const struct {
+    const char* name;
+    int disks;
+    std::function<void(App&, R&)> setup;
+    std::string switches;
+    O outcome;
+    std::vector<int> ids;
+    std::string said;  // in a message or the report
+    std::vector<std::string> floppies;
+    size_t runs = 0;
+    std::vector<int> windows = {};  // extraction dialog and main window, when checked
+  } cases[] = {
+      // clang-format off
+      {"boot disk: no unpack question, the final message", 1, [](App& a, R& r) {
+         r.header.BootDisk = 1, r.final_message = "Thanks.";
+         a.ui.Expect(kMsgConfirmDisk, Answer::kCancel); },
+       "", O::kCancelled, {kMsgConfirmDisk, 0}, "Thanks.", {}},
+      {"unpack instead of floppies", 2, [](App& a, R&) {
+         a.ui.Expect(kMsgConfirmDisks, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kYes);
+         a.ui.Expect(kMsgCreateDirectory, Answer::kYes).TypeDestinations({a.root / "out"}); },
+       "", O::kDone, {kMsgConfirmDisks, kMsgUnpackInstead, kMsgCreateDirectory, 0},
+       "/out/. For install \"Demo Product\" please run SETUP.EXE from ", {}},
+      {"the final message replaces the completion text", 1, [](App& a, R& r) {
+         r.header.UnpackMode = 1, r.final_message = "Run SETUP.";
+         a.ui.TypeDestinations({a.root.path()}); },
+       "/D", O::kDone, {0}, "Run SETUP.", {}},
+      {"one disk of three, no confirmation", 3, [](App& a, R&) {
+         a.ui.Expect(kMsgInsertDisk, Answer::kOk); },
+       "/C:2", O::kDone, {kMsgInsertDisk, 0}, "\"Demo Product Disk 2/3\" successfully",
+       {"disk2.img"}},
+      {"one disk with a list is a report", 2, [](App&, R&) {},
+       "/C:2 /L", O::kDone, {}, "SETUP.EXE\r\n\r\nImage 2:\r\n", {}},
+      {"silent mode writes floppies even with /D", 2, [](App& a, R&) {
+         a.ui.SetDefaultAnswer(Answer::kOk), a.state.SelectedFloppyDrive = 3; },
+       "/D /S", O::kDone, {kMsgInsertDisk, kMsgInsertDisk}, "", both},
+      {"autostart in silent mode starts nothing", 2, [&](App& a, R& r) {
+         unpack(a, r), a.ui.SetDefaultAnswer(Answer::kOk); },
+       "/S", O::kFailed, {0}, "", {}},
+      {"no main window: no autostart, no final message", 1, [](App& a, R& r) {
+         r.final_message = "bye", a.ui.FailMainWindow(); },
+       "/E", O::kFailed, {0}, "Unable to create dialog", {}},
+      {"report of an autostart set", 2, unpack,
+       "/A", O::kDone, {}, "Embedded package authenticity : OK\r\n", {}},
+      {"forced autostart without an installer asks where", 2, [](App&, R& r) {
+         r.header.UnpackMode = 1, r.installer_name = ""; },
+       "/E", O::kCancelled, {}, "", {}},
+      {"no room for the autostart set", 2, [&](App& a, R& r) {
+         unpack(a, r);
+         a.host.SetVolumeRootFor(a.temp_dir + "/TII", "/set-volume");  // not the temp dir
+         a.host.SetFreeBytes("/set-volume", 10); },
+       "", O::kFailed, {kMsgNoDestinationSpace}, "", {}},
+      {"an image that cannot be extracted fails a report", 2, [](App& a, R&) {
+         a.host.FailCreateNamed("image01.tii"); },
+       "/L", O::kFailed, {}, "SETUP.EXE\r\n\r\nImage 2:\r\n=", {}},
+      {"nor is a damaged set unpacked or started", 2, [&](App& a, R& r) {
+         unpack(a, r), a.host.FailCreateNamed("image01.tii"), a.state.InstallerRunner = "wine"; },
+       "", O::kFailed, {0}, "Nothing was unpacked", {}},
+      {"autostart from the workspace after the notice", 2, [&](App& a, R& r) {
+         unpack(a, r), a.state.InstallerRunner = "wine";
+         a.host.ScriptProcess([&a](const ProcessRun& run) -> std::optional<int> {
+           EXPECT_EQ(run.arguments, std::vector<std::string>{run.working_directory + "SETUP.EXE"});
+           EXPECT_TRUE(fs::is_regular_file(run.working_directory + "../disk2/DATA.BIN"));
+           EXPECT_EQ(run.working_directory.rfind(a.temp_dir + "/TII", 0), 0u);
+           EXPECT_EQ(a.ui.Count(UiEventKind::kStartNotice), 1);
+           return 0; }); },
+       "/W", O::kDone, {}, "", {}, 1},
+      {"style 0", 3, style(0, kMsgConfirmDisks), "", O::kCancelled,
+       confirm(kMsgConfirmDisks),
+       "\"Demo Product\" floppy disks.\n\nYou will need 3 ", {}, 0,
+       {kDialogPlainExtraction, kDialogPlainProgress}},
+      {"style 1", 1, style(1, kMsgConfirmDisk), "", O::kCancelled, confirm(kMsgConfirmDisk),
+       "the \"Demo Product\" floppy disk.", {}, 0,
+       {kDialogBannerExtraction, kDialogBannerProgress}},
+      {"style 2", 1, style(2, kMsgConfirmDisk), "", O::kCancelled, confirm(kMsgConfirmDisk),
+       "", {}, 0, {kDialogBannerExtraction, kDialogPlainProgress}},
+      {"archive changed", 1, [](App& a, R& r) {
+         a.MakeProgram(r, {kDisk1}), Patch(a, fs::file_size(a.program_path) - 2, 0x5A); },
+       "", O::kRefused, {kMsgAuthFailed}, refused, {}},
+      {"exe checksum changed", 1, [](App& a, R& r) {
+         a.MakeProgram(r, {kDisk1});
+         std::vector<uint8_t> bytes = ReadFileBytes(a.program_path);
+         PeLayout layout;
+         std::string error;
+         ASSERT_TRUE(ParsePeStub(bytes, layout, error)) << error;
+         Patch(a, layout.checksum_offset, bytes[layout.checksum_offset] ^ 1); },
+       "", O::kRefused, {kMsgAuthFailed}, refused, {}},
+      {"no package", 1, [](App& a, R&) { WriteFileBytes(a.program_path, MinimalPeStub()); },
+       "", O::kRefused, {kMsgAuthFailed}, refused, {}},
+      {"temporary directory missing", 1, [](App& a, R&) {
+         a.host.SetTempDirectory(a.root / "none"); },
+       "", O::kRefused, {0}, no_temp, {}},
+      {"temporary directory too long", 1, [](App& a, R&) {
+         fs::create_directories(a.root / std::string(250, 't'));
+         a.host.SetTempDirectory(a.root / std::string(250, 't')); },
+       "", O::kRefused, {0}, no_temp, {}},
+      {"no room for the workspace", 1, [](App& a, R&) { a.host.SetFreeBytes(100); },
+       "", O::kRefused, {kMsgNoTempSpace}, "", {}},
+      {"help", 1, [](App&, R&) {}, "/?", O::kStopped, {}, "", {}},
+      {"unknown switch", 1, [](App&, R&) {}, "/Q", O::kStopped, {kMsgUnknownSwitch}, "", {}},
+      {"another instance", 1, [&](App& a, R& r) {
+         a.MakeProgram(r, {kDisk1}), held = a.host.AcquireInstanceLock(a.program_path);
+         WriteTree(a.temp_dir + "/TII1", {{"image.tii", "first instance"}}); },
+       "", O::kRefused, {kMsgAlreadyRunning}, "already running", {}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    App app;
+    PackageRecipe recipe = App::Recipe();
+    c.setup(app, recipe);
+    std::vector<DiskFiles> disks{kDisk1};
+    disks.resize(c.disks, kDisk2);
+    if (!fs::exists(app.program_path)) app.MakeProgram(recipe, disks);
+    EXPECT_EQ(app.Run(c.switches), c.outcome) << app.ui.Transcript();
+    EXPECT_EQ(app.ui.PendingAnswers(), 0u);
+    EXPECT_EQ(app.ui.MessageIds(), c.ids);
+    std::string said = app.ui.ReportText();
+    for (const MessageRequest& m : app.ui.Messages()) said += m.text + "\n";
+    EXPECT_TRUE(Has(said, c.said)) << said;
+    if (!c.windows.empty()) {
+      EXPECT_EQ(app.ui.WorkDialogs(), (std::vector<int>{kDialogAuthenticity, c.windows[0]}));
+      EXPECT_EQ(app.ui.MainWindow(), c.windows[1]);
+    }
+    EXPECT_EQ(Entries(app.floppy_dir), c.floppies);
+    EXPECT_EQ(app.host.ProcessRuns().size(), c.runs);
+    EXPECT_EQ(!app.ui.MainWindow(), c.outcome == O::kRefused || c.outcome == O::kStopped);
+    EXPECT_EQ(app.TempLeftovers(), held ? std::vector<std::string>{"TII1"} : Entries(""));
+    held.reset();  // a later file may have this one's identity
   }
 }
 
 // A DiskCount that the archive does not fill, or 0, is refused before any question in every
 // mode that needs the images, naming the first missing one.
-TEST_F(ProgramTest, DiskCountBeyondTheArchiveIsRefusedBeforeAnyQuestion) {
+TEST(Program, DiskCountBeyondTheArchiveIsRefusedBeforeAnyQuestion) {
   for (const uint16_t count : {uint16_t{3}, uint16_t{0}}) {
-    MakeProgram(Recipe(), {kDisk1, kDisk2});
-    const std::unique_ptr<File> file = host.OpenForRead(program_path);
-    PeFields pe;
-    ASSERT_TRUE(file && ReadPeFields(*file, pe));
-    PatchProgram(pe.SizeOfImage + 22, static_cast<uint8_t>(count));
     for (const std::string switches : {"", "/F", "/C:3", "/D", "/E", "/S", "/L", "/P"}) {
       SCOPED_TRACE(std::to_string(count) + " disks, switches " + switches);
-      ui = ScriptedUi();
-      state = RunState();
-      state.ProgramPath = program_path;
-      const ProgramOutcome outcome = Run(switches);
+      if (count == 0 && switches == "/C:3") continue;  // refused as a bad disk number
+      App app;
+      app.MakeProgram(App::Recipe(), {kDisk1, kDisk2});
+      PeFields pe;
+      const std::unique_ptr<File> file = app.host.OpenForRead(app.program_path);
+      ASSERT_TRUE(file && ReadPeFields(*file, pe));
+      Patch(app, pe.SizeOfImage + 22, static_cast<uint8_t>(count));
+      const ProgramOutcome outcome = app.Run(switches);
       if (switches == "/P") {
         EXPECT_EQ(outcome, ProgramOutcome::kDone);
         continue;
       }
-      if (count == 0 && switches == "/C:3") continue;  // refused as a bad disk number
       EXPECT_EQ(outcome, ProgramOutcome::kRefused);
-      ASSERT_EQ(ui.Messages().size(), 1u);
-      EXPECT_NE(ui.LastMessage().text.find(count ? "disk image 3 (image02.tii) is not in"
-                                                 : "DiskCount is 0"),
-                std::string::npos);
-      EXPECT_FALSE(ui.MainWindow());
-      EXPECT_TRUE(Entries(floppy_dir).empty());
+      ASSERT_EQ(app.ui.Messages().size(), 1u);
+      EXPECT_TRUE(Has(app.ui.LastMessage().text,
+                      count ? "disk image 3 (image02.tii) is not in" : "DiskCount is 0"))
+          << app.ui.LastMessage().text;
+      EXPECT_FALSE(app.ui.MainWindow());
+      EXPECT_TRUE(Entries(app.floppy_dir).empty());
     }
   }
-}
-
-TEST_F(ProgramTest, HelpAndBadSwitchesStopBeforeTheChecks) {
-  MakeProgram(Recipe(), {kDisk1});
-  EXPECT_EQ(Run("/?"), ProgramOutcome::kStopped);
-  EXPECT_EQ(ui.HelpShown(), 1);
-  EXPECT_EQ(Run("/Q"), ProgramOutcome::kStopped);
-  EXPECT_EQ(ui.MessageIds(), std::vector<int>{kMsgUnknownSwitch});
-  EXPECT_TRUE(ui.WorkDialogs().empty());
-  EXPECT_TRUE(TempLeftovers().empty());
-}
-
-TEST_F(ProgramTest, DialogStyleChoosesExtractionDialogAndMainWindow) {
-  const struct {
-    uint32_t style;
-    int extraction, main_window;
-  } cases[] = {{0, kDialogPlainExtraction, kDialogPlainProgress},
-               {1, kDialogBannerExtraction, kDialogBannerProgress},
-               {2, kDialogBannerExtraction, kDialogPlainProgress}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.style);
-    const size_t sleeps_before = host.Sleeps().size();
-    ui = ScriptedUi();
-    state = RunState();
-    state.ProgramPath = program_path;
-    PackageRecipe recipe = Recipe();
-    recipe.header.DialogStyle = c.style;
-    MakeProgram(recipe, {kDisk1, kDisk2});
-    ui.Expect(kMsgConfirmDisks, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kNo);
-    EXPECT_EQ(Run(), ProgramOutcome::kCancelled);
-    EXPECT_EQ(ui.WorkDialogs(), (std::vector<int>{kDialogAuthenticity, c.extraction}));
-    EXPECT_EQ(ui.WorkDialogResults(), (std::vector<int>{1, 1}));
-    EXPECT_EQ(ui.MainWindow(), c.main_window);
-    EXPECT_EQ(ui.ControlTexts(kControlExeCheckResult), std::vector<std::string>{"OK"});
-    EXPECT_EQ(ui.ControlTexts(kControlPackageCheckResult), std::vector<std::string>{"OK"});
-    EXPECT_EQ(std::vector<unsigned>(host.Sleeps().begin() + sleeps_before, host.Sleeps().end()),
-              std::vector<unsigned>{1000});
-    EXPECT_TRUE(TempLeftovers().empty());
-  }
-}
-
-TEST_F(ProgramTest, ConfirmationNamesOneDiskWith504AndSeveralWith503) {
-  MakeProgram(Recipe(), {kDisk1});
-  ui.Expect(kMsgConfirmDisk, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kNo);
-  Run();
-  MessageRequest m = ui.Messages().front();
-  EXPECT_EQ(m.text,
-            "This program creates the \"Demo Product\" floppy disk.\n\nYou will need one High "
-            "Density 3.5\" / 1.44MB floppy disk.\n\nWARNING! All data on this disk will be "
-            "overwritten.\nPress OK to proceed or Cancel to abort floppy creation.");
-  EXPECT_EQ(m.buttons, Buttons::kOkCancel);
-  EXPECT_EQ(m.icon, Icon::kInformation);
-  EXPECT_EQ(m.owner, Owner::kMainWindow);
-  const MessageRequest unpack = ui.Messages().back();
-  EXPECT_EQ(unpack.buttons, Buttons::kYesNo);
-  EXPECT_EQ(unpack.icon, Icon::kQuestion);
-  EXPECT_EQ(unpack.owner, Owner::kMainWindow);
-
-  ui = ScriptedUi();
-  MakeProgram(Recipe(), {kDisk1, kDisk2, kDisk2});
-  ui.Expect(kMsgConfirmDisks, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kNo);
-  Run();
-  EXPECT_NE(ui.Messages().front().text.find("\"Demo Product\" floppy disks.\n\nYou will need 3 "),
-            std::string::npos);
-}
-
-TEST_F(ProgramTest, BootDiskCancelEndsWithoutUnpackQuestionButShowsFinalMessage) {
-  PackageRecipe recipe = Recipe();
-  recipe.header.BootDisk = 1;
-  recipe.final_message = "Thank you for choosing Demo.";
-  MakeProgram(recipe, {kDisk1});
-  ui.Expect(kMsgConfirmDisk, Answer::kCancel);
-  EXPECT_EQ(Run(), ProgramOutcome::kCancelled);
-  EXPECT_EQ(ui.MessageIds(), (std::vector<int>{kMsgConfirmDisk, 0}));
-  const MessageRequest m = ui.LastMessage();
-  EXPECT_EQ(m.text, "Thank you for choosing Demo.");
-  EXPECT_EQ(m.caption, "SETUP");
-  EXPECT_EQ(m.icon, Icon::kInformation);
-  EXPECT_EQ(m.owner, Owner::kNone);
-}
-
-TEST_F(ProgramTest, UnpackInsteadOfFloppiesLeavesCompletionTextForTheEnd) {
-  MakeProgram(Recipe(), {kDisk1, kDisk2});
-  const std::string destination = root / "out";
-  ui.Expect(kMsgConfirmDisks, Answer::kCancel).Expect(kMsgUnpackInstead, Answer::kYes);
-  ui.Expect(kMsgCreateDirectory, Answer::kYes);
-  ui.TypeDestinations({destination});
-  EXPECT_EQ(Run(), ProgramOutcome::kDone) << ui.Transcript();
-  EXPECT_EQ(ui.PendingAnswers(), 0u);
-  EXPECT_EQ(Entries(destination), (std::vector<std::string>{"disk1", "disk2"}));
-  EXPECT_EQ(Entries(destination + "/disk1"), (std::vector<std::string>{"README.TXT", "SETUP.EXE"}));
-  EXPECT_EQ(ui.LastMessage().text,
-            "Congratulations! All disks are successfully unpacked in " + destination +
-                "/. For install \"Demo Product\" please run SETUP.EXE from " + destination +
-                "/disk1\\.");
-  EXPECT_EQ(ui.LastMessage().owner, Owner::kNone);
-  EXPECT_TRUE(TempLeftovers().empty());
-}
-
-TEST_F(ProgramTest, FinalMessageReplacesTheCompletionText) {
-  PackageRecipe recipe = Recipe();
-  recipe.header.UnpackMode = 1;
-  recipe.final_message = "Run SETUP from the disk1 directory.";
-  MakeProgram(recipe, {kDisk1});
-  ui.TypeDestinations({root.path()});
-  EXPECT_EQ(Run("/D"), ProgramOutcome::kDone);
-  EXPECT_FALSE(state.CompletionMessage.empty());
-  EXPECT_EQ(ui.MessageIds(), std::vector<int>{0});
-  EXPECT_EQ(ui.LastMessage().text, "Run SETUP from the disk1 directory.");
-}
-
-TEST_F(ProgramTest, SingleDiskSkipsTheConfirmationAndWritesOnlyThatDisk) {
-  MakeProgram(Recipe(), {kDisk1, kDisk2, kDisk2});
-  ui.Expect(kMsgInsertDisk, Answer::kOk);
-  EXPECT_EQ(Run("/C:2"), ProgramOutcome::kDone) << ui.Transcript();
-  EXPECT_EQ(ui.MainWindow(), kDialogPlainProgress);
-  EXPECT_EQ(ui.MessageIds().front(), kMsgInsertDisk);
-  EXPECT_EQ(Entries(floppy_dir), std::vector<std::string>{"disk2.img"});
-  EXPECT_EQ(ui.LastMessage().text,
-            "Congratulations! \"Demo Product Disk 2/3\" successfully created.");
-}
-
-TEST_F(ProgramTest, SingleDiskWithListIsAReport) {
-  MakeProgram(Recipe(), {kDisk1, kDisk2});
-  EXPECT_EQ(Run("/C:2 /L"), ProgramOutcome::kDone);
-  EXPECT_EQ(ui.MainWindow(), kDialogReport);
-  EXPECT_TRUE(ui.Messages().empty());
-  EXPECT_NE(ui.ReportText().find("Image 2:\r\n"), std::string::npos);
-  EXPECT_TRUE(Entries(floppy_dir).empty());
-}
-
-TEST_F(ProgramTest, SilentModeWritesFloppiesEvenForAnUnpackPackage) {
-  MakeProgram(Recipe(), {kDisk1, kDisk2});
-  ui.SetDefaultAnswer(Answer::kOk);  // the insert prompts are shown in silent mode too
-  state.SelectedFloppyDrive = 3;
-  EXPECT_EQ(Run("/D /S"), ProgramOutcome::kDone) << ui.Transcript();
-  EXPECT_EQ(state.SelectedFloppyDrive, 0);
-  EXPECT_EQ(ui.DestinationDialogsShown(), 0);
-  EXPECT_EQ(Entries(floppy_dir), (std::vector<std::string>{"disk1.img", "disk2.img"}));
-  EXPECT_EQ(ui.MessageIds(), (std::vector<int>{kMsgInsertDisk, kMsgInsertDisk}));
-}
-
-TEST_F(ProgramTest, MainWindowFailureSkipsAutostartAndFinalMessage) {
-  PackageRecipe recipe = Recipe();
-  recipe.final_message = "bye";
-  MakeProgram(recipe, {kDisk1});
-  ui.FailMainWindow();
-  EXPECT_EQ(Run("/E"), ProgramOutcome::kFailed);
-  ASSERT_EQ(ui.Messages().size(), 1u);
-  const MessageRequest m = ui.LastMessage();
-  EXPECT_EQ(m.text, "Unable to create dialog");
-  EXPECT_EQ(m.caption, "SETUP");
-  EXPECT_EQ(m.icon, Icon::kNone);
-  EXPECT_EQ(m.owner, Owner::kNone);
-  EXPECT_TRUE(host.ProcessRuns().empty());
-  EXPECT_TRUE(TempLeftovers().empty());
-}
-
-TEST_F(ProgramTest, AutostartRunsTheInstallerFromDisk1ThenDeletesTheSet) {
-  MakeUnpackProgram("SETUP.EXE");
-  state.InstallerRunner = "wine";
-  std::string run_directory;
-  host.ScriptProcess([&](const ProcessRun& run) -> std::optional<int> {
-    run_directory = run.working_directory;
-    EXPECT_TRUE(IsFile(run.working_directory + "SETUP.EXE"));
-    EXPECT_TRUE(IsFile(run.working_directory + "../disk2/DATA.BIN"));
-    EXPECT_EQ(ui.StartNoticesShown(), 1) << "the notice is up before the installer starts";
-    return 0;
-  });
-  EXPECT_EQ(Run("/W"), ProgramOutcome::kDone) << ui.Transcript();
-  ASSERT_EQ(host.ProcessRuns().size(), 1u);
-  EXPECT_EQ(host.ProcessRuns()[0].program, "wine");
-  EXPECT_EQ(host.ProcessRuns()[0].arguments, std::vector<std::string>{run_directory + "SETUP.EXE"});
-  EXPECT_EQ(run_directory.rfind(temp_dir + "/TII", 0), 0u) << run_directory;
-  EXPECT_EQ(run_directory.substr(run_directory.size() - 7), "/disk1/");
-  EXPECT_EQ(ui.DestinationDialogsShown(), 0);
-  EXPECT_TRUE(ui.Messages().empty()) << "autostart leaves no completion text";
-  EXPECT_TRUE(TempLeftovers().empty()) << "workspace and unpacked set are gone";
-}
-
-TEST_F(ProgramTest, AutostartPackageInReportOrSilentModeStartsAndDeletesNothing) {
-  MakeUnpackProgram("SETUP.EXE");
-  EXPECT_EQ(Run("/P"), ProgramOutcome::kDone);
-  ui.SetDefaultAnswer(Answer::kOk);
-  Run("/S");
-  EXPECT_EQ(ui.DestinationDialogsShown(), 0);
-  EXPECT_TRUE(host.ProcessRuns().empty());
-  EXPECT_TRUE(TempLeftovers().empty());
-}
-
-TEST_F(ProgramTest, ForcedAutostartWithoutInstallerAsksForADestination) {
-  MakeUnpackProgram("", 0);
-  EXPECT_EQ(Run("/E"), ProgramOutcome::kCancelled);
-  EXPECT_EQ(ui.DestinationDialogsShown(), 1);
-  EXPECT_TRUE(host.ProcessRuns().empty());
-}
-
-TEST_F(ProgramTest, NoSpaceAtTheDestinationStopsAutostart) {
-  MakeUnpackProgram("SETUP.EXE");
-  host.SetVolumeRootFor(temp_dir + "/TII", "/set-volume");  // not the temp dir itself
-  host.SetFreeBytes("/set-volume", 10);
-  EXPECT_EQ(Run(), ProgramOutcome::kFailed) << ui.Transcript();
-  EXPECT_EQ(ui.MessageIds(), std::vector<int>{kMsgNoDestinationSpace});
-  EXPECT_EQ(state.UnpackFailed, 1);
-  EXPECT_TRUE(host.ProcessRuns().empty());
-  EXPECT_TRUE(TempLeftovers().empty());
-}
-
-TEST_F(ProgramTest, ImageThatCannotBeExtractedLeavesTheRunGoingButFails) {
-  MakeProgram(Recipe(), {kDisk1, kDisk2});
-  host.FailCreateNamed("image01.tii");
-  EXPECT_EQ(Run("/L"), ProgramOutcome::kFailed);
-  EXPECT_TRUE(ui.Messages().empty());
-  const std::string text = ui.ReportText();
-  EXPECT_NE(text.find("SETUP.EXE\r\n\r\nImage 2:\r\n="), std::string::npos) << text;
-  EXPECT_TRUE(TempLeftovers().empty());
-}
-
-// A damaged image is neither unpacked in part nor started from: the run says why and fails.
-TEST_F(ProgramTest, FailedExtractionUnpacksAndStartsNothing) {
-  MakeUnpackProgram("SETUP.EXE");
-  state.InstallerRunner = "wine";
-  host.FailCreateNamed("image01.tii");
-  EXPECT_EQ(Run(), ProgramOutcome::kFailed) << ui.Transcript();
-  EXPECT_TRUE(host.ProcessRuns().empty());
-  ASSERT_EQ(ui.Messages().size(), 1u) << ui.Transcript();
-  EXPECT_NE(ui.LastMessage().text.find("Nothing was unpacked"), std::string::npos);
-  EXPECT_TRUE(TempLeftovers().empty());
-}
-
-TEST_F(ProgramTest, ReportModePassesBothDialogsFirst) {
-  MakeProgram(Recipe(), {kDisk1});
-  EXPECT_EQ(Run("/A"), ProgramOutcome::kDone);
-  EXPECT_EQ(ui.WorkDialogs(), (std::vector<int>{kDialogAuthenticity, kDialogPlainExtraction}));
-  EXPECT_EQ(ui.MainWindow(), kDialogReport);
-  EXPECT_EQ(ui.ReportText(),
-            "Package processing:\r\n"
-            "=========================================================\r\n"
-            "Executable file authenticity  : OK\r\n"
-            "Embedded package authenticity : OK\r\n"
-            "=========================================================\r\n");
-  EXPECT_TRUE(TempLeftovers().empty());
 }
 
 }  // namespace

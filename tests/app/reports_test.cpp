@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "app_fixture.h"
 #include "base/bytes.h"
@@ -13,154 +13,117 @@
 namespace floppyset::testing {
 namespace {
 
-constexpr char kBanner[] =
-    "Package processing:\r\n=========================================================\r\n";
 constexpr char kSeparator[] = "=========================================================\r\n";
 
-const DiskFiles kTreeDisk = {
-    {"SETUP.EXE", "installer"}, {"README", "r"}, {"EMPTY.TXT", ""}, {"A/ONE.TXT", "one"},
-    {"A/B/TWO.DAT", "two.."},   {"A/C.D/", ""},  {"Z/Z.TXT", "z"}};
-const DiskFiles kDataDisk = {{"DATA.BIN", std::string(3000, 'x')}};
-
-constexpr char kTreeListing[] =
-    "Image 1:\r\n"
-    "03/02/2001 04:05               0 EMPTY.TXT\r\n"
-    "03/02/2001 04:05               1 README.\r\n"
-    "03/02/2001 04:05               9 SETUP.EXE\r\n"
-    " A\\\r\n"
-    "03/02/2001 04:05               3 ONE.TXT\r\n"
-    " A\\B\\\r\n"
-    "03/02/2001 04:05               5 TWO.DAT\r\n"
-    " A\\C.D\\\r\n"
-    " Z\\\r\n"
-    "03/02/2001 04:05               1 Z.TXT\r\n";
-
-class ReportsTest : public AppTest {
- protected:
-  ReportsTest() {
-    state.WorkspaceDir = root / "work/";
-    std::filesystem::create_directories(state.WorkspaceDir);
-    state.ProductName = "Demo Product";
-    // 2001-02-03 04:05:06 UTC
-    state.Header.CreationTime = CalendarTime{2001, 2, 6, 3, 4, 5, 6, 0};
+// Start-up's leavings: the disk images in a workspace (FAT12 unless flat).
+void PrepareImages(App& app, const std::vector<DiskFiles>& disks, bool flat = false) {
+  app.state.WorkspaceDir = app.root / "work/";
+  fs::create_directories(app.state.WorkspaceDir);
+  for (uint32_t i = 0; i < disks.size(); ++i) {
+    WriteFileBytes(DiskImagePath(app.state, i), BuildImage(app.root / "s", disks[i], flat));
   }
+  app.state.Header.DiskCount = static_cast<uint16_t>(disks.size());
+  app.state.PackageUnpackMode = flat ? 1 : 0;
+  app.state.ProductName = "Demo Product";
+  app.state.Header.CreationTime = CalendarTime{2001, 2, 6, 3, 4, 5, 6, 0};
+}
 
-  // Disk images as start-up leaves them in the workspace (FAT12 unless flat).
-  void PrepareImages(const std::vector<DiskFiles>& disks, bool flat = false) {
-    ScopedTimeZone utc("UTC0");
-    for (uint32_t i = 0; i < disks.size(); ++i) {
-      WriteFileBytes(DiskImagePath(state, i), BuildImage(root / "scratch", disks[i], flat));
-    }
-    state.Header.DiskCount = static_cast<uint16_t>(disks.size());
-    state.PackageUnpackMode = flat ? 1 : 0;
-  }
+// The 16-bit field at `offset` of the directory slot named `name11` (8.3, blank-padded) in
+// image 1; `value` replaces it when given.
+uint16_t Slot(App& app, const char* name11, size_t offset, std::optional<uint16_t> value = {}) {
+  std::vector<uint8_t> image = ReadFileBytes(DiskImagePath(app.state, 0));
+  const auto at = std::search(image.begin(), image.end(), name11, name11 + 11);
+  EXPECT_NE(at, image.end()) << name11;
+  if (at == image.end()) return 0;
+  if (value) StoreLe16(&*at + offset, *value);
+  WriteFileBytes(DiskImagePath(app.state, 0), image);
+  return LoadLe16(&*at + offset);
+}
 
-  // The 32-byte directory slot named `name11` (blank-padded 8.3) in image `index`.
-  void PatchSlot(uint32_t index, const char* name11, size_t offset, uint16_t value) {
-    std::vector<uint8_t> image = ReadFileBytes(DiskImagePath(state, index));
-    const auto at = std::search(image.begin(), image.end(), name11, name11 + 11);
-    ASSERT_NE(at, image.end()) << name11;
-    StoreLe16(&*at + offset, value);
-    WriteFileBytes(DiskImagePath(state, index), image);
-  }
-  uint16_t SlotValue(uint32_t index, const char* name11, size_t offset) {
-    const std::vector<uint8_t> image = ReadFileBytes(DiskImagePath(state, index));
-    const auto at = std::search(image.begin(), image.end(), name11, name11 + 11);
-    return at == image.end() ? 0 : LoadLe16(&*at + offset);
-  }
-};
-
-TEST_F(ReportsTest, AllThreeReportsInFixedOrderByteForByte) {
-  PrepareImages({kTreeDisk, kDataDisk});
-  state.ReportFlags = kFlagList | kFlagProduct | kFlagAuth;
-  state.Header.ExpectedExeChecksum = 0x1234;
-  state.PeCheckSum = 0x1234;
-  state.Header.ExpectedPackageChecksum = 7;
-  state.PackageChecksum = 8;
-  ScopedTimeZone utc("UTC0");
-  ReportThread(state, host, ui);
-  EXPECT_EQ(ui.ReportText(), std::string(kBanner) +
-                                 "Executable file authenticity  : OK\r\n"
-                                 "Embedded package authenticity : Failed\r\n" +
-                                 kSeparator +
-                                 "Product name                  : Demo Product\r\n"
-                                 "Number of disks               : 2\r\n"
-                                 "Data of creation of the setup : 03/02/2001 04:05\r\n" +
-                                 kSeparator + kTreeListing +
-                                 "\r\n"
-                                 "Image 2:\r\n"
-                                 "03/02/2001 04:05            3000 DATA.BIN\r\n" +
-                                 kSeparator);
+TEST(Reports, AllThreeReportsInFixedOrderByteForByte) {
+  App app;
+  PrepareImages(app, {{{"SETUP.EXE", "installer"},
+                       {"README", "r"},
+                       {"EMPTY.TXT", ""},
+                       {"A/ONE.TXT", "one"},
+                       {"A/B/TWO.DAT", "two.."},
+                       {"A/C.D/", ""},
+                       {"BIG.BIN", std::string(3000, 'x')}}});
+  app.state.ReportFlags = kFlagList | kFlagProduct | kFlagAuth;
+  app.state.Header.ExpectedExeChecksum = app.state.PeCheckSum = 0x1234;
+  app.state.Header.ExpectedPackageChecksum = 7;
+  app.state.PackageChecksum = 8;
+  SetTimeZone("UTC0");
+  ReportThread(app.state, app.host, app.ui);
+  const std::string t = "03/02/2001 04:05               ";
+  EXPECT_EQ(app.ui.ReportText(),
+            std::string("Package processing:\r\n") + kSeparator +
+                "Executable file authenticity  : OK\r\nEmbedded package authenticity : Failed\r\n" +
+                kSeparator + "Product name                  : Demo Product\r\n" +
+                "Number of disks               : 1\r\n" +
+                "Data of creation of the setup : 03/02/2001 04:05\r\n" + kSeparator +
+                "Image 1:\r\n03/02/2001 04:05            3000 BIG.BIN\r\n" + t + "0 EMPTY.TXT\r\n" +
+                t + "1 README.\r\n" + t + "9 SETUP.EXE\r\n A\\\r\n" + t +
+                "3 ONE.TXT\r\n A\\B\\\r\n" + t + "5 TWO.DAT\r\n A\\C.D\\\r\n" + kSeparator);
   // One append per message or line: the window gets whole lines.
-  for (const std::string& append : ui.ReportAppends()) {
-    EXPECT_TRUE(append.size() >= 2 && append.substr(append.size() - 2) == "\r\n") << append;
+  for (const std::string& append :
+       app.ui.Collect(UiEventKind::kReportText, [](const UiEvent& e) { return e.text; })) {
+    EXPECT_EQ(append.substr(append.size() - 2), "\r\n");
   }
 }
 
-TEST_F(ReportsTest, ProductReportAloneIsSixLines) {
-  state.ReportFlags = kFlagProduct;
-  state.Header.DiskCount = 3;
-  ScopedTimeZone utc("UTC0");
-  ReportThread(state, host, ui);
-  const std::string text = ui.ReportText();
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
-  EXPECT_NE(text.find("Number of disks               : 3\r\n"), std::string::npos);
+TEST(Reports, CreationTimeIsShownInLocalTimeElseAsStored) {
+  App app;
+  app.state.Header.CreationTime = CalendarTime{2026, 12, 4, 31, 23, 30, 0, 0};
+  SetTimeZone("CET-1");
+  PackageInfoReport(app.state, app.host, app.ui);
+  EXPECT_TRUE(Has(app.ui.ReportText(), "Data of creation of the setup : 01/01/2027 00:30\r\n"));
+  app.ui = ScriptedUi();
+  app.host.FailUtcToLocal();
+  PackageInfoReport(app.state, app.host, app.ui);
+  EXPECT_TRUE(Has(app.ui.ReportText(), ": 31/12/2026 23:30\r\n"));
 }
 
-TEST_F(ReportsTest, CreationTimeIsShownInLocalTimeAcrossNewYear) {
-  state.Header.CreationTime = CalendarTime{2026, 12, 4, 31, 23, 30, 0, 0};
-  {
-    ScopedTimeZone ahead("CET-1");
-    PackageInfoReport(state, host, ui);
+// Listings of images that are not as mkfloppyset makes them.
+TEST(Reports, OddImagesAreListedSafely) {
+  const std::string line = "03/02/2001 04:05               ";
+  const struct {
+    const char* name;
+    std::vector<DiskFiles> disks;
+    bool flat;
+    std::function<void(App&)> damage;
+    std::string listing;
+  } cases[] = {
+      {"an invalid date is zeros",
+       {{{"README", "r"}}},
+       false,
+       [](App& a) { Slot(a, "README     ", 22, 0), Slot(a, "README     ", 24, 0); },
+       "Image 1:\r\n00/00/0000 00:00               1 README.\r\n"},
+      {"a subdirectory back to its parent is not listed again",
+       {{{"A/ONE.TXT", "one"}, {"A/B/TWO.DAT", "two"}}},
+       false,
+       [](App& a) { Slot(a, "B          ", 26, Slot(a, "A          ", 26)); },
+       "Image 1:\r\n A\\\r\n" + line + "3 ONE.TXT\r\n A\\B\\\r\n"},
+      {"a missing image has only its heading",
+       {{{"A.TXT", "a"}}, {{"B.TXT", "b"}}},
+       false,
+       [](App& a) { fs::remove(DiskImagePath(a.state, 0)); },
+       "Image 1:\r\n\r\nImage 2:\r\n" + line + "1 B.TXT\r\n"},
+      {"flat images list relative paths in stored time",
+       {{{"SETUP.EXE", "installer"}, {"DOCS/GUIDE.TXT", ""}}},
+       true,
+       [](App&) {},
+       "Image 1:\r\n" + line + "0 DOCS\\GUIDE.TXT\r\n" + line + "9 SETUP.EXE\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    App app;
+    PrepareImages(app, c.disks, c.flat);
+    c.damage(app);
+    SetTimeZone("CET-1");  // flat times are shown as stored, without a zone
+    FileListReport(app.state, app.host, app.ui);
+    EXPECT_EQ(app.ui.ReportText(), c.listing);
   }
-  EXPECT_NE(ui.ReportText().find("Data of creation of the setup : 01/01/2027 00:30\r\n"),
-            std::string::npos)
-      << ui.ReportText();
-
-  // Where the time zone cannot convert it, the stored UTC time is shown.
-  ui = ScriptedUi();
-  host.FailUtcToLocal();
-  PackageInfoReport(state, host, ui);
-  EXPECT_NE(ui.ReportText().find(": 31/12/2026 23:30\r\n"), std::string::npos);
-}
-
-TEST_F(ReportsTest, InvalidFileDateIsListedAsZeros) {
-  PrepareImages({{{"README", "r"}}});
-  PatchSlot(0, "README     ", 22, 0);  // time
-  PatchSlot(0, "README     ", 24, 0);  // date
-  FileListReport(state, host, ui);
-  EXPECT_EQ(ui.ReportText(), "Image 1:\r\n00/00/0000 00:00               1 README.\r\n");
-}
-
-TEST_F(ReportsTest, SubdirectoryLeadingBackToItsParentIsNotListedAgain) {
-  PrepareImages({{{"A/ONE.TXT", "one"}, {"A/B/TWO.DAT", "two"}}});
-  const uint16_t a_cluster = SlotValue(0, "A          ", 26);
-  ASSERT_NE(a_cluster, 0);
-  PatchSlot(0, "B          ", 26, a_cluster);  // A\B is A itself
-  FileListReport(state, host, ui);
-  EXPECT_EQ(ui.ReportText(),
-            "Image 1:\r\n"
-            " A\\\r\n"
-            "03/02/2001 04:05               3 ONE.TXT\r\n"
-            " A\\B\\\r\n");
-}
-
-TEST_F(ReportsTest, FlatImagesListWholeRelativePathsInStoredTime) {
-  PrepareImages({{{"SETUP.EXE", "installer"}, {"DOCS/GUIDE.TXT", ""}}}, /*flat=*/true);
-  ScopedTimeZone ahead("CET-1");  // flat times are shown as stored, without a zone
-  FileListReport(state, host, ui);
-  const std::string text = ui.ReportText();
-  EXPECT_NE(text.find("03/02/2001 04:05               0 DOCS\\GUIDE.TXT\r\n"), std::string::npos)
-      << text;
-  EXPECT_NE(text.find("03/02/2001 04:05               9 SETUP.EXE\r\n"), std::string::npos);
-}
-
-TEST_F(ReportsTest, MissingImageListsOnlyItsHeading) {
-  PrepareImages({{{"A.TXT", "a"}}, {{"B.TXT", "b"}}});
-  std::filesystem::remove(DiskImagePath(state, 0));
-  FileListReport(state, host, ui);
-  EXPECT_EQ(ui.ReportText(),
-            "Image 1:\r\n\r\nImage 2:\r\n03/02/2001 04:05               1 B.TXT\r\n");
 }
 
 }  // namespace

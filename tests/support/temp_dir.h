@@ -1,4 +1,5 @@
-// A fresh directory under the system temp directory, removed with everything in it.
+// A fresh directory under the system temp directory, removed with everything in it; and the
+// file and shell helpers of the tests.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,6 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // path() + "/" + name
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
  private:
@@ -25,9 +25,7 @@ class TempDir {
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 void WriteFileText(const std::string& path, const std::string& text);
-// Runs a shell command; its exit status (-1 when it could not run).
-int RunShell(const std::string& command);
-// Runs a shell command and returns its standard output.
-std::string ShellOutput(const std::string& command);
+int RunShell(const std::string& command);             // its exit status, -1 when it could not run
+std::string ShellOutput(const std::string& command);  // its standard output
 
 }  // namespace floppyset::testing
