@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and passes every test:
-#   build/        normal build: unit and behaviour tests (ctest)
+#   build/        normal build (Release): unit and behaviour tests (ctest), the installed
+#                 tree and the Debian package (tests/install/run.sh)
 #   build-asan/   the same tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   build-fuzz/   libFuzzer targets (clang), each run for FUZZ_SECONDS
 #   build-win64/  build-win32/   the Win32 program (MinGW-w64); the x86_64 one is tested under Wine
@@ -16,15 +17,19 @@ step() { printf '\n=== %s ===\n' "$*"; }
 step "dependencies"
 scripts/install-deps.sh
 
+# Warnings are errors in every build made here (not in a user's build).
 configure() {  # dir, extra cmake args...
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLOPPYSET_WERROR=ON "$@" >/dev/null
 }
 
-step "normal build and tests"
-configure build
+step "normal build (Release) and tests"
+configure build -DCMAKE_BUILD_TYPE=Release -DFLOPPYSET_TESTS=ON -DFLOPPYSET_BENCH=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 300
+
+step "installed tree, manual pages and Debian package"
+tests/install/run.sh build
 
 step "sanitizer build and tests"
 configure build-asan -DFLOPPYSET_SANITIZE=ON -DFLOPPYSET_BENCH=OFF

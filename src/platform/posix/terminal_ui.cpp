@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "base/codepage.h"
+
 namespace floppyset {
 namespace {
 
@@ -122,6 +124,10 @@ void TerminalUi::Print(FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
+std::string TerminalUi::InTerminalCharset(const std::string& text) const {
+  return settings_.text_code_page == 0 ? text : CodePageToUtf8(text, settings_.text_code_page);
+}
+
 void TerminalUi::Note(const std::string& text) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
@@ -139,7 +145,7 @@ Answer TerminalUi::ShowMessage(const MessageRequest& request) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
   shown_messages_.push_back(request.message_id);
-  Print(streams_.err, request.caption + ": " + BoxText(request.text) + "\n");
+  Print(streams_.err, request.caption + ": " + BoxText(InTerminalCharset(request.text)) + "\n");
   if (const std::optional<Answer> answer = AnswerWithoutAsking(request.buttons, request.text)) {
     return *answer;
   }
