@@ -62,6 +62,10 @@ if [ "${SKIP_WIN32:-0}" != 1 ]; then
     configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
     cmake --build "$dir" -j "$jobs"
   done
+  rm -rf build-win64/installed
+  DESTDIR=$root/build-win64/installed cmake --install build-win64 --prefix / >/dev/null
+  [ -f build-win64/installed/bin/floppyset.exe ] && [ -f build-win64/installed/bin/mkfloppyset.exe ] ||
+    { echo "the Win32 install lacks floppyset.exe or mkfloppyset.exe"; exit 1; }
   if [ -x tests/win32/run.sh ]; then
     step "Win32 program under Wine"
     tests/win32/run.sh build-win64 build

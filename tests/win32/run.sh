@@ -527,6 +527,8 @@ if wt wait SETUP 30 >/dev/null; then
   check "floppy: message 503" box_text SETUP \
     'This program creates the "Demo Product" floppy disks.\n\nYou will need 2 High Density 3.5" / 1.44MB floppy disks.\n\nWARNING! All data on those disks will be overwritten.\nPress OK to proceed or Cancel to abort floppies creation.'
   shot message-503 SETUP
+  # The box covers the middle of window 110: move it aside for the window's picture.
+  timeout 5 xdotool windowmove "$(xwin SETUP)" 600 500 && sleep 0.5
   shot main-110 Setup 126
   check "main window 110: client size 220 x 80 units" wt checksize Setup 126 220 80
   xkey SETUP Return
@@ -606,7 +608,7 @@ if [ -n "$screenshots" ]; then
   for picture in report:win32-report dialog-106:win32-destination main-110:win32-floppy-run \
     message-503:win32-question; do
     if [ -f "$artefacts/${picture%%:*}.png" ]; then
-      convert "$artefacts/${picture%%:*}.png" -strip -colors 32 "PNG8:$screenshots/${picture#*:}.png"
+      convert "$artefacts/${picture%%:*}.png" -strip +dither -colors 32 "PNG8:$screenshots/${picture#*:}.png"
     else
       fail "screenshot ${picture%%:*} was not taken"
     fi
