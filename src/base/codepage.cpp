@@ -116,31 +116,74 @@ void AppendUtf8(std::string& out, uint32_t code) {
   }
 }
 
+const Page* FindPage(int code_page) {
+  for (const Page& page : kPages) {
+    if (page.number == code_page) return &page;
+  }
+  return nullptr;
+}
+
+void AppendByte(std::string& out, unsigned char byte, const Page* page) {
+  if (byte < 0x80) {
+    out += static_cast<char>(byte);
+    return;
+  }
+  const uint16_t code = page ? page->upper[byte - 0x80] : 0;
+  AppendUtf8(out, code != 0 ? code : 0xFFFD);
+}
+
+// Length of the well-formed UTF-8 sequence of two or more bytes at `text[at]`, else 0.
+size_t Utf8SequenceLength(std::string_view text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  const unsigned char lead = byte(0);
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size() || byte(1) < low || byte(1) > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
 }  // namespace
 
-bool IsKnownCodePage(int code_page) {
-  for (const Page& page : kPages) {
-    if (page.number == code_page) return true;
+std::string MixedToUtf8(std::string_view text, int code_page) {
+  const Page* page = FindPage(code_page);
+  std::string out;
+  out.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    if (const size_t length = Utf8SequenceLength(text, at)) {
+      out.append(text.substr(at, length));
+      at += length;
+    } else {
+      AppendByte(out, static_cast<unsigned char>(text[at++]), page);
+    }
   }
-  return false;
+  return out;
+}
+
+bool IsKnownCodePage(int code_page) {
+  return FindPage(code_page) != nullptr;
 }
 
 std::string CodePageToUtf8(std::string_view text, int code_page) {
-  const Page* page = nullptr;
-  for (const Page& candidate : kPages) {
-    if (candidate.number == code_page) page = &candidate;
-  }
+  const Page* page = FindPage(code_page);
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out += c;
-    } else {
-      const uint16_t code = page ? page->upper[byte - 0x80] : 0;
-      AppendUtf8(out, code != 0 ? code : 0xFFFD);
-    }
-  }
+  for (const char c : text) AppendByte(out, static_cast<unsigned char>(c), page);
   return out;
 }
 

@@ -18,4 +18,8 @@ bool IsKnownCodePage(int code_page);
 // undefined, or any byte above 0x7F of an unknown page, becomes U+FFFD.
 std::string CodePageToUtf8(std::string_view text, int code_page);
 
+// For texts that mix package bytes with UTF-8 host paths (a message naming the destination):
+// well-formed UTF-8 sequences are kept, every other byte is read in `code_page`.
+std::string MixedToUtf8(std::string_view text, int code_page);
+
 }  // namespace floppyset

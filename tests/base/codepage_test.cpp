@@ -27,5 +27,14 @@ TEST(CodePage, UpperHalfBecomesUtf8AndUndefinedBytesTheReplacement) {
   }
 }
 
+TEST(CodePage, MixedTextsKeepTheirUtf8AndReadTheRestInThePage) {
+  // A 1252 product name beside a UTF-8 path; cut, overlong and surrogate sequences are bytes.
+  EXPECT_EQ(MixedToUtf8("Caf\xE9 in /home/j\xC3\xB6rg/", 1252), "Caf\u00E9 in /home/j\u00F6rg/");
+  EXPECT_EQ(MixedToUtf8("\xC3", 1252), "\u00C3");
+  EXPECT_EQ(MixedToUtf8("\xC0\xAF", 1252), "\u00C0\u00AF");
+  EXPECT_EQ(MixedToUtf8("\xED\xA0\x80", 1252), "\u00ED\u00A0\u20AC");
+  EXPECT_EQ(MixedToUtf8("\xF0\x9F\x92\xBE", 1252), "\U0001F4BE");
+}
+
 }  // namespace
 }  // namespace floppyset

@@ -72,6 +72,9 @@ done
 check "ansi.exe: header texts become UTF-8 (JSON and a UTF-8 terminal)" test \
   "$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["product"])' "$work/ansi.exe.json")" = \
   "Café €" -a -n "$(grep -F 'Product name                  : Café €' "$work/ansi.exe.txt")"
+"$build/floppyset" "$work/ansi.exe" /D --dest="$work/dëst" --yes >/dev/null 2>"$work/ansi.unpack.err"
+check "ansi.exe: a message with a header text and a UTF-8 path shows both" \
+  grep -qF "in $work/dëst/. For install \"Café €\"" "$work/ansi.unpack.err"
 check "ansi.exe: --ansi-codepage=1251 reads other letters" test "$("$build/floppyset" "$work/ansi.exe" \
   --json /P --ansi-codepage=1251 | python3 -c 'import json,sys; print(json.load(sys.stdin)["product"])')" = "Cafй Ђ"
 check "ansi.exe: flags of the header" python3 -c '

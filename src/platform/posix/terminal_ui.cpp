@@ -125,7 +125,8 @@ void TerminalUi::Print(FILE* stream, const std::string& text) {
 }
 
 std::string TerminalUi::InTerminalCharset(const std::string& text) const {
-  return settings_.text_code_page == 0 ? text : CodePageToUtf8(text, settings_.text_code_page);
+  // Messages carry package texts and host paths (already UTF-8) side by side.
+  return settings_.text_code_page == 0 ? text : MixedToUtf8(text, settings_.text_code_page);
 }
 
 void TerminalUi::Note(const std::string& text) {
