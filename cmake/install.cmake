@@ -29,6 +29,12 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # libc6, libstdc++6, libgcc-s1 as dpkg-shlibdeps finds
+# The versions dpkg-shlibdeps (dpkg-dev) finds; without it the libraries the programs link.
+find_program(FLOPPYSET_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(FLOPPYSET_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, mtools")
 include(CPack)
