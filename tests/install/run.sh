@@ -134,7 +134,8 @@ if [ "$(id -u)" = 0 ] && command -v dpkg-shlibdeps >/dev/null; then
     check "installed floppyset --version" test "$(/usr/bin/floppyset --version)" = "floppyset 1.0.0"
     check "installed floppyset reports on the demo set" \
       grep -q 'Product name *: Tiny Demo' <(/usr/bin/floppyset "$build/demo/demo.exe" /P)
-    check "installed manual page" test -n "$(man -w floppyset 2>/dev/null)"
+    check "the package holds the manual pages and completion" test "$(dpkg -L floppyset |
+      grep -cE '/man/man1/(mkfloppyset|floppyset)\.1$|/completions/(mkfloppyset|floppyset)$')" = 4
     dpkg -r floppyset >>"$work/dpkg.log" 2>&1
     check "dpkg -r removes it" test ! -e /usr/bin/floppyset -a ! -e /usr/bin/mkfloppyset
   fi
