@@ -45,6 +45,7 @@ say "Done."
 cat <<MSG
   Unpacked files:   ./$out/disk1 ./$out/disk2 ./$out/disk3 (start with disk1/README.TXT)
   Floppy images:    ./$out/floppies/disk1.img ... (mount, mdir -i, or write them with dd)
-  Try also:         $floppyset --help
+  Try also:         $floppyset --help     (or: man -l docs/man/floppyset.1)
+                    $floppyset $demo --json   (the reports for scripts)
                     FLOPPYSET_RUNNER=sh $floppyset $demo /E   (autostart the demo installer)
 MSG
