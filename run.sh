@@ -12,9 +12,10 @@ say() { printf '\n\033[1m%s\033[0m\n' "$*"; }
 show() { printf '  $ %s\n' "$*"; }
 
 say "Building floppyset (cmake + ninja) ..."
-scripts/install-deps.sh
+scripts/install-deps.sh build
 log=$(mktemp)
-if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLOPPYSET_TESTS=OFF \
+         -DFLOPPYSET_BENCH=OFF &&
        cmake --build "$build" -j "$jobs" --target floppyset mkfloppyset demo; } >"$log" 2>&1; then
   tail -40 "$log"; rm -f "$log"
   echo "run.sh: the build failed (full log above)" >&2
@@ -44,6 +45,7 @@ say "Done."
 cat <<MSG
   Unpacked files:   ./$out/disk1 ./$out/disk2 ./$out/disk3 (start with disk1/README.TXT)
   Floppy images:    ./$out/floppies/disk1.img ... (mount, mdir -i, or write them with dd)
-  Try also:         $floppyset --help
+  Try also:         $floppyset --help     (or: man -l docs/man/floppyset.1)
+                    $floppyset $demo --json   (the reports for scripts)
                     FLOPPYSET_RUNNER=sh $floppyset $demo /E   (autostart the demo installer)
 MSG

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and passes every test:
-#   build/        normal build: unit and behaviour tests (ctest), then the Linux floppy
+#   build/        normal build (Release): unit and behaviour tests (ctest), the installed
+#                 tree and the Debian package (tests/install/run.sh), then the Linux floppy
 #                 drivers in a virtual machine (tests/vm, skipped where QEMU is missing)
 #   build-asan/   the same tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   build-fuzz/   libFuzzer targets (clang), each run for FUZZ_SECONDS
@@ -17,15 +18,19 @@ step() { printf '\n=== %s ===\n' "$*"; }
 step "dependencies"
 scripts/install-deps.sh
 
+# Warnings are errors in every build made here (not in a user's build).
 configure() {  # dir, extra cmake args...
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLOPPYSET_WERROR=ON "$@" >/dev/null
 }
 
-step "normal build and tests"
-configure build
+step "normal build (Release) and tests"
+configure build -DCMAKE_BUILD_TYPE=Release -DFLOPPYSET_TESTS=ON -DFLOPPYSET_BENCH=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 300
+
+step "installed tree, manual pages and Debian package"
+tests/install/run.sh build
 
 step "floppy drivers in a virtual machine"
 python3 tests/vm/run.py build
@@ -61,6 +66,10 @@ if [ "${SKIP_WIN32:-0}" != 1 ]; then
     configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
     cmake --build "$dir" -j "$jobs"
   done
+  rm -rf build-win64/installed
+  DESTDIR=$root/build-win64/installed cmake --install build-win64 --prefix / >/dev/null
+  [ -f build-win64/installed/bin/floppyset.exe ] && [ -f build-win64/installed/bin/mkfloppyset.exe ] ||
+    { echo "the Win32 install lacks floppyset.exe or mkfloppyset.exe"; exit 1; }
   if [ -x tests/win32/run.sh ]; then
     step "Win32 program under Wine"
     tests/win32/run.sh build-win64 build

@@ -1,17 +1,38 @@
 #!/usr/bin/env bash
 # Installs what building and testing floppyset needs on Debian 12; quiet when all is present.
+# Usage: scripts/install-deps.sh [GROUP ...]   (default: every group)
+#   build   compiler, CMake and Ninja: enough for the programs and the demo (./run.sh)
+#   test    unit tests, benchmarks, fuzzing, the format oracles, packaging and manual checks
+#   win32   the MinGW-w64 cross build and its tests under Wine in Xvfb
+#   vm      the Linux floppy drivers in a virtual machine (tests/vm)
 set -euo pipefail
 
-packages=(
-  g++ cmake make ninja-build clang clang-format libfuzzer-14-dev libclang-rt-14-dev
+build=(g++ cmake ninja-build)
+test=(
+  make clang clang-format libfuzzer-14-dev libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libstorm-dev dynamite libdynamite-dev jlha-utils lhasa liblhasa-dev libarchive-dev
   zlib1g-dev libisal-dev libcrcutil-dev mtools dosfstools
-  g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine64 fonts-wine xvfb xauth xdotool imagemagick file osslsigncode
-  # the floppy drivers in a virtual machine (tests/vm)
-  qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3
+  groff-base python3 dpkg-dev file
 )
+win32=(
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+  wine64 fonts-wine xvfb xauth xdotool imagemagick osslsigncode
+)
+vm=(qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3)
+
+groups=("$@")
+[ ${#groups[@]} -gt 0 ] || groups=(build test win32 vm)
+packages=()
+for group in "${groups[@]}"; do
+  case $group in
+    build) packages+=("${build[@]}") ;;
+    test) packages+=("${test[@]}") ;;
+    win32) packages+=("${win32[@]}") ;;
+    vm) packages+=("${vm[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group' (build, test, win32, vm)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -55,6 +55,10 @@ struct RunState {
   bool InstallerNeedsRunner = false;
   bool FloppyRunFailed = false;   // the floppy run refused the set (flat images, bad geometry)
   bool ExtractionFailed = false;  // the images from the failed member on are unusable
+  // A front end whose output is UTF-8 names the code pages of the package's texts here, and
+  // the reports convert them (0: the bytes as stored, as the Win32 program shows them).
+  int TextAnsiCodePage = 0;  // header texts and flat-image paths
+  int TextOemCodePage = 0;   // names on FAT12 disks
 
   // Report mode: any flag but /C:n.
   bool IsReportMode() const { return ReportFlags >= 2; }

@@ -1,5 +1,6 @@
 #include "report/reports.h"
 
+#include "base/codepage.h"
 #include "image/disk_image.h"
 #include "image/flat_image.h"
 #include "workspace/workspace.h"
@@ -7,6 +8,11 @@
 
 namespace floppyset {
 namespace {
+
+// A text of the package as the front end wants it (see RunState::TextAnsiCodePage).
+std::string Shown(const std::string& text, int code_page) {
+  return code_page == 0 ? text : CodePageToUtf8(text, code_page);
+}
 
 const char* Verdict(bool matches) {
   return matches ? "OK" : "Failed";
@@ -32,28 +38,29 @@ std::string DirectoryLineName(const DirectoryEntry& entry) {
 // Files of the current directory, then each subdirectory's line and listing, depth first.
 // `visited` holds the directories listed so far: a directory that leads back to one of
 // them is not listed again.
-void ListImageTree(DiskImage& image, const std::string& prefix, ClusterSet& visited, Ui& ui) {
+void ListImageTree(DiskImage& image, const std::string& prefix, ClusterSet& visited, int oem,
+                   Ui& ui) {
   for (const DirectoryEntry* file = image.FirstFile(); file; file = image.NextFile(file)) {
     ui.AppendReportText(FileLine(DosDateTimeToCalendar(file->date(), file->time()), file->size(),
-                                 FormatEntryName(*file)));
+                                 Shown(FormatEntryName(*file), oem)));
   }
   for (const DirectoryEntry* dir = image.FirstSubdirectory(); dir;
        dir = image.NextSubdirectory(dir)) {
     const std::string name = DirectoryLineName(*dir);
     const std::string path = prefix + name;
-    ui.AppendReportText(FormatMessageId(kMsgDirectoryLine, path.c_str()));
+    ui.AppendReportText(FormatMessageId(kMsgDirectoryLine, Shown(path, oem).c_str()));
     const uint16_t parent = image.CurrentDirectory;
     if (!image.EnterSubdirectory(name.substr(0, name.size() - 1))) continue;
-    if (visited.Insert(image.CurrentDirectory)) ListImageTree(image, path, visited, ui);
+    if (visited.Insert(image.CurrentDirectory)) ListImageTree(image, path, visited, oem, ui);
     image.LeaveSubdirectory();
     image.CurrentDirectory = parent;
   }
 }
 
-void ListFlatImage(const FlatImage& image, Ui& ui) {
+void ListFlatImage(const FlatImage& image, int ansi, Ui& ui) {
   for (const FlatRecord* record = image.FirstRecord(); record; record = image.NextRecord(record)) {
     ui.AppendReportText(FileLine(FileTimeToCalendar(record->WrittenTime()), record->DataSize(),
-                                 std::string(record->RelativePath())));
+                                 Shown(std::string(record->RelativePath()), ansi)));
   }
 }
 
@@ -69,9 +76,10 @@ void PackageInfoReport(const RunState& state, Host& host, Ui& ui) {
   // Where the time zone cannot convert it, the stored UTC time is shown.
   const CalendarTime t =
       host.UtcToLocal(state.Header.CreationTime).value_or(state.Header.CreationTime);
-  ui.AppendReportText(FormatMessageId(
-      kMsgProductReport, state.ProductName.c_str(), unsigned{state.Header.DiskCount},
-      unsigned{t.day}, unsigned{t.month}, unsigned{t.year}, unsigned{t.hour}, unsigned{t.minute}));
+  ui.AppendReportText(
+      FormatMessageId(kMsgProductReport, Shown(state.ProductName, state.TextAnsiCodePage).c_str(),
+                      unsigned{state.Header.DiskCount}, unsigned{t.day}, unsigned{t.month},
+                      unsigned{t.year}, unsigned{t.hour}, unsigned{t.minute}));
 }
 
 void FileListReport(const RunState& state, Host& host, Ui& ui) {
@@ -81,12 +89,12 @@ void FileListReport(const RunState& state, Host& host, Ui& ui) {
     ui.AppendReportText(FormatMessageId(kMsgImageHeading, unsigned{index + 1}));
     if (state.PackageUnpackMode != 0) {
       FlatImage image(host, path);
-      ListFlatImage(image, ui);
+      ListFlatImage(image, state.TextAnsiCodePage, ui);
     } else {
       DiskImage image(host, path);
       ClusterSet visited;
       visited.Insert(image.CurrentDirectory);
-      ListImageTree(image, "", visited, ui);
+      ListImageTree(image, "", visited, state.TextOemCodePage, ui);
     }
     if (index + 1 < disk_count) ui.AppendReportText("\r\n");
   }

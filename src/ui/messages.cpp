@@ -6,6 +6,9 @@
 namespace floppyset {
 namespace {
 
+MessageLoader g_loader = nullptr;  // set once at start-up, before any thread
+
+#if !defined(_WIN32)
 struct MessageEntry {
   int id;
   const char* text;
@@ -16,6 +19,7 @@ constexpr MessageEntry kMessages[] = {
 #include "messages.def"
 #undef FLOPPYSET_MESSAGE
 };
+#endif
 
 std::string FormatArguments(const char* format, va_list args) {
   char buffer[kTextLimit];
@@ -26,10 +30,17 @@ std::string FormatArguments(const char* format, va_list args) {
 
 }  // namespace
 
+void SetMessageLoader(MessageLoader loader) {
+  g_loader = loader;
+}
+
 std::string LoadMessage(int id) {
+  if (g_loader) return g_loader(id);
+#if !defined(_WIN32)
   for (const auto& entry : kMessages) {
     if (entry.id == id) return entry.text;
   }
+#endif
   return std::string();
 }
 

@@ -21,6 +21,12 @@ inline constexpr size_t kTextLimit = 10000;
 // The text of a string id; a missing id gives an empty text.
 std::string LoadMessage(int id);
 
+// Where LoadMessage finds its texts. The Win32 program sets LoadStringA on its own string
+// table, so that an edited or translated table in the .exe is what the user reads; it has
+// no compiled-in copy. Elsewhere the copy compiled from messages.def serves by default.
+using MessageLoader = std::string (*)(int id);
+void SetMessageLoader(MessageLoader loader);
+
 // printf-style formatting, cut to kTextLimit - 1 characters like the program's buffers.
 std::string FormatText(const char* format, ...)
 #if defined(__GNUC__)

@@ -27,6 +27,11 @@ TEST(Options, ValuesInlineOrSeparate) {
   EXPECT_EQ(options.destination, "out dir");
   EXPECT_EQ(options.images_dir, "imgs");
   EXPECT_EQ(options.auto_answer, AutoAnswer::kNo);
+  const Options json = Parse({"SET.EXE", "--json", "--ansi-codepage=1251", "--oem-codepage=866"});
+  EXPECT_TRUE(json.json);
+  EXPECT_EQ(json.switches, (std::vector<std::string>{"/A", "/P", "/L"}));  // all reports
+  EXPECT_EQ(std::pair(json.ansi_code_page, json.oem_code_page), std::pair(1251, 866));
+  EXPECT_EQ(Parse({"SET.EXE", "/l", "--json"}).switches, std::vector<std::string>{"/l"});
 }
 
 TEST(Options, RefusedWithAClearReason) {
@@ -39,6 +44,10 @@ TEST(Options, RefusedWithAClearReason) {
            {{"SET.EXE", "--yes", "--no"}, "--yes and --no exclude each other"},
            {{"SET.EXE", "--drive=d", "--device=/dev/fd0"},
             "--drive and --device exclude each other"},
+           {{"SET.EXE", "--json", "/D"},
+            "--json goes with the report switches /A, /P and /L only, not /D"},
+           {{"SET.EXE", "--oem-codepage=65001"},
+            "--oem-codepage needs one of the code pages 437, 850, 852, 866, 1250, 1251, 1252"},
            {{"SET.EXE", "OTHER.EXE"},
             "unexpected argument 'OTHER.EXE' (switches start with '/')"}}) {
     EXPECT_EQ(ParseOptions(args).error, error);

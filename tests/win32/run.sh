@@ -2,8 +2,13 @@
 # Drives floppyset.exe under wine64 in a private Xvfb as a person would: builds setup
 # programs with mkfloppyset, starts them, reads window titles, control and message-box
 # texts, presses keys, and keeps a screenshot of every dialog in BUILD-WIN64/artefacts.
-# Usage: tests/win32/run.sh BUILD-WIN64 LINUX-BUILD     (non-zero exit on any failure)
+# Usage: tests/win32/run.sh BUILD-WIN64 LINUX-BUILD [--screenshots DIR]
+#   (non-zero exit on any failure; --screenshots also refreshes the README's pictures in DIR)
 set -u
+screenshots=
+if [ "${3:-}" = --screenshots ]; then
+  mkdir -p "${4:?--screenshots needs a directory}" && screenshots=$(cd "$4" && pwd)
+fi
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 win_build=$(cd "$1" && pwd)
@@ -54,7 +59,7 @@ helper() {  # NAME SOURCES...: a small Windows program for the tests
 # The installer is a GUI program as real ones are (a console one brings a console host
 # along, which keeps disk1 as its current directory a moment after the installer ended).
 helper wintext "$here/wintext.cpp" && helper installer -mwindows "$here/installer.cpp" &&
-  helper string_table_check "$here/string_table_check.cpp" "$root/src/ui/messages.cpp" &&
+  helper string_table_check "$here/string_table_check.cpp" &&
   helper floppy_device_check "$here/floppy_device_check.cpp" \
     "$root/src/platform/win32/win32_floppy.cpp" ||
   { echo "cannot build the test helpers"; exit 1; }
@@ -277,6 +282,27 @@ else
   fail "bad switch: no message"
 fi
 finish bad-switch
+
+# Texts come from the program's own string table: upper-case message 511 in a copy of the
+# program (a byte patch of its UTF-16 resource) and the message box shows the edited text.
+python3 - "$stub" "$work/patched-stub.exe" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+old = "Unknown command line parameter".encode("utf-16-le")
+assert data.count(old) == 1, "message 511 not found once in the string table"
+open(sys.argv[2], "wb").write(data.replace(old, old.decode("utf-16-le").upper().encode("utf-16-le")))
+PY
+"$mkfloppyset" --stub="$work/patched-stub.exe" -o "$work/patched.exe" --product="Demo Product" \
+  "${images[@]}" >/dev/null
+start patched "$work/patched.exe" /X
+if wt wait SETUP 20 >/dev/null; then
+  check "edited string table: message 511 as edited" box_text SETUP \
+    'UNKNOWN COMMAND LINE PARAMETER: /X.\nRun %s /? for help.' "$(win_path "$work/patched.exe")"
+  xkey SETUP Return
+else
+  fail "edited string table: no message"
+fi
+finish patched
 
 start bad-disk "$work/floppy.exe" /C:9
 if wt wait SETUP 20 >/dev/null; then
@@ -501,6 +527,8 @@ if wt wait SETUP 30 >/dev/null; then
   check "floppy: message 503" box_text SETUP \
     'This program creates the "Demo Product" floppy disks.\n\nYou will need 2 High Density 3.5" / 1.44MB floppy disks.\n\nWARNING! All data on those disks will be overwritten.\nPress OK to proceed or Cancel to abort floppies creation.'
   shot message-503 SETUP
+  # The box covers the middle of window 110: move it aside for the window's picture.
+  timeout 5 xdotool windowmove "$(xwin SETUP)" 600 500 && sleep 0.5
   shot main-110 Setup 126
   check "main window 110: client size 220 x 80 units" wt checksize Setup 126 220 80
   xkey SETUP Return
@@ -574,6 +602,19 @@ start autostart "$work/auto.exe"
 wt wait SETUP 30 >/dev/null && xkey SETUP Return
 finish autostart
 check "autostart without /W: no semaphore is made" grep -q semaphore=none "$marker"
+
+# The README's pictures, small: palette PNGs without metadata.
+if [ -n "$screenshots" ]; then
+  for picture in report:win32-report dialog-106:win32-destination main-110:win32-floppy-run \
+    message-503:win32-question; do
+    if [ -f "$artefacts/${picture%%:*}.png" ]; then
+      convert "$artefacts/${picture%%:*}.png" -strip +dither -colors 32 "PNG8:$screenshots/${picture#*:}.png"
+    else
+      fail "screenshot ${picture%%:*} was not taken"
+    fi
+  done
+  echo "pictures written to $screenshots"
+fi
 
 echo
 if [ "$failures" = 0 ]; then

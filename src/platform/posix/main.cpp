@@ -1,5 +1,6 @@
 // floppyset: the setup program's floppy set on Linux. Reads the setup package of a given
 // program file and lists, checks, unpacks or writes it, with the program's own rules.
+#include <langinfo.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,13 +23,14 @@
 #include "app/program.h"
 #include "floppy/image_file_drive.h"
 #include "package/extraction.h"
-#include "workspace/workspace.h"
 #include "platform/posix/linux_floppy.h"
 #include "platform/posix/options.h"
 #include "platform/posix/posix_host.h"
 #include "platform/posix/temp_guard_host.h"
 #include "platform/posix/terminal_ui.h"
+#include "report/json_report.h"
 #include "ui/messages.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 namespace {
@@ -222,6 +225,33 @@ int ExitStatus(ProgramOutcome outcome, const TerminalUi& ui) {
   return kExitFailed;
 }
 
+bool LocaleIsUtf8() {
+  std::setlocale(LC_CTYPE, "");
+  const char* codeset = nl_langinfo(CODESET);
+  const bool utf8 = codeset && std::strcmp(codeset, "UTF-8") == 0;
+  std::setlocale(LC_CTYPE, "C");  // the byte tests elsewhere keep their plain meaning
+  return utf8;
+}
+
+// Why a --json run has no report, from what the run showed.
+std::string FailureReason(const RunState& state, const TerminalUi& ui, int status) {
+  static constexpr std::pair<int, const char*> kReasons[] = {
+      {kMsgAlreadyRunning, "another copy of the program is running"},
+      {kMsgNoTempSpace, "not enough space for the temporary files"},
+      {kMsgAuthFailed, "the package failed its integrity check"},
+      {kMsgUnknownSwitch, "unknown switch"},
+  };
+  for (const auto& [message, reason] : kReasons) {
+    if (ui.WasShown(message)) {
+      if (message == kMsgAuthFailed && !state.PackageFound) break;
+      return reason;
+    }
+  }
+  if (!state.PackageFound) return "no setup package found (not a setup program, or cut short)";
+  if (status == kExitFailed) return "a disk image could not be extracted";
+  return "the run ended with exit status " + std::to_string(status);
+}
+
 int Run(Options options) {
   const auto hosts = std::make_shared<Hosts>();
   StartSignalWatcher(hosts);
@@ -229,17 +259,36 @@ int Run(Options options) {
 
   RunState state;
   state.ProgramPath = AbsolutePath(options.program_path);
-  if (!CheckProgramFile(state.ProgramPath)) return kExitFailed;
+  const JsonCodePages pages{options.ansi_code_page, options.oem_code_page};
+  if (!CheckProgramFile(state.ProgramPath)) {
+    if (options.json) {
+      std::fputs(JsonFailure(state, "cannot read the program file", kExitFailed, pages).c_str(),
+                 stdout);
+    }
+    return kExitFailed;
+  }
   // The installers of the sets are Win32 programs: only the user's runner may start them.
   if (const char* runner = std::getenv("FLOPPYSET_RUNNER")) state.InstallerRunner = runner;
   state.InstallerNeedsRunner = true;
+  if (LocaleIsUtf8()) {
+    state.TextAnsiCodePage = options.ansi_code_page;
+    state.TextOemCodePage = options.oem_code_page;
+  }
 
   TerminalSettings settings;
+  settings.text_code_page = state.TextAnsiCodePage;
   settings.auto_answer = options.auto_answer;
   settings.destination = options.destination;
   settings.input_is_terminal = ::isatty(STDIN_FILENO) == 1;
   settings.show_progress = ::isatty(STDERR_FILENO) == 1;
-  TerminalUi ui(host, settings);
+  // With --json the text reports are not written; the document is made while the extracted
+  // images are still in the workspace.
+  std::unique_ptr<FILE, int (*)(FILE*)> no_report(
+      options.json ? std::fopen("/dev/null", "w") : nullptr, &std::fclose);
+  TerminalStreams streams;
+  if (no_report) streams.out = no_report.get();
+  TerminalUi ui(host, settings, streams);
+  std::string json;
   // The check results stay on screen for a second in the dialog; a terminal has no dialog.
   host.SetSleepFilter([&ui] { return ui.CurrentWindow() == kDialogAuthenticity; });
 
@@ -250,7 +299,12 @@ int Run(Options options) {
     if (options.switches.empty()) options.switches.push_back("/P");
   }
   ExtractionWatch watch(state, host, ui, images_dir);
-  ui.SetWorkDialogHook([&watch](int dialog, int) { watch.AfterWorkDialog(dialog); });
+  ui.SetWorkDialogHook([&](int dialog, int) {
+    watch.AfterWorkDialog(dialog);
+    if (options.json && (dialog == kDialogBannerExtraction || dialog == kDialogPlainExtraction)) {
+      json = JsonReport(state, host, pages);
+    }
+  });
 
   std::unique_ptr<FloppyDrives> drives;
   if (options.drive_dir) {
@@ -279,6 +333,11 @@ int Run(Options options) {
   if (watch.export_failed() && status == kExitDone) status = kExitFailed;
   if (status == kExitCancelled && ui.unasked_questions() > 0) {
     PrintError("cancelled: standard input is not a terminal (answer with --yes or --no)");
+  }
+  if (options.json) {
+    if (status != kExitDone || json.empty())
+      json = JsonFailure(state, FailureReason(state, ui, status), status, pages);
+    std::fputs(json.c_str(), stdout);
   }
   return status;
 }

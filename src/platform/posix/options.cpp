@@ -4,6 +4,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "base/codepage.h"
+
 namespace floppyset {
 namespace {
 
@@ -69,6 +71,7 @@ class Parser {
     if (result_.error.empty() && options.drive_dir && options.device) {
       Fail("--drive and --device exclude each other");
     }
+    if (result_.error.empty() && options.json) CheckJsonSwitches();
     return result_;
   }
 
@@ -97,6 +100,16 @@ class Parser {
       *slot = *value;
       return;
     }
+    if (name == "ansi-codepage" || name == "oem-codepage") {
+      if (!inline_value || !IsDecimal(*inline_value) || inline_value->size() > 5 ||
+          !IsKnownCodePage(std::stoi(*inline_value))) {
+        return Fail("--" + name +
+                    " needs one of the code pages 437, 850, 852, 866, 1250, 1251, 1252");
+      }
+      (name == "ansi-codepage" ? options.ansi_code_page : options.oem_code_page) =
+          std::stoi(*inline_value);
+      return;
+    }
     if (name == "disk") {
       if (!inline_value || !IsDecimal(*inline_value))
         return Fail("--disk needs a number: --disk=N");
@@ -116,6 +129,8 @@ class Parser {
         return Fail("--yes and --no exclude each other");
       }
       options.auto_answer = answer;
+    } else if (name == "json") {
+      options.json = true;
     } else if (name == "help") {
       options.show_help = true;
     } else if (name == "version") {
@@ -123,6 +138,16 @@ class Parser {
     } else {
       Fail("unknown option --" + name);
     }
+  }
+
+  // --json is a report: /A, /P and /L only, all three when none is given.
+  void CheckJsonSwitches() {
+    std::vector<std::string>& switches = result_.options.switches;
+    for (const std::string& item : switches) {
+      if (item.size() != 2 || std::string_view("aAlLpP").find(item[1]) == std::string_view::npos)
+        return Fail("--json goes with the report switches /A, /P and /L only, not " + item);
+    }
+    if (switches.empty()) switches = {"/A", "/P", "/L"};
   }
 
   void Fail(const std::string& message) { result_.error = message; }
@@ -171,6 +196,11 @@ std::string HelpText() {
          "                 without a switch, only the product report is shown\n"
          "  --drive=DIR    write the floppies as image files DIR/disk1.img ... instead\n"
          "  --device=PATH  write to this floppy drive (for example /dev/fd0)\n"
+         "  --json         write the reports (/A /P /L, all three by default) as one JSON\n"
+         "                 document on standard output, also for a refused or damaged set\n"
+         "  --ansi-codepage=N  code page of the package's texts (default 1252)\n"
+         "  --oem-codepage=N   code page of the names on the disks (default 437); both\n"
+         "                 become UTF-8 in JSON and on a UTF-8 terminal\n"
          "  --help         show this help;  --version  show the version\n"
          "\n"
          "Examples:\n"
@@ -178,6 +208,7 @@ std::string HelpText() {
          "  floppyset SET.EXE /D --dest=out --yes    unpack it into ./out/disk1 ...\n"
          "  floppyset SET.EXE --images=img           its 1.44 MB images as ./img/disk1.img ...\n"
          "  floppyset SET.EXE --device=/dev/fd0      write its floppies\n"
+         "  floppyset SET.EXE --json | jq .product   its product name, for scripts\n"
          "\n"
          "Without a terminal on standard input and without --yes or --no, every question\n"
          "is answered Cancel or No. The installer of an autostart set is started only\n"

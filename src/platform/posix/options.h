@@ -19,6 +19,9 @@ struct Options {
   std::optional<std::string> drive_dir;    // --drive=DIR
   std::optional<std::string> device;       // --device=PATH
   AutoAnswer auto_answer = AutoAnswer::kAsk;
+  bool json = false;          // --json: the reports as one JSON document
+  int ansi_code_page = 1252;  // --ansi-codepage=N: texts of the package header
+  int oem_code_page = 437;    // --oem-codepage=N: names on the FAT disks
   bool show_help = false;     // --help without a program file
   bool show_version = false;  // --version
 };

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "base/codepage.h"
+
 namespace floppyset {
 namespace {
 
@@ -149,6 +151,11 @@ void TerminalUi::Print(FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
+std::string TerminalUi::InTerminalCharset(const std::string& text) const {
+  // Messages carry package texts and host paths (already UTF-8) side by side.
+  return settings_.text_code_page == 0 ? text : MixedToUtf8(text, settings_.text_code_page);
+}
+
 void TerminalUi::Note(const std::string& text) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
@@ -166,8 +173,8 @@ Answer TerminalUi::ShowMessage(const MessageRequest& request) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
   shown_messages_.push_back(request.message_id);
-  Print(streams_.err,
-        VisibleText(request.caption) + ": " + BoxText(VisibleText(request.text)) + "\n");
+  Print(streams_.err, VisibleText(request.caption) + ": " +
+                          BoxText(VisibleText(InTerminalCharset(request.text))) + "\n");
   if (const std::optional<Answer> answer = AnswerWithoutAsking(request.buttons, request.text)) {
     return *answer;
   }

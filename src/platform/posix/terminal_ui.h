@@ -27,6 +27,7 @@ struct TerminalSettings {
   std::optional<std::string> destination;  // answers the destination dialog once
   bool input_is_terminal = false;          // questions may be asked on standard input
   bool show_progress = false;              // standard error is a terminal
+  int text_code_page = 0;  // message texts are shown as UTF-8 from this page (0: as stored)
 };
 
 struct TerminalStreams {
@@ -83,6 +84,7 @@ class TerminalUi : public Ui {
   Answer AskOnTerminal(Buttons buttons);
   std::optional<std::string> ReadLine();
   void Print(FILE* stream, const std::string& text);
+  std::string InTerminalCharset(const std::string& text) const;
   void ClearProgressLine();
   void RedrawProgress();
   std::string ProgressLine() const;

@@ -9,6 +9,7 @@
 #include "platform/win32/win32_floppy.h"
 #include "platform/win32/win32_host.h"
 #include "platform/win32/win32_ui.h"
+#include "ui/messages.h"
 
 namespace floppyset {
 namespace {
@@ -33,6 +34,7 @@ std::string ProgramFilePath() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   using namespace floppyset;
+  SetMessageLoader(&LoadResourceString);
   if (!CheckOsVersion()) return 0;
   RunState state;
   state.ProgramPath = ProgramFilePath();

@@ -1,0 +1,25 @@
+// Conversion of the 8-bit texts of a setup package (Windows ANSI and DOS OEM code pages) to
+// UTF-8, for JSON and for terminals that speak UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace floppyset {
+
+inline constexpr int kAnsiCodePage = 1252;  // texts of the package header
+inline constexpr int kOemCodePage = 437;    // names on the FAT12 disks
+
+// True for the pages CodePageToUtf8 knows: 437, 850, 852, 866, 1250, 1251, 1252.
+bool IsKnownCodePage(int code_page);
+
+// `text` read in `code_page` as UTF-8. ASCII stays as it is; a byte the page leaves
+// undefined, or any byte above 0x7F of an unknown page, becomes U+FFFD.
+std::string CodePageToUtf8(std::string_view text, int code_page);
+
+// For texts that mix package bytes with UTF-8 host paths (a message naming the destination):
+// well-formed UTF-8 sequences are kept, every other byte is read in `code_page`.
+std::string MixedToUtf8(std::string_view text, int code_page);
+
+}  // namespace floppyset

@@ -1,0 +1,224 @@
+#include "report/json_report.h"
+
+#include <cstdio>
+
+#include "base/codepage.h"
+#include "codec/crc32.h"
+#include "image/disk_image.h"
+#include "image/flat_image.h"
+#include "package/package_reader.h"
+#include "ui/messages.h"
+
+namespace floppyset {
+namespace {
+
+// A small writer that keeps the commas and the indentation (two blanks per level).
+class JsonWriter {
+ public:
+  void Open(const char* key, char bracket) {
+    Key(key);
+    out_ += bracket;
+    first_ = true;
+    ++depth_;
+  }
+  void Close(char bracket) {
+    --depth_;
+    if (!first_) NewLine();
+    out_ += bracket;
+    first_ = false;
+  }
+  void Raw(const char* key, const std::string& value) {
+    Key(key);
+    out_ += value;
+  }
+  void String(const char* key, const std::string& utf8) { Raw(key, JsonString(utf8)); }
+  void Number(const char* key, uint64_t value) { Raw(key, std::to_string(value)); }
+  void Bool(const char* key, bool value) { Raw(key, value ? "true" : "false"); }
+  std::string Finish() { return out_ + "\n"; }
+
+ private:
+  void Key(const char* key) {
+    if (!first_) out_ += ',';
+    if (depth_ > 0) NewLine();
+    first_ = false;
+    if (key) out_ += JsonString(key) + ": ";
+  }
+  void NewLine() { out_ += '\n' + std::string(2 * depth_, ' '); }
+
+  std::string out_;
+  bool first_ = true;
+  int depth_ = 0;
+};
+
+std::string IsoTime(const CalendarTime& t, bool utc) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u%s", unsigned{t.year},
+                unsigned{t.month}, unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute},
+                unsigned{t.second}, utc ? "Z" : "");
+  return text;
+}
+
+// A time the calendar cannot hold is null, as the text report shows it as zeros.
+std::string IsoTimeOrNull(const std::optional<CalendarTime>& t, bool utc) {
+  return t ? JsonString(IsoTime(*t, utc)) : "null";
+}
+
+std::string AttributeLetters(uint32_t attributes) {
+  std::string letters;
+  if (attributes & kAttrReadOnly) letters += 'R';
+  if (attributes & kAttrHidden) letters += 'H';
+  if (attributes & kAttrSystem) letters += 'S';
+  if (attributes & kAttrArchive) letters += 'A';
+  return letters;
+}
+
+void FileObject(JsonWriter& json, const std::string& path, uint32_t size, const std::string& mtime,
+                uint32_t attributes) {
+  json.Open(nullptr, '{');
+  json.String("path", path);
+  json.Number("size", size);
+  json.Raw("mtime", mtime);
+  json.String("attributes", AttributeLetters(attributes));
+  json.Close('}');
+}
+
+// Depth first as the /L report; `prefix` is the directory's path ending in '/'.
+void FatFiles(JsonWriter& json, DiskImage& image, const std::string& prefix, ClusterSet& visited,
+              int oem) {
+  for (const DirectoryEntry* file = image.FirstFile(); file; file = image.NextFile(file)) {
+    std::string name = FormatEntryName(*file);
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    FileObject(json, prefix + CodePageToUtf8(name, oem), file->size(),
+               IsoTimeOrNull(DosDateTimeToCalendar(file->date(), file->time()), false),
+               file->attributes());
+  }
+  for (const DirectoryEntry* dir = image.FirstSubdirectory(); dir;
+       dir = image.NextSubdirectory(dir)) {
+    std::string name = FormatEntryName(*dir);
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    const uint16_t parent = image.CurrentDirectory;
+    if (!image.EnterSubdirectory(name)) continue;
+    if (visited.Insert(image.CurrentDirectory)) {
+      FatFiles(json, image, prefix + CodePageToUtf8(name, oem) + '/', visited, oem);
+    }
+    image.LeaveSubdirectory();
+    image.CurrentDirectory = parent;
+  }
+}
+
+void FlatFiles(JsonWriter& json, const FlatImage& image, int ansi) {
+  for (const FlatRecord* record = image.FirstRecord(); record; record = image.NextRecord(record)) {
+    std::string path(record->RelativePath());
+    for (char& c : path) {
+      if (c == '\\') c = '/';
+    }
+    FileObject(json, CodePageToUtf8(path, ansi), record->DataSize(),
+               IsoTimeOrNull(FileTimeToCalendar(record->WrittenTime()), true),
+               record->Attributes());
+  }
+}
+
+void ImageObject(JsonWriter& json, const RunState& state, Host& host, uint32_t index,
+                 JsonCodePages pages) {
+  const std::string path = DiskImagePath(state, index);
+  json.Open(nullptr, '{');
+  json.Number("index", index + 1);
+  const std::unique_ptr<MappedFile> mapping = host.MapForRead(path);
+  const size_t size = mapping ? mapping->size() : 0;
+  json.Number("size", size);
+  uint32_t used = static_cast<uint32_t>(size);
+  if (state.PackageUnpackMode == 0) {
+    DiskImage image(host, path);
+    used = image.UsedImageSize();
+  }
+  json.Number("used_size", used);
+  char crc[16];
+  std::snprintf(crc, sizeof crc, "%08x",
+                mapping ? Crc32Update(mapping->data(), size, 0xFFFFFFFFu) ^ 0xFFFFFFFFu : 0u);
+  json.String("crc32", crc);
+  json.Open("files", '[');
+  if (state.PackageUnpackMode != 0) {
+    FlatFiles(json, FlatImage(host, path), pages.ansi);
+  } else {
+    DiskImage image(host, path);
+    ClusterSet visited;
+    visited.Insert(image.CurrentDirectory);
+    FatFiles(json, image, "", visited, pages.oem);
+  }
+  json.Close(']');
+  json.Close('}');
+}
+
+void ProductFields(JsonWriter& json, const RunState& state, JsonCodePages pages) {
+  const PackageHeader& h = state.Header;
+  json.String("product", CodePageToUtf8(state.ProductName, pages.ansi));
+  json.Number("disk_count", h.DiskCount);
+  json.Raw("created",
+           CalendarToFileTime(h.CreationTime) ? JsonString(IsoTime(h.CreationTime, true)) : "null");
+  json.Open("package", '{');
+  json.String("archive", h.ArchiveKind == 0 ? "lha" : "apst");
+  json.String("images", state.PackageUnpackMode == 0 ? "fat12" : "flat");
+  json.Number("dialog_style", h.DialogStyle);
+  json.Bool("boot_disk", h.BootDisk != 0);
+  json.Bool("verify", h.VerifyAfterWrite != 0);
+  json.Bool("unpack", state.PackageUnpackMode != 0);
+  json.Bool("autostart", h.AutostartMode != 0);
+  json.String("installer", CodePageToUtf8(state.InstallerName, pages.ansi));
+  json.Close('}');
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + '"';
+}
+
+std::string JsonReport(const RunState& state, Host& host, JsonCodePages pages) {
+  JsonWriter json;
+  json.Open(nullptr, '{');
+  json.Bool("ok", true);
+  if (state.ReportFlags & kFlagAuth) {
+    json.Open("integrity", '{');
+    json.Bool("executable", state.Header.ExpectedExeChecksum == state.PeCheckSum);
+    json.Bool("package", state.Header.ExpectedPackageChecksum == state.PackageChecksum);
+    json.Close('}');
+  }
+  if (state.ReportFlags & kFlagProduct) ProductFields(json, state, pages);
+  if (state.ReportFlags & kFlagList) {
+    json.Open("images", '[');
+    for (uint32_t index = 0; index < state.Header.DiskCount; ++index) {
+      ImageObject(json, state, host, index, pages);
+    }
+    json.Close(']');
+  }
+  json.Close('}');
+  return json.Finish();
+}
+
+std::string JsonFailure(const RunState& state, const std::string& reason, int exit_status,
+                        JsonCodePages pages) {
+  JsonWriter json;
+  json.Open(nullptr, '{');
+  json.Bool("ok", false);
+  json.String("error", reason);
+  json.Number("exit_status", static_cast<uint64_t>(exit_status));
+  if (state.PackageFound) ProductFields(json, state, pages);
+  json.Close('}');
+  return json.Finish();
+}
+
+}  // namespace floppyset

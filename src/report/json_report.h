@@ -1,0 +1,29 @@
+// The reports as one JSON document, for scripts that catalogue many sets.
+#pragma once
+
+#include <string>
+
+#include "app/run_state.h"
+#include "host/host.h"
+
+namespace floppyset {
+
+struct JsonCodePages {
+  int ansi = 1252;  // texts of the package header and paths of flat images
+  int oem = 437;    // names on FAT12 disks
+};
+
+// The document for the reports selected in state.ReportFlags (/A: "integrity"; /P: product,
+// disk count, creation time and "package"; /L: "images"), read from the extracted images.
+std::string JsonReport(const RunState& state, Host& host, JsonCodePages pages);
+
+// The document of a run that ended without a report: the reason and the exit status, and
+// the header fields when the package header could be read.
+std::string JsonFailure(const RunState& state, const std::string& reason, int exit_status,
+                        JsonCodePages pages);
+
+// `text` as a JSON string literal (quotes, backslashes and control characters escaped);
+// `text` must be UTF-8.
+std::string JsonString(const std::string& text);
+
+}  // namespace floppyset
