@@ -2,8 +2,8 @@
 // written outside it.
 #include "fuzz_support.h"
 #include "package/extraction.h"
-#include "workspace/workspace.h"
 #include "platform/posix/posix_host.h"
+#include "workspace/workspace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace floppyset;
