@@ -1,19 +1,34 @@
-// Sizes and copies out arbitrary FAT12 images. With the first input byte even, the rest is
-// laid over the standard 1.44 MB layout (boot sector, first 1,024 FAT bytes, first 32 root
-// slots, data area) so that short inputs reach deep structures; with it odd, the rest is the
-// whole image.
+// Arbitrary bytes after a first byte that picks the use. Bit 1 set: a flat image, walked and
+// unpacked. Else a FAT12 image, sized and copied out: with bit 0 clear, the rest is laid over
+// the standard 1.44 MB layout (boot sector, first 1,024 FAT bytes, first 32 root slots, data
+// area) so that short inputs reach deep structures; with it set, the rest is the whole image.
+// Nothing may be written outside the destination.
 #include <cstring>
 #include <vector>
 
 #include "fuzz_support.h"
 #include "image/disk_image.h"
+#include "image/flat_image.h"
 #include "platform/posix/posix_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static floppyset::fuzzing::Sandbox sandbox;
   static floppyset::PosixHost host;
   if (size-- == 0) return 0;
-  if (*data++ & 1) {
+  const uint8_t use = *data++;
+  if (use & 2) {
+    sandbox.WriteInput(data, size);
+    floppyset::FlatImage flat(host, sandbox.input_path());
+    size_t records = 0;
+    for (auto* r = flat.FirstRecord(); r; r = flat.NextRecord(r)) {
+      // Each record takes at least its header: the walk ends within the file.
+      if (++records > size / floppyset::kFlatHeaderSize) std::abort();
+    }
+    flat.ExtractAll(sandbox.FreshDestination());
+    sandbox.CheckNothingEscaped();
+    return 0;
+  }
+  if (use & 1) {
     sandbox.WriteInput(data, size);
   } else {  // the image ends where the input's data area ends: clusters behind it lie outside
     const size_t data_area = size > 2560 ? size - 2560 : 0;
