@@ -10,7 +10,6 @@
 
 #include "codec/crc32.h"
 #include "codec/explode.h"
-#include "codec/explode_tables.h"
 #include "implode_corpus.h"
 #include "mkfloppyset/implode.h"
 #include "support/temp_dir.h"
@@ -57,48 +56,6 @@ ExplodeRun RunExplode(const Bytes& stream, size_t max_read = kExplodeReadSize,
   run.result = Explode(ExplodeRun::Read, ExplodeRun::Write, work ? work : owned.get(), &run);
   return run;
 }
-
-// Streams that no encoder writes on its own.
-class StreamBuilder {
- public:
-  explicit StreamBuilder(unsigned dictionary_bits = 6) : bits_(dictionary_bits) {
-    bytes_ = {0, uint8_t(dictionary_bits)};
-  }
-  StreamBuilder& Literal(uint8_t byte) { return Put(0, 1).Put(byte, 8); }
-  StreamBuilder& Repeat(unsigned length, unsigned distance) {
-    using namespace implode_format;
-    int code = kLengthCodeCount - 1;
-    while (kLenBase[code] > length - 2) --code;
-    Put(1, 1)
-        .Put(kLenCode[code], kLenBits[code])
-        .Put(length - 2 - kLenBase[code], kExLenBits[code]);
-    const unsigned low_bits = length == 2 ? 2 : bits_, d = distance - 1;
-    return Put(kDistCode[d >> low_bits], kDistBits[d >> low_bits])
-        .Put(d & ((1u << low_bits) - 1), low_bits);
-  }
-  StreamBuilder& End() { return Put(1, 1).Put(0, 7).Put(0xFF, 8); }  // length code 15
-  Bytes Finish(size_t drop_last = 0) {
-    Bytes out = bytes_;
-    if (count_ > 0) out.push_back(static_cast<uint8_t>(pending_));
-    out.resize(out.size() - drop_last);
-    return out;
-  }
-
- private:
-  StreamBuilder& Put(unsigned value, unsigned bits) {
-    for (unsigned i = 0; i < bits; ++i) {
-      pending_ |= ((value >> i) & 1u) << count_;
-      if (++count_ == 8) {
-        bytes_.push_back(static_cast<uint8_t>(pending_));
-        pending_ = count_ = 0;
-      }
-    }
-    return *this;
-  }
-  unsigned bits_;
-  Bytes bytes_;
-  unsigned pending_ = 0, count_ = 0;
-};
 
 TEST(Crc32, MatchesZlibAtEveryLengthAlignmentAndPiece) {
   ASSERT_EQ(Floppy().size(), 1474560u) << "mtools could not build the floppy image";
@@ -158,10 +115,14 @@ TEST(Implode, StreamsOfBothEncodersDecodeWithEveryDecoder) {
 
 TEST(Explode, HandMadeStreamsEndAndFailLikePklib) {
   const Bytes valid = PklibImplode(RandomBytes(1000, 2), 6);
-  const std::string floppies = "FLOPPIES";
-  StreamBuilder marker_at_the_end;
-  for (char c : floppies) marker_at_the_end.Literal(static_cast<uint8_t>(c));
-  marker_at_the_end.End();  // 72 bits of literals and 16 of the marker: exactly 11 bytes
+  // Streams that no encoder writes, literal by literal: "FLOPPIES" then the end marker in
+  // exactly 11 bytes; 'A' then a copy of 3 from 2 or 4096 back (before the output); 'C' then a
+  // copy of 5 from 1 back; 'B' then a copy of 20 from 100 back.
+  const Bytes marker = {0, 6, 0x8C, 0x30, 0x79, 0x02, 0x05, 0x4A, 0x92, 0x22, 0x53, 0x01, 0xFF};
+  const Bytes a_3_2 = {0, 6, 0x82, 0x7E, 0x10, 0xF0, 0x0F},
+              a_3_4096 = {0, 6, 0x82, 0x0E, 0xF0, 0x07, 0xFC, 0x03},
+              c_5_1 = {0, 6, 0x86, 0x7A, 0x20, 0xE0, 0x1F},
+              b_20_100 = {0, 6, 0x84, 0x22, 0xF6, 0x18, 0xF0, 0x0F};
   const struct {
     Bytes stream;
     uint32_t result;
@@ -173,12 +134,12 @@ TEST(Explode, HandMadeStreamsEndAndFailLikePklib) {
       {{0, 3, 0x01, 0xFE, 0x01}, kExplodeBadDictionary, ""},
       {{0, 7, 0x01, 0xFE, 0x01}, kExplodeBadDictionary, ""},
       {{1, 7, 0x01, 0xFE, 0x01}, kExplodeBadDictionary, ""},  // the dictionary is checked first
-      {marker_at_the_end.Finish(), kExplodeOk, floppies},
-      {marker_at_the_end.Finish(1), kExplodeCorrupt, floppies},  // the marker cut
+      {marker, kExplodeOk, "FLOPPIES"},
+      {Bytes(marker.begin(), marker.end() - 1), kExplodeCorrupt, "FLOPPIES"},  // the marker cut
       // pklib would copy what its window held before; we stop instead.
-      {StreamBuilder().Literal('A').Repeat(3, 2).End().Finish(), kExplodeCorrupt, "A"},
-      {StreamBuilder().Literal('A').Repeat(3, 4096).End().Finish(), kExplodeCorrupt, "A"},
-      {StreamBuilder().Literal('C').Repeat(5, 1).End().Finish(), kExplodeOk, "CCCCCC"},
+      {a_3_2, kExplodeCorrupt, "A"},
+      {a_3_4096, kExplodeCorrupt, "A"},
+      {c_5_1, kExplodeOk, "CCCCCC"},
   };
   for (const auto& c : cases) {
     const ExplodeRun run = RunExplode(c.stream);
@@ -193,8 +154,7 @@ TEST(Explode, HandMadeStreamsEndAndFailLikePklib) {
   // The work area's previous stream must not leak into the next one.
   auto work = std::make_unique<ExplodeWorkArea>();
   ASSERT_EQ(RunExplode(PklibImplode(RandomBytes(9000, 3), 6), 2048, work.get()).result, kExplodeOk);
-  const Bytes reaching_back = StreamBuilder().Literal('B').Repeat(20, 100).End().Finish();
-  EXPECT_EQ(RunExplode(reaching_back, 2048, work.get()).result, kExplodeCorrupt);
+  EXPECT_EQ(RunExplode(b_20_100, 2048, work.get()).result, kExplodeCorrupt);
 }
 
 // Cut at every offset: the same result and bytes as pklib. Bits flipped: never a crash or a
