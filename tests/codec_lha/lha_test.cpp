@@ -206,48 +206,28 @@ TEST(Lh5DecoderTest, CallSizesDoNotChangeTheOutput) {
   EXPECT_GE(compressed, 5u);
 }
 
-// A hand-made block: the literal/length code has two one-bit words, '0' for the literal 'A'
-// and '1' for a 256-byte match; the position code is one symbol of no bits, `slot`.
-Bytes TwoWordStream(unsigned slot, unsigned extra_bits, size_t literals, size_t matches) {
-  BitWriter bits;
-  // Pre-code: symbols 2 (a run of zero lengths) and 3 (length 1), one bit each; 'A' (65)
-  // after 65 zero lengths, then 443 zero lengths up to symbol 509; one position symbol.
-  bits.Put({{uint32_t(literals + matches), 16},
-            {4, 5},
-            {0, 3},
-            {0, 3},
-            {1, 3},
-            {0, 2},
-            {1, 3},
-            {510, 9},
-            {0, 1},
-            {65 - 20, 9},
-            {1, 1},
-            {0, 1},
-            {443 - 20, 9},
-            {1, 1},
-            {0, 4},
-            {slot, 4}});
-  for (size_t i = 0; i < literals; ++i) bits.Put(0, 1);
-  for (size_t i = 0; i < matches; ++i) bits.Put(1, 1).Put(extra_bits, slot > 1 ? slot - 1 : 0);
-  return bits.bytes;
-}
-
+// Hand-made blocks whose literal/length code has two one-bit words, '0' for the literal 'A'
+// and '1' for a 256-byte match, and whose position code is one symbol of no bits: slot 13
+// with all extra bits set, reaching 8192 bytes back from the 11th byte (the window reads as
+// zeros there), or slot 0 for 40 matches after one literal.
 TEST(Lh5DecoderTest, HandMadeBlocksDecodeOrAreRefused) {
-  // Slot 13 with all extra bits set reaches 8192 bytes back, far before the first byte:
-  // the window reads as zeros there.
+  const Bytes head = {0x20, 0x04, 0x3F, 0xE0, 0xB6, 0xD3};
+  Bytes far_back = {0x00, 0x0C}, overlapping = {0x00, 0x29};
+  far_back.insert(far_back.end(), head.begin(), head.end());
+  far_back.insert(far_back.end(), {0xC3, 0x40, 0x0F, 0xFF, 0xFF, 0xFC});
+  overlapping.insert(overlapping.end(), head.begin(), head.end());
+  overlapping.insert(overlapping.end(), {0xC0, 0x1F, 0xFF, 0xFF, 0xFF, 0xFF, 0xE0});
   Bytes expected(10, 'A');
   expected.resize(10 + 512, 0);
-  EXPECT_EQ(DecodeInChunks(TwoWordStream(13, 4095, 10, 2), expected.size(), 8192), expected);
-  BitWriter streams[3];
-  streams[0].Put({{5, 16}, {31, 5}});  // 31 pre-code lengths for 19 symbols
-  for (int i = 0; i < 31; ++i) streams[0].Put(1, 3);
-  streams[1].Put({{5, 16}, {3, 5}, {0xFFFF, 16}});  // a pre-code length of 7 + 13 ones
-  streams[2].Put(
-      {{5, 16}, {0, 5}, {3, 5}, {0, 9}, {300, 9}, {0, 4}, {15, 4}});  // position 15 of 14
-  for (const auto& stream : streams) {
+  EXPECT_EQ(DecodeInChunks(far_back, expected.size(), 8192), expected);
+  const Bytes corrupt[] = {
+      // 31 pre-code lengths for 19 symbols; a pre-code length of 7 + 13 ones; position 15 of 14
+      {0, 5, 0xF9, 0x24, 0x92, 0x49, 0x24, 0x92, 0x49, 0x24, 0x92, 0x49, 0x24, 0x92, 0x40},
+      {0, 5, 0x1F, 0xFF, 0xF8},
+      {0, 5, 0x00, 0xC0, 0x12, 0xC0, 0xF0}};
+  for (const Bytes& stream : corrupt) {
     Lh5Decoder decoder;
-    decoder.Start(stream.bytes);
+    decoder.Start(stream);
     EXPECT_FALSE(decoder.Decode(100));
     EXPECT_FALSE(decoder.Decode(100));
   }
@@ -256,8 +236,7 @@ TEST(Lh5DecoderTest, HandMadeBlocksDecodeOrAreRefused) {
   decoder.Start(std::span<const uint8_t>());
   for (int i = 0; i < 10; ++i) ASSERT_TRUE(decoder.Decode(Lh5Decoder::kMaxChunk));
   EXPECT_TRUE(decoder.overran_input());
-  const Bytes stream = TwoWordStream(0, 0, 1, 40);
-  decoder.Start(stream);
+  decoder.Start(overlapping);
   ASSERT_TRUE(decoder.Decode(1 + 40 * 256));
   EXPECT_FALSE(decoder.overran_input());
 }
