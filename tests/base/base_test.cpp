@@ -43,8 +43,6 @@ TEST(Messages, SizesInUnitsOf1024AndTextsCutAtTheBufferLimit) {
       {1023, "1023 B"},     {1024, "1 KB"},          {1536, "1.50 KB"},
       {7208960, "6.88 MB"}, {1048575, "1024.00 KB"}, {int64_t{1} << 30, "1 GB"}};
   for (const auto& [size, text] : sizes) EXPECT_EQ(FormatSize(size), text);
-  EXPECT_EQ(LoadMessage(501), "");
-  EXPECT_EQ(FormatMessageId(kMsgBadDiskNumber, 4), "Incorrect disk number: 4");
   EXPECT_EQ(FormatText("%s", std::string(20000, 'x').c_str()).size(), kTextLimit - 1);
 }
 

@@ -24,26 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kPklibWorkSize = 36312;  // CMP_BUFFER_SIZE, larger than the decoder's
-
-// Regular files below `root` sized in [lo, hi], sorted so that every run picks the same.
-std::vector<fs::path> Files(const fs::path& root, uintmax_t lo, uintmax_t hi) {
-  std::vector<fs::path> files;
-  std::error_code error, e;
-  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
-       it.increment(error)) {
-    if (!it->is_regular_file(e) || it->is_symlink(e) || it->path().extension() == ".gz") continue;
-    const uintmax_t size = it->file_size(e);
-    if (!e && size >= lo && size <= hi) files.push_back(it->path());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 struct Io {
   const Bytes* in;
   size_t position = 0;
   Bytes out;
+  std::vector<char> work = std::vector<char>(36312);  // pklib's CMP_BUFFER_SIZE
 };
 
 unsigned int Read(char* buffer, unsigned int* size, void* param) {
@@ -53,41 +38,41 @@ unsigned int Read(char* buffer, unsigned int* size, void* param) {
   io->position += n;
   return static_cast<unsigned int>(n);
 }
-
 void Write(char* buffer, unsigned int* size, void* param) {
   static_cast<Io*>(param)->out.insert(static_cast<Io*>(param)->out.end(), buffer, buffer + *size);
-}
-
-size_t DynamiteRead(void* buffer, size_t size, void* param) {
-  unsigned int n = static_cast<unsigned int>(size);
-  return Read(static_cast<char*>(buffer), &n, param);
-}
-
-size_t DynamiteWrite(void* buffer, size_t size, void* param) {
-  unsigned int n = static_cast<unsigned int>(size);
-  Write(static_cast<char*>(buffer), &n, param);
-  return size;
 }
 
 }  // namespace
 
 Bytes MakeFloppyImage(const std::string& work_dir, size_t fill_bytes) {
-  const fs::path stage = fs::path(work_dir) / "floppy-files";
-  const fs::path image = fs::path(work_dir) / "floppy.ima";
+  const fs::path stage = fs::path(work_dir) / "floppy-files",
+                 image = fs::path(work_dir) / "floppy.ima";
   fs::remove_all(stage);
-  fs::create_directories(stage / "DOCS");
-  fs::create_directories(stage / "BIN");
-  const std::vector<fs::path> lists[] = {Files("/usr/share/doc", 2000, 60000),
-                                         Files("/usr/bin", 8000, 200000)};
+  const struct {
+    const char *root, *folder, *extension;
+    uintmax_t lo, hi;
+  } sources[] = {{"/usr/share/doc", "DOCS", ".TXT", 2000, 60000},
+                 {"/usr/bin", "BIN", ".EXE", 8000, 200000}};
+  std::vector<fs::path> lists[2];  // sorted, so that every run picks the same
+  for (int k = 0; k < 2; ++k) {
+    fs::create_directories(stage / sources[k].folder);
+    std::error_code error, e;
+    for (fs::recursive_directory_iterator it(sources[k].root, error), end; !error && it != end;
+         it.increment(error)) {
+      if (!it->is_regular_file(e) || it->is_symlink(e) || it->path().extension() == ".gz") continue;
+      const uintmax_t size = it->file_size(e);
+      if (!e && size >= sources[k].lo && size <= sources[k].hi) lists[k].push_back(it->path());
+    }
+    std::sort(lists[k].begin(), lists[k].end());
+  }
   size_t total = 0;
   for (size_t i = 0; total < fill_bytes && (i < lists[0].size() || i < lists[1].size()); ++i) {
     for (int k = 0; k < 2; ++k) {
-      if (i >= lists[k].size()) continue;
-      const uintmax_t size = fs::file_size(lists[k][i]);
-      if (total + size > fill_bytes) continue;
-      const std::string name = "F" + std::to_string(10000 + i).substr(1) + (k ? ".EXE" : ".TXT");
-      fs::copy_file(lists[k][i], stage / (k ? "BIN" : "DOCS") / name);
-      total += (size + 511) / 512 * 512;  // whole clusters
+      if (i >= lists[k].size() || total + fs::file_size(lists[k][i]) > fill_bytes) continue;
+      fs::copy_file(lists[k][i],
+                    stage / sources[k].folder /
+                        ("F" + std::to_string(10000 + i).substr(1) + sources[k].extension));
+      total += (fs::file_size(lists[k][i]) + 511) / 512 * 512;  // whole clusters
     }
   }
   fs::remove(image);
@@ -109,23 +94,30 @@ Bytes RandomBytes(size_t size, uint32_t seed) {
 
 Bytes PklibImplode(const Bytes& data, unsigned dictionary_bits) {
   Io io{&data, 0, {}};
-  std::vector<char> work(kPklibWorkSize);
-  unsigned int type = 0;  // CMP_BINARY
-  unsigned int dictionary_size = 64u << dictionary_bits;
-  implode(Read, Write, work.data(), &io, &type, &dictionary_size);
+  unsigned int type = 0, dictionary_size = 64u << dictionary_bits;  // CMP_BINARY
+  implode(Read, Write, io.work.data(), &io, &type, &dictionary_size);
   return io.out;
 }
 
 Decoded PklibExplode(const Bytes& stream) {
   Io io{&stream, 0, {}};
-  std::vector<char> work(kPklibWorkSize);
-  const unsigned int result = explode(Read, Write, work.data(), &io);
+  const unsigned int result = explode(Read, Write, io.work.data(), &io);
   return {result, std::move(io.out)};
 }
 
 Decoded DynamiteExplode(const Bytes& stream) {
   Io io{&stream, 0, {}};
-  const DynamiteResult result = dynamite_explode(DynamiteRead, DynamiteWrite, &io);
+  const DynamiteResult result = dynamite_explode(
+      [](void* buffer, size_t size, void* param) -> size_t {
+        unsigned int n = static_cast<unsigned int>(size);
+        return Read(static_cast<char*>(buffer), &n, param);
+      },
+      [](void* buffer, size_t size, void* param) -> size_t {
+        unsigned int n = static_cast<unsigned int>(size);
+        Write(static_cast<char*>(buffer), &n, param);
+        return size;
+      },
+      &io);
   return {static_cast<uint32_t>(result), std::move(io.out)};
 }
 

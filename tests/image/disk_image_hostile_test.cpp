@@ -13,41 +13,23 @@
 namespace floppyset {
 namespace {
 
-using testing::ReadFileBytes;
-using testing::TempDir;
-using testing::TestFatImage;
+using namespace testing;
+using Names = std::vector<std::string>;
 
 // Every entry of the whole tree, walked the way the /L report does; each pointer must be a
 // whole slot inside the image.
-size_t CountTree(DiskImage& image, int depth = 0) {
-  size_t count = 0;
-  const uint8_t* begin = image.data();
-  const uint8_t* end = begin + image.size();
-  auto inside = [&](const DirectoryEntry* e) { return e->raw >= begin && e->raw + 32 <= end; };
-  for (auto* e = image.FirstFile(); e; e = image.NextFile(e)) {
-    EXPECT_TRUE(inside(e));
-    ++count;
-  }
-  if (depth > 3) return count;
-  for (auto* e = image.FirstSubdirectory(); e; e = image.NextSubdirectory(e)) {
-    EXPECT_TRUE(inside(e));
-    ++count;
+void WalkTree(DiskImage& image, int depth = 0) {
+  const auto inside = [&](const DirectoryEntry* e) {
+    EXPECT_TRUE(e->raw >= image.data() && e->raw + 32 <= image.data() + image.size());
+  };
+  for (auto* e = image.FirstFile(); e; e = image.NextFile(e)) inside(e);
+  for (auto* e = image.FirstSubdirectory(); e && depth < 4; e = image.NextSubdirectory(e)) {
+    inside(e);
     const uint16_t saved = image.CurrentDirectory;
     image.CurrentDirectory = e->first_cluster();
-    count += CountTree(image, depth + 1);
+    WalkTree(image, depth + 1);
     image.CurrentDirectory = saved;
   }
-  return count;
-}
-
-// Every path below `root`, relative to it.
-std::vector<std::string> TreeOf(const std::string& root) {
-  std::vector<std::string> paths;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
-    paths.push_back(std::filesystem::relative(item.path(), root).string());
-  }
-  std::sort(paths.begin(), paths.end());
-  return paths;
 }
 
 class HostileImageTest : public ::testing::Test {
@@ -57,18 +39,23 @@ class HostileImageTest : public ::testing::Test {
   }
   // Walks, sizes and extracts the image; returns what was written. What was skipped or cut
   // goes to `report`.
-  std::vector<std::string> Exercise(const std::vector<uint8_t>& bytes) {
+  Names Exercise(const std::vector<uint8_t>& bytes) {
     testing::WriteFileBytes(dir_ / "image.ima", bytes);
     DiskImage image(host_, dir_ / "image.ima");
     if (!image.IsOpen()) return {};
-    CountTree(image);
+    WalkTree(image);
     EXPECT_LE(image.UsedImageSize(), bytes.size());
     EXPECT_TRUE(image.ExtractTree(dir_ / "out/"));
     report_ = image.unpack_report();
     EXPECT_EQ(image.CurrentDirectory, 0);
     // Only the image and the destination exist in the test directory.
     EXPECT_EQ(host_.ListDirectory(dir_.path()).size(), 2u);
-    return TreeOf(dir_ / "out");
+    Names paths;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(dir_ / "out")) {
+      paths.push_back(std::filesystem::relative(item.path(), dir_ / "out").string());
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
   }
 
   PosixHost host_;
@@ -90,7 +77,7 @@ TEST_F(HostileImageTest, BootSectorsOfZerosOrOutsizedFields) {
 
   bytes = fat_.bytes;
   bytes[13] = 0;  // no sectors per cluster: no cluster has data
-  EXPECT_EQ(Exercise(bytes), std::vector<std::string>{"A.TXT"});
+  EXPECT_EQ(Exercise(bytes), Names{"A.TXT"});
   EXPECT_TRUE(ReadFileBytes(dir_ / "out/A.TXT").empty());  // no data is made up
   EXPECT_EQ(report_.cut, 1u);
 }
@@ -99,10 +86,10 @@ TEST_F(HostileImageTest, ImageCutShortOfItsClusters) {
   fat_.File(fat_.Root(0), "CUT     BIN", 40, 3000, 'c');
   auto bytes = fat_.bytes;
   bytes.resize((40 + 31) * 512 + 700);  // the file's second cluster is cut
-  EXPECT_EQ(Exercise(bytes), std::vector<std::string>{"CUT.BIN"});
+  EXPECT_EQ(Exercise(bytes), Names{"CUT.BIN"});
   EXPECT_EQ(ReadFileBytes(dir_ / "out/CUT.BIN"), std::vector<uint8_t>(700, 'c'));  // what exists
   EXPECT_EQ(report_.cut, 1u);
-  EXPECT_EQ(report_.names, std::vector<std::string>{dir_ / "out/CUT.BIN"});
+  EXPECT_EQ(report_.names, Names{dir_ / "out/CUT.BIN"});
 }
 
 TEST_F(HostileImageTest, FileChainsThatLoopOrLeaveEndTheWalk) {
@@ -117,8 +104,7 @@ TEST_F(HostileImageTest, FileChainsThatLoopOrLeaveEndTheWalk) {
   std::memset(fat_.Cluster(2), '2', 512);
   std::memset(fat_.Cluster(3), '3', 512);
 
-  EXPECT_EQ(Exercise(fat_.bytes),
-            (std::vector<std::string>{"AWAY.BIN", "HIGH.BIN", "LOOP.BIN", "ZERO.BIN"}));
+  EXPECT_EQ(Exercise(fat_.bytes), (Names{"AWAY.BIN", "HIGH.BIN", "LOOP.BIN", "ZERO.BIN"}));
   const auto loop = ReadFileBytes(dir_ / "out/LOOP.BIN");
   ASSERT_EQ(loop.size(), 1024u);  // the chain, not the size
   EXPECT_EQ(loop[0], '2');
@@ -134,62 +120,51 @@ TEST_F(HostileImageTest, FileChainsThatLoopOrLeaveEndTheWalk) {
 // Sizes that no chain covers and chains shared by many entries: the files hold what their
 // chains hold, and the whole unpack stops at twice the image's size.
 TEST_F(HostileImageTest, WhatOneImageUnpacksIsBoundedByItsSize) {
-  struct Case {
-    const char* name;
-    uint32_t size;
-    bool over_limit;
-  };
-  for (const Case c : {Case{"sizes of 4 GiB", 0xFFFFFFFF, true}, Case{"small", 10'000, false}}) {
-    SCOPED_TRACE(c.name);
+  for (const uint32_t size : {0xFFFFFFFFu, 10'000u}) {  // over the limit of twice the image, or not
+    SCOPED_TRACE(size);
     std::filesystem::remove_all(dir_ / "out");
     std::filesystem::create_directory(dir_ / "out");
     TestFatImage fat;
-    std::vector<uint16_t> all;  // one chain through every cluster
+    std::vector<uint16_t> all;  // one chain through every cluster, shared by every root slot
     for (uint16_t cluster = 2; cluster < 2849; ++cluster) all.push_back(cluster);
     fat.Chain(all);
-    char name[12];
-    for (int i = 0; i < 224; ++i) {  // every root slot shares it
-      std::snprintf(name, sizeof name, "F%07dBIN", i);
-      TestFatImage::Slot(fat.Root(i), name, 0x20, 2, c.size);
+    for (int i = 0; i < 224; ++i) {
+      TestFatImage::Slot(fat.Root(i), ("F" + std::to_string(1000000 + i) + "BIN").c_str(), 0x20, 2,
+                         size);
     }
-    const std::vector<std::string> written = Exercise(fat.bytes);
+    const Names written = Exercise(fat.bytes);
     uintmax_t total = 0;
     for (const std::string& file : written)
       total += std::filesystem::file_size(dir_ / ("out/" + file));
     EXPECT_LE(total, 2 * TestFatImage::kSize);
-    EXPECT_EQ(report_.over_limit, c.over_limit);
-    EXPECT_EQ(written.size(), c.over_limit ? 2u : 224u);
+    EXPECT_EQ(report_.over_limit, size > 10'000);
+    EXPECT_EQ(written.size(), size > 10'000 ? 2u : 224u);
   }
 }
 
 TEST_F(HostileImageTest, DirectoryChainsThatLoop) {
-  fat_.Slot(fat_.Root(0), "SPIN       ", 0x10, 10);
+  fat_.Subdirectory(fat_.Root(0), "SPIN       ", 10, 0);
   fat_.SetFat(10, 11);
   fat_.SetFat(11, 10);
-  fat_.DotSlots(10, 0);
   for (int i = 2; i < 16; ++i) fat_.Cluster(10)[i * 32] = 0xE5;
   for (int i = 0; i < 16; ++i) fat_.Cluster(11)[i * 32] = 0xE5;
 
-  EXPECT_EQ(Exercise(fat_.bytes), std::vector<std::string>{"SPIN"});
+  EXPECT_EQ(Exercise(fat_.bytes), Names{"SPIN"});
   DiskImage image(host_, dir_ / "image.ima");
   ASSERT_TRUE(image.EnterSubdirectory("SPIN"));
   EXPECT_EQ(image.FirstFile(), nullptr);
 }
 
 TEST_F(HostileImageTest, SubdirectoriesThatReachAnAncestor) {
-  fat_.Slot(fat_.Root(0), "A          ", 0x10, 3);
-  fat_.Chain({3});
-  fat_.DotSlots(3, 0);
+  fat_.Subdirectory(fat_.Root(0), "A          ", 3, 0);
   fat_.Slot(fat_.Cluster(3) + 64, "BACK       ", 0x10, 3);  // itself
   fat_.Slot(fat_.Cluster(3) + 96, "ROOT       ", 0x10, 0);  // the root
-  fat_.Slot(fat_.Cluster(3) + 128, "B          ", 0x10, 4);
-  fat_.Chain({4});
-  fat_.DotSlots(4, 3);
+  fat_.Subdirectory(fat_.Cluster(3) + 128, "B          ", 4, 3);
   fat_.Slot(fat_.Cluster(4) + 64, "UP         ", 0x10, 3);  // the grandparent
   fat_.File(fat_.Cluster(4) + 96, "F       TXT", 5, 4, 'f');
   fat_.Slot(fat_.Root(1), "SAME       ", 0x10, 4);  // a second name for B
 
-  EXPECT_EQ(Exercise(fat_.bytes), (std::vector<std::string>{"A", "A/B", "A/B/F.TXT"}));
+  EXPECT_EQ(Exercise(fat_.bytes), (Names{"A", "A/B", "A/B/F.TXT"}));
 }
 
 TEST_F(HostileImageTest, NamesThatWouldLeaveTheDestination) {
@@ -201,23 +176,19 @@ TEST_F(HostileImageTest, NamesThatWouldLeaveTheDestination) {
             "CTRL   TXT",
             5, 4, 'x');
   fat_.File(fat_.Root(4), "           ", 6, 4, 'x');
-  fat_.Slot(fat_.Root(5), "A/B        ", 0x10, 7);
-  fat_.Chain({7});
-  fat_.DotSlots(7, 0);
+  fat_.Subdirectory(fat_.Root(5), "A/B        ", 7, 0);
   fat_.File(fat_.Cluster(7) + 64, "IN      TXT", 8, 4, 'x');
   fat_.File(fat_.Root(6), "GOOD    TXT", 9, 4, 'g');
   fat_.File(fat_.Root(7), "AB\0CD   T\0X", 10, 4, 'n');  // the fields end at their NUL
 
-  EXPECT_EQ(Exercise(fat_.bytes), (std::vector<std::string>{"AB.T", "GOOD.TXT"}));
+  EXPECT_EQ(Exercise(fat_.bytes), (Names{"AB.T", "GOOD.TXT"}));
   EXPECT_EQ(report_.skipped, 6u);  // five files and the directory, each counted
   EXPECT_EQ(report_.names.size(), UnpackReport::kNamesKept);
 }
 
 TEST_F(HostileImageTest, PathsOverTheLimitAreSkipped) {
   fat_.File(fat_.Root(0), "LONGNAMEXYZ", 2, 4, 'l');
-  fat_.Slot(fat_.Root(1), "SUBDIR     ", 0x10, 3);
-  fat_.Chain({3});
-  fat_.DotSlots(3, 0);
+  fat_.Subdirectory(fat_.Root(1), "SUBDIR     ", 3, 0);
   fat_.File(fat_.Cluster(3) + 64, "INNER   TXT", 4, 4, 'i');
   fat_.File(fat_.Root(2), "A          ", 5, 1, 'a');
   testing::WriteFileBytes(dir_ / "image.ima", fat_.bytes);
@@ -228,7 +199,7 @@ TEST_F(HostileImageTest, PathsOverTheLimitAreSkipped) {
   ASSERT_EQ(host_.MakeDirectory(deep), CreateDirectoryResult::kCreated);
   DiskImage image(host_, dir_ / "image.ima");
   EXPECT_TRUE(image.ExtractTree(deep));
-  EXPECT_EQ(host_.ListDirectory(deep), std::vector<std::string>{"A"});
+  EXPECT_EQ(host_.ListDirectory(deep), Names{"A"});
 }
 
 }  // namespace

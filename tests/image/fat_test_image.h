@@ -12,26 +12,16 @@
 
 namespace floppyset::testing {
 
-class TestFatImage {
- public:
+struct TestFatImage {
   static constexpr size_t kSize = 1'474'560;
+  std::vector<uint8_t> bytes = std::vector<uint8_t>(kSize, 0);
 
-  TestFatImage() : bytes(kSize, 0) {
-    uint8_t* boot = bytes.data();
-    StoreLe16(boot + 11, 512);
-    boot[13] = 1;
-    StoreLe16(boot + 14, 1);
-    boot[16] = 2;
-    StoreLe16(boot + 17, 224);
-    StoreLe16(boot + 19, 2880);
-    boot[21] = 0xF0;
-    StoreLe16(boot + 22, 9);
-    StoreLe16(boot + 24, 18);
-    StoreLe16(boot + 26, 2);
+  TestFatImage() {
+    const uint8_t boot[] = {0, 2, 1, 1, 0, 2, 224, 0, 0x40, 0x0B, 0xF0, 9, 0, 18, 0, 2};
+    std::memcpy(bytes.data() + 11, boot, sizeof boot);
     SetFat(0, 0xFF0);
     SetFat(1, 0xFFF);
   }
-
   void SetFat(uint16_t cluster, uint16_t value) {
     uint8_t* entry = bytes.data() + 512 + cluster * 3 / 2;
     const uint16_t word = LoadLe16(entry);
@@ -46,19 +36,20 @@ class TestFatImage {
   }
   uint8_t* Root(size_t slot) { return bytes.data() + 19 * 512 + slot * 32; }
   uint8_t* Cluster(uint16_t cluster) { return bytes.data() + (cluster + 31) * 512; }
-
   // Writes a slot: `name11` is the 11-byte name and extension.
   static void Slot(uint8_t* slot, const char* name11, uint8_t attributes, uint16_t cluster = 0,
-                   uint32_t size = 0, uint16_t time = 0x8000, uint16_t date = 0x2E21) {
+                   uint32_t size = 0) {
     std::memcpy(slot, name11, 11);
     slot[11] = attributes;
-    StoreLe16(slot + 22, time);
-    StoreLe16(slot + 24, date);
+    StoreLe16(slot + 22, 0x8000);
+    StoreLe16(slot + 24, 0x2E21);
     StoreLe16(slot + 26, cluster);
     StoreLe32(slot + 28, size);
   }
-  // A subdirectory's "." and ".." slots.
-  void DotSlots(uint16_t cluster, uint16_t parent) {
+  // A subdirectory of one cluster holding its "." and ".." slots.
+  void Subdirectory(uint8_t* slot, const char* name11, uint16_t cluster, uint16_t parent) {
+    Slot(slot, name11, 0x10, cluster);
+    Chain({cluster});
     Slot(Cluster(cluster), ".          ", 0x10, cluster);
     Slot(Cluster(cluster) + 32, "..         ", 0x10, parent);
   }
@@ -71,14 +62,10 @@ class TestFatImage {
     Chain(chain);
     if (size) std::memset(Cluster(first), fill, size);
   }
-
-  std::string Save(const TempDir& dir, const std::string& name = "image.ima") const {
-    const std::string path = dir / name;
-    WriteFileBytes(path, bytes);
-    return path;
+  std::string Save(const TempDir& dir) const {
+    WriteFileBytes(dir / "image.ima", bytes);
+    return dir / "image.ima";
   }
-
-  std::vector<uint8_t> bytes;
 };
 
 }  // namespace floppyset::testing
