@@ -7,6 +7,9 @@
 #include <map>
 #include <set>
 
+#include <sys/stat.h>
+#include <ctime>
+
 #include "codec/crc16.h"
 #include "codec/lh5_decoder.h"
 #include "codec/lzh_reader.h"
@@ -383,6 +386,13 @@ TEST(LzhWriterTest, ArchivesAreExtractedAlikeByLhasaAndByTheReader) {
     EXPECT_EQ(ReadFileBytes(dir / "lhasa/" + member.name), member.data) << member.name;
     EXPECT_EQ(ReadFileBytes(dir / "ours/" + member.name), member.data) << member.name;
   }
+  // 0x3B2A1C45 is 2009-09-10 03:34:10 local time, as lhasa reads the header.
+  struct stat st {};
+  ASSERT_EQ(stat((dir / "lhasa/image00.tii").c_str(), &st), 0);
+  std::tm local{};
+  localtime_r(&st.st_mtime, &local);
+  EXPECT_EQ(std::tuple(local.tm_year, local.tm_mon, local.tm_mday, local.tm_hour, local.tm_min),
+            std::tuple(109, 8, 10, 3, 34));
   EXPECT_EQ(WriteLh0Archive({}), Bytes{0});
   EXPECT_TRUE(WriteLh0Archive({{std::string(kMaxLzhNameLength + 1, 'n'), {1}, 0}}).empty());
   EXPECT_TRUE(WriteLh0Archive({{"", {1}, 0}}).empty());

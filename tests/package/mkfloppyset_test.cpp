@@ -133,6 +133,8 @@ TEST_F(MkfloppysetTest, ApstSetCarriesEveryOptionOrTheDefaults) {
   // An empty installer name is stored as nothing at all: autostart has nothing to start.
   ASSERT_EQ(Run("--installer= " + (dir_ / "a.img")), 0) << err_;
   EXPECT_EQ(Output().Field(52), 0u);
+  // The first DOS year is a valid creation date.
+  EXPECT_EQ(Run("--created=1980-01-02T00:00:00 " + (dir_ / "a.img")), 0) << err_;
 }
 
 // The archive itself is the LHA writer's, which lhasa reads in the LHA tests.
