@@ -11,7 +11,8 @@ namespace floppyset::testing {
 namespace {
 
 // The image-file drive is drive A: alone and keeps to the 1.44 MB disk; a --device path
-// that is no floppy controller drive reads and writes in place and refuses to format.
+// that is no floppy controller drive reads and writes in place, within 1.44 MB, and refuses to
+// format.
 TEST(DrivesTest, FileDrivesKeepToTheirPlace) {
   TempDir dir;
   PosixHost host;
@@ -44,6 +45,8 @@ TEST(DrivesTest, FileDrivesKeepToTheirPlace) {
   EXPECT_EQ(back, data);
   floppy->SetPosition(kFloppyDiskBytes);
   EXPECT_FALSE(floppy->Read(back.data(), 512, done)) << "nothing behind the disk";
+  floppy->SetPosition(kFloppyDiskBytes - 512);
+  EXPECT_FALSE(floppy->Write(data.data(), 1024, done)) << "nothing written behind the disk";
   floppy->Close();
   EXPECT_EQ(ReadFileBytes(device)[18432], 0x3C);
   EXPECT_FALSE(LinuxFloppyDrives("/no/such/device").MakeDevice(0)->Open());

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "floppy/image_file_drive.h"
+
 namespace floppyset {
 
 namespace {
@@ -79,6 +81,8 @@ class LinuxFloppyDevice : public FloppyDevice {
   }
 
   bool Write(const uint8_t* data, uint32_t count, uint32_t& done) override {
+    // A --device that is a file or a larger disk is written as a 1.44 MB floppy, no further.
+    if (uint64_t{position_} + count > kFloppyDiskBytes) return false;
     if (fd_ < 0 || !Reserve(count)) return false;
     std::memcpy(bounce_, data, count);
     if (!Transfer(count, [&](uint32_t at, uint32_t left) {
