@@ -103,7 +103,8 @@ def command_run(args):
     shutil.copytree(args.repo, tree, ignore=shutil.ignore_patterns(".git", "build*", "demo-out"))
     build = os.path.join(tree, "build")
     configure = ["cmake", "-S", tree, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
-                 "-DCMAKE_CXX_FLAGS=-O1 -g0", "-DFLOPPYSET_BENCH=OFF"]
+                 "-DCMAKE_CXX_FLAGS=-O1 -g0", "-DFLOPPYSET_BENCH=OFF",
+                 "-DFLOPPYSET_WERROR=ON"]
     if run(configure, tree, 600) != 0 or run(["ninja", "-C", build], tree, 3600) != 0:
         sys.exit("mutants: the unchanged tree does not build")
     ctest = ["ctest", "--test-dir", build, "-j", "2", "--timeout", "120", "--stop-on-failure"]
