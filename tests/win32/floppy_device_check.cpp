@@ -1,89 +1,61 @@
-// Checks the Win32 floppy device layer: the NT format ranges and the 9x track order, and,
-// with drive A: backed by a floppy image file (Wine's dosdevices "a::"), reading the volume
-// at byte positions as the floppy run does, writing and reading back a sector through the
-// locked volume.
-// Usage: floppy_device_check [IMAGE]   (IMAGE: the file behind A:, for the volume checks)
+// The Win32 floppy device layer: NT format ranges, the 9x track order, drive names and,
+// with drive A: backed by a floppy image (Wine's dosdevices "a::"), byte-positioned reads
+// and a write read back through the locked volume. Usage: floppy_device_check IMAGE-BEHIND-A
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "platform/win32/win32_floppy.h"
 
-namespace {
-
-int g_failures = 0;
-
-void Expect(bool condition, const char* what) {
-  if (condition) return;
-  std::printf("failed: %s\n", what);
-  ++g_failures;
-}
-
-void CheckFormatRanges() {
+int main(int argc, char** argv) {
+  int failures = 0;
+  auto Expect = [&failures](bool ok, const char* what) {
+    if (!ok) std::printf("failed: %s\n", what), ++failures;
+  };
   using floppyset::FormatRangeNt;
-  const auto both_heads = FormatRangeNt(5, 0, 2);
-  Expect(both_heads.start_cylinder == 5 && both_heads.end_cylinder == 5 &&
-             both_heads.start_head == 0 && both_heads.end_head == 1,
-         "2 tracks from cylinder 5 head 0 are both heads of cylinder 5");
-  const auto one_track = FormatRangeNt(5, 0, 1);
-  Expect(one_track.end_cylinder == 5 && one_track.end_head == 0, "1 track is head 0 only");
-  const auto two_cylinders = FormatRangeNt(5, 0, 4);
-  Expect(two_cylinders.end_cylinder == 6 && two_cylinders.end_head == 1,
-         "4 tracks are cylinders 5 and 6, both heads");
-
+  struct {
+    uint16_t tracks, end_cylinder, end_head;
+  } const kRanges[] = {{1, 5, 0}, {2, 5, 1}, {4, 6, 1}};
+  for (const auto& r : kRanges) {
+    const auto range = FormatRangeNt(5, 0, r.tracks);
+    Expect(range.start_cylinder == 5 && range.start_head == 0 &&
+               range.end_cylinder == r.end_cylinder && range.end_head == r.end_head,
+           "NT format range from cylinder 5 head 0");
+  }
   uint16_t cylinder = 5, head = 0;
   floppyset::NextTrack9x(cylinder, head);
-  Expect(cylinder == 5 && head == 1, "9x: after head 0 comes head 1 of the same cylinder");
+  Expect(cylinder == 5 && head == 1, "9x: head 0, then head 1 of the same cylinder");
   floppyset::NextTrack9x(cylinder, head);
-  Expect(cylinder == 6 && head == 0, "9x: after head 1 comes head 0 of the next cylinder");
-}
+  Expect(cylinder == 6 && head == 0, "9x: head 1, then head 0 of the next cylinder");
+  floppyset::Win32FloppyDrives drives;
+  Expect(drives.Label(1) == "B:\\", "drive 1 is B:\\");
+  Expect(!drives.IsFloppyDrive(26) && !drives.IsFloppyDrive(25), "Z: and beyond are no floppies");
 
-void CheckVolume(const char* image_path) {
-  std::vector<uint8_t> image(1474560);
-  FILE* file = std::fopen(image_path, "rb");
-  Expect(file && std::fread(image.data(), 1, image.size(), file) == image.size(),
-         "the image behind A: is readable");
+  std::vector<uint8_t> image(1474560), data(18432);
+  FILE* file = argc > 1 ? std::fopen(argv[1], "rb") : nullptr;
+  Expect(file && std::fread(image.data(), 1, image.size(), file) == image.size(), "the image");
   if (file) std::fclose(file);
-
   floppyset::Win32FloppyDevice device(0);
-  Expect(device.Open(), "drive A: opens as a volume");
-  std::vector<uint8_t> cylinder(18432);
   uint32_t done = 0;
-  Expect(device.Read(cylinder.data(), 18432, done) && done == 18432,
-         "one cylinder is read at position 0");
-  Expect(std::memcmp(cylinder.data(), image.data(), 18432) == 0,
-         "it is the image's first cylinder");
-  Expect(device.Position() == 18432, "the position is a byte offset past the data");
-
+  Expect(device.Open(), "drive A: opens as a volume");
+  Expect(device.Read(data.data(), 18432, done) && done == 18432 && device.Position() == 18432 &&
+             !std::memcmp(data.data(), image.data(), 18432),
+         "the first cylinder is read at position 0");
   device.SetPosition(36864);
-  Expect(device.Read(cylinder.data(), 512, done) && done == 512, "a sector is read at 36864");
-  Expect(std::memcmp(cylinder.data(), image.data() + 36864, 512) == 0, "it is the right sector");
-  Expect(device.Position() == 37376, "the position moved by 512");
-
-  // Opened, locked (the dismount fails under Wine, which is not needed there): a write goes
-  // to the file behind A: and reads back; the sector is then put back as it was.
-  std::vector<uint8_t> pattern(512, 0xA5);
+  Expect(device.Read(data.data(), 512, done) && done == 512 && device.Position() == 37376 &&
+             !std::memcmp(data.data(), image.data() + 36864, 512),
+         "a sector is read at 36864");
+  // A write lands in the file behind A: and reads back; the sector is then put back.
+  const std::vector<uint8_t> pattern(512, 0xA5);
   device.SetPosition(36864);
-  Expect(device.Write(pattern.data(), 512, done) && done == 512, "a sector is written at 36864");
+  Expect(device.Write(pattern.data(), 512, done) && done == 512, "a sector is written");
   device.SetPosition(36864);
-  Expect(device.Read(cylinder.data(), 512, done) &&
-             std::memcmp(cylinder.data(), pattern.data(), 512) == 0,
+  Expect(device.Read(data.data(), 512, done) && !std::memcmp(data.data(), pattern.data(), 512),
          "it reads back");
   device.SetPosition(36864);
   Expect(device.Write(image.data() + 36864, 512, done), "the sector is put back");
   device.Close();
   device.Close();  // closing twice does nothing
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  CheckFormatRanges();
-  floppyset::Win32FloppyDrives drives;
-  Expect(drives.Label(1) == "B:\\", "drive 1 is B:\\");
-  Expect(!drives.IsFloppyDrive(26), "there is no drive after Z:");
-  Expect(!drives.IsFloppyDrive(25), "Z: (a directory drive) is not a floppy drive");
-  if (argc > 1) CheckVolume(argv[1]);
-  std::printf("%s\n", g_failures ? "floppy device checks failed" : "floppy device checks passed");
-  return g_failures ? 1 : 0;
+  std::printf("floppy device checks %s\n", failures ? "failed" : "passed");
+  return failures != 0;
 }
