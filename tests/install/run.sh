@@ -90,7 +90,12 @@ if [ "$(id -u)" != 0 ] || ! command -v dpkg-shlibdeps >/dev/null; then
   echo "skip: the Debian package (needs root and dpkg-shlibdeps)"
 elif (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) && deb=$(ls "$work"/deb/floppyset_*.deb); then
   check "package depends on libc6 and libstdc++6" grep -qE 'libc6.*libstdc\+\+6|libstdc\+\+6.*libc6' <<<"$(dpkg-deb -f "$deb" Depends)"
-  dpkg -i "$deb" >"$work/dpkg.log" 2>&1
+  # Another dpkg (an apt run elsewhere on the machine) may hold the lock for a while.
+  for _ in 1 2 3 4 5 6; do
+    dpkg -i "$deb" >"$work/dpkg.log" 2>&1 && break
+    grep -q 'lock' "$work/dpkg.log" || break
+    sleep 10
+  done
   check "dpkg -i" test "$(dpkg-query -W -f='${Status}' floppyset 2>/dev/null)" = "install ok installed"
   check "installed floppyset: --version, a report" test "$(/usr/bin/floppyset --version)" = "floppyset 1.0.0" -a \
     -n "$(/usr/bin/floppyset "$build/demo/demo.exe" /P | grep 'Product name *: Tiny Demo')"
