@@ -135,6 +135,11 @@ TEST_F(MkfloppysetTest, ApstSetCarriesEveryOptionOrTheDefaults) {
   EXPECT_EQ(Output().Field(52), 0u);
   // The first DOS year is a valid creation date.
   EXPECT_EQ(Run("--created=1980-01-02T00:00:00 " + (dir_ / "a.img")), 0) << err_;
+  // Help is asked for in either spelling and answered with the options.
+  for (const char* help : {"-h", "--help"}) {
+    EXPECT_EQ(Run(help), 0);
+    EXPECT_NE(err_.find("--archive"), std::string::npos) << help;
+  }
 }
 
 // The archive itself is the LHA writer's, which lhasa reads in the LHA tests.
