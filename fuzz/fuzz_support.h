@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "ui/ui.h"
+#include "support/silent_ui.h"
 
 namespace floppyset::fuzzing {
 
@@ -61,25 +61,6 @@ class Sandbox {
   std::error_code error_;
 };
 
-class SilentUi : public Ui {
- public:
-  Answer ShowMessage(const MessageRequest&) override { return Answer::kOk; }
-  void SetControlText(int, const std::string&) override {}
-  void HideControl(int) override {}
-  void SetProgressRange(int, int, int) override {}
-  void SetProgressPosition(int, int) override {}
-  void PumpOneMessage() override {}
-  int RunWorkDialog(int, const std::function<int()>& work) override { return work(); }
-  bool RunMainWindow(int, const std::function<void()>& worker) override { return worker(), true; }
-  void AppendReportText(const std::string&) override {}
-  void ShowHelp() override {}
-  std::optional<uint8_t> ChooseFloppyDrive(const std::vector<FloppyDriveChoice>&) override {
-    return {};
-  }
-  bool RunDestinationDialog(const std::function<bool(const std::string&)>&) override {
-    return false;
-  }
-  void ShowStartDelayNotice() override {}
-};
+using testing::SilentUi;
 
 }  // namespace floppyset::fuzzing

@@ -9,36 +9,12 @@
 
 #include "floppy/floppy_run.h"
 #include "floppy/image_file_drive.h"
-#include "workspace/workspace.h"
 #include "platform/posix/posix_host.h"
+#include "support/silent_ui.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 namespace {
-
-// A Ui nobody watches: OK to every question.
-class QuietUi : public Ui {
- public:
-  Answer ShowMessage(const MessageRequest&) override { return Answer::kOk; }
-  void SetControlText(int, const std::string&) override {}
-  void HideControl(int) override {}
-  void SetProgressRange(int, int, int) override {}
-  void SetProgressPosition(int, int) override {}
-  void PumpOneMessage() override {}
-  int RunWorkDialog(int, const std::function<int()>& work) override { return work(); }
-  bool RunMainWindow(int, const std::function<void()>& worker) override {
-    worker();
-    return true;
-  }
-  void AppendReportText(const std::string&) override {}
-  void ShowHelp() override {}
-  std::optional<uint8_t> ChooseFloppyDrive(const std::vector<FloppyDriveChoice>&) override {
-    return 0;
-  }
-  bool RunDestinationDialog(const std::function<bool(const std::string&)>&) override {
-    return false;
-  }
-  void ShowStartDelayNotice() override {}
-};
 
 // A scratch directory for one benchmark, removed afterwards.
 struct Scratch {
@@ -85,7 +61,7 @@ BENCHMARK(BM_FloppyRun_CylinderWrites)->UseRealTime();
 void BM_FloppyRun_ImageDrive(benchmark::State& state) {
   Scratch scratch;
   PosixHost host;
-  QuietUi ui;
+  testing::SilentUi ui;
   RunState run;
   run.WorkspaceDir = scratch.path.string() + "/";
   run.ProductName = "Bench";
