@@ -181,8 +181,8 @@ refused message-513 floppy.exe /C:9 "$(msg 513 9)"
 refused message-536 tampered.exe "" "$(msg 536 "$(win_path "$work/tampered.exe")")"
 
 # --- reports in window 103 (as the Linux program's), the About box from its system menu -------
-for spec in "report unpack.exe /P" "report-a unpack.exe /A" "report-l floppy.exe /L"; do
-  read -r name exe switch <<<"$spec"
+for case_line in "report unpack.exe /P" "report-a unpack.exe /A" "report-l floppy.exe /L"; do
+  read -r name exe switch <<<"$case_line"
   "$linux_build/floppyset" "$work/$exe" "$switch" | sed 's/$/\r/' >"$work/$name.want"
   run "$name" "$work/$exe" "$switch"
   up Setup && until_same "$switch report" "$work/$name" wt text Setup 152 && shot "$name" Setup 152
