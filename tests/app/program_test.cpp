@@ -148,7 +148,7 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     App app;
-    PackageRecipe recipe = App::Recipe();
+    PackageRecipe recipe = DemoRecipe();
     c.setup(app, recipe);
     std::vector<DiskFiles> disks{kDisk1};
     disks.resize(c.disks, kDisk2);
@@ -166,7 +166,7 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
     EXPECT_EQ(Entries(app.floppy_dir), c.floppies);
     EXPECT_EQ(app.host.ProcessRuns().size(), c.runs);
     EXPECT_EQ(!app.ui.MainWindow(), c.outcome == O::kRefused || c.outcome == O::kStopped);
-    EXPECT_EQ(app.TempLeftovers(), held ? std::vector<std::string>{"TII1"} : Entries(""));
+    EXPECT_EQ(Entries(app.temp_dir), held ? std::vector<std::string>{"TII1"} : Entries(""));
     held.reset();  // a later file may have this one's identity
   }
 }
@@ -179,7 +179,7 @@ TEST(Program, DiskCountBeyondTheArchiveIsRefusedBeforeAnyQuestion) {
       SCOPED_TRACE(std::to_string(count) + " disks, switches " + switches);
       if (count == 0 && switches == "/C:3") continue;  // refused as a bad disk number
       App app;
-      app.MakeProgram(App::Recipe(), {kDisk1, kDisk2});
+      app.MakeProgram(DemoRecipe(), {kDisk1, kDisk2});
       PeFields pe;
       const std::unique_ptr<File> file = app.host.OpenForRead(app.program_path);
       ASSERT_TRUE(file && ReadPeFields(*file, pe));

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "package_builder.h"
 #include "support/fault_host.h"
+#include "support/set_builder.h"
 #include "support/temp_dir.h"
 
 namespace floppyset {

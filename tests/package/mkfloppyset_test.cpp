@@ -77,7 +77,7 @@ class MkfloppysetTest : public ::testing::Test {
   int Run(const std::string& args) {
     const int status =
         RunShell(tool_ + " -o " + out_ + " " + args + " 2>" + (dir_ / "err") + " >&2");
-    err_ = ShellOutput("cat " + (dir_ / "err"));
+    err_ = ReadFileText(dir_ / "err");
     return status;
   }
   std::string Image(const std::string& name, const Bytes& data) {
@@ -187,10 +187,8 @@ TEST_F(MkfloppysetTest, StubsArePaddedAndCarryTheirPeChecksum) {
 }
 
 TEST_F(MkfloppysetTest, DirectoriesBecomeFlatOrFat12Images) {
-  fs::create_directories(dir_ / "d1/sub");
-  WriteFileText(dir_ / "d1/sub/readme.txt", "hello");
-  fs::create_directories(dir_ / "d2");
-  WriteFileText(dir_ / "d2/SETUP.EXE", "MZ");
+  WriteTree(dir_ / "d1", {{"sub/readme.txt", "hello"}});
+  WriteTree(dir_ / "d2", {{"SETUP.EXE", "MZ"}});
   ASSERT_EQ(Run((dir_ / "d1") + " " + (dir_ / "d2")), 0) << err_;
   const Parsed p = Output();
   EXPECT_EQ(p.Field(10), 1u);  // UnpackMode: flat images

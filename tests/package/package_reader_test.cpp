@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "package_builder.h"
 #include "support/fault_host.h"
 #include "support/scripted_ui.h"
+#include "support/set_builder.h"
 #include "support/temp_dir.h"
 
 namespace floppyset {

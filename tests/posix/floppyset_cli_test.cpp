@@ -13,18 +13,14 @@
 #include <thread>
 
 #include "package/integrity.h"
-#include "package/package_header.h"
-#include "package/package_reader.h"
-#include "platform/posix/posix_host.h"
+#include "support/set_builder.h"
 #include "support/temp_dir.h"
 
 namespace floppyset {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFileBytes;
-using testing::WriteFileBytes;
-using testing::WriteFileText;
+using namespace testing;
 using Env = std::vector<std::pair<std::string, std::string>>;
 using Args = std::vector<std::string>;
 
@@ -38,11 +34,6 @@ constexpr char kSetupScript[] =
     "[ -z \"$SEM_HELPER\" ] || \"$SEM_HELPER\" TavelotSetupSemaphore\n"
     "[ -z \"$PID_FILE\" ] || { echo $$ > \"$PID_FILE.tmp\"; mv \"$PID_FILE.tmp\" \"$PID_FILE\";"
     " exec sleep 30; }\n";
-
-std::string ReadText(const fs::path& path) {
-  const std::vector<uint8_t> bytes = ReadFileBytes(path.string());
-  return std::string(bytes.begin(), bytes.end());
-}
 
 class FloppysetCli : public ::testing::Test {
  protected:
@@ -76,8 +67,8 @@ class FloppysetCli : public ::testing::Test {
   Result Wait(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), ReadText(dir_ / "stdout"),
-            ReadText(dir_ / "stderr")};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status),
+            ReadFileText(dir_ / "stdout"), ReadFileText(dir_ / "stderr")};
   }
   Result Run(const std::string& binary, const Args& args, const Env& env = {}) {
     return Wait(Start(binary, args, env));
@@ -91,16 +82,8 @@ class FloppysetCli : public ::testing::Test {
   // written 2001-02-03 04:05:06 UTC so that listings are stable.
   void MakeSet(const Args& options = {}) {
     const std::string source = (dir_ / "source").string(), images = (dir_ / "images").string();
-    for (const auto& [name, text] :
-         std::vector<std::pair<std::string, std::string>>{{"/disk1/README.TXT", "Read me first\n"},
-                                                          {"/disk1/SETUP.SH", kSetupScript},
-                                                          {"/disk2/DATA.TXT", "0123456789"},
-                                                          {"/disk2/EXTRAS/TIPS.TXT", "tip\n"}}) {
-      fs::create_directories(fs::path(source + name).parent_path());
-      WriteFileText(source + name, text);
-      const timespec times[2] = {{981173106, 0}, {981173106, 0}};
-      utimensat(AT_FDCWD, (source + name).c_str(), times, 0);
-    }
+    WriteTree(source + "/disk1", {{"README.TXT", "Read me first\n"}, {"SETUP.SH", kSetupScript}});
+    WriteTree(source + "/disk2", {{"DATA.TXT", "0123456789"}, {"EXTRAS/TIPS.TXT", "tip\n"}});
     ASSERT_EQ(
         Run("mkfloppyset", {"--fat12", "-o", images, source + "/disk1", source + "/disk2"}).status,
         0);
@@ -120,19 +103,12 @@ class FloppysetCli : public ::testing::Test {
   // Damages one byte of the archive and fixes the package checksum, as a broken builder
   // would: the package passes its checks, the extraction fails.
   void DamageArchive(size_t offset, bool from_end) {
-    PosixHost host;
-    PeFields fields;
-    ASSERT_TRUE(ReadPeFields(*host.OpenForRead(program_), fields));
-    std::vector<uint8_t> bytes = ReadFileBytes(program_);
-    uint8_t raw[kPackageHeaderSize];
-    std::copy_n(bytes.begin() + fields.SizeOfImage, kPackageHeaderSize, raw);
-    PackageHeader header = DecodePackageHeader(raw);
-    const size_t archive = fields.SizeOfImage + kPackageHeaderSize + header.ProductNameLength +
-                           header.FinalMessageLength + header.InstallerNameLength;
+    Bytes bytes = ReadFileBytes(program_);
+    const uint32_t package = GetLe(bytes, GetLe(bytes, 60) + 24 + 56);  // SizeOfImage
+    const size_t archive = package + 54 + GetLe(bytes, package + 48, 2) +
+                           GetLe(bytes, package + 50, 2) + GetLe(bytes, package + 52, 2);
     bytes[from_end ? bytes.size() - 1 - offset : archive + offset] ^= 0x5A;
-    header.ExpectedPackageChecksum = PackageSum(&bytes[archive], bytes.size() - archive);
-    const auto encoded = EncodePackageHeader(header);
-    std::copy(encoded.begin(), encoded.end(), bytes.begin() + fields.SizeOfImage);
+    PutLe(bytes, package + 44, PackageSum(&bytes[archive], bytes.size() - archive));
     WriteFileBytes(program_, bytes);
   }
 
@@ -355,7 +331,7 @@ TEST_F(FloppysetCli, WritesNeverFollowLinksOutOfTheirPlace) {
     Args all{"--yes"};
     all.insert(all.end(), args.begin(), args.end());
     Floppyset(all);
-    EXPECT_EQ(ReadText(victim), "precious") << link;
+    EXPECT_EQ(ReadFileText(victim), "precious") << link;
     EXPECT_EQ(fs::status(victim).permissions(), kept) << link;
     EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1) << link;
     EXPECT_TRUE(fs::is_symlink(link)) << link;
@@ -365,7 +341,7 @@ TEST_F(FloppysetCli, WritesNeverFollowLinksOutOfTheirPlace) {
   const fs::path in_temp = temp_ / "TII777";
   const Result result = Floppyset({"/D", "--dest=" + in_temp.string(), "--yes"});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(ReadText(in_temp / "disk1" / "README.TXT"), "Read me first\n");
+  EXPECT_EQ(ReadFileText(in_temp / "disk1" / "README.TXT"), "Read me first\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(temp_), fs::directory_iterator()), 1);
 }
 
@@ -423,9 +399,10 @@ TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
 
   kill(pid, SIGTERM);
   const Result result = Wait(pid);
-  kill(std::stoi(ReadText(pid_file)), SIGKILL);
+  kill(std::stoi(ReadFileText(pid_file)), SIGKILL);
   EXPECT_EQ(result.status, 143);
-  EXPECT_NE(ReadText(first_errors).find("interrupted, temporary files removed"), std::string::npos);
+  EXPECT_NE(ReadFileText(first_errors).find("interrupted, temporary files removed"),
+            std::string::npos);
   ExpectTempClean();
 }
 
