@@ -56,7 +56,7 @@ TEST(UnpackRun, DestinationDialogTakesOnlyWhatItCanCreate) {
 TEST(UnpackRun, SpaceShortageSaysTheRootAndBothSizes) {
   App app;
   app.state.DestinationDir = app.root.path() + "/";
-  app.host.SetVolumeRoot("/data");
+  app.host.SetVolumeRootFor("", "/data");
   app.host.SetFreeBytes("/data", 1536);
   EXPECT_FALSE(CheckDestinationSpace(app.state, app.host, app.ui, 7213936));
   EXPECT_EQ(app.state.UnpackFailed, 1);

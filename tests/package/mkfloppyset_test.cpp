@@ -28,9 +28,8 @@ struct Parsed {
 
 Parsed Parse(const Bytes& p) {
   Parsed out;
-  const uint32_t pe = GetLe(p, 60);
-  out.size_of_image = GetLe(p, pe + 24 + 56);
-  out.checksum_offset = pe + 24 + 64;
+  out.size_of_image = PackageOffset(p);
+  out.checksum_offset = static_cast<uint32_t>(PeChecksumOffset(p));
   out.pe_checksum = GetLe(p, out.checksum_offset);
   size_t at = out.size_of_image + 54;
   out.header.assign(p.begin() + at - 54, p.begin() + at);

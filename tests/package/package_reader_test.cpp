@@ -96,7 +96,7 @@ TEST_F(PackageReaderTest, HeaderStringsAndArchiveReadBack) {
 
 TEST_F(PackageReaderTest, TempSpaceIsCheckedOnTheFull64BitSum) {
   host_.SetFreeBytes(1048576);
-  host_.SetVolumeRoot("C:\\");
+  host_.SetVolumeRootFor("", "C:\\");
   EXPECT_FALSE(Read(Program(ExampleHeader(), "", {1})));
   ASSERT_EQ(ui_.Messages().size(), 1u);
   EXPECT_EQ(ui_.LastMessage().text,

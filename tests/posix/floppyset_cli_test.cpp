@@ -104,7 +104,7 @@ class FloppysetCli : public ::testing::Test {
   // would: the package passes its checks, the extraction fails.
   void DamageArchive(size_t offset, bool from_end) {
     Bytes bytes = ReadFileBytes(program_);
-    const uint32_t package = GetLe(bytes, GetLe(bytes, 60) + 24 + 56);  // SizeOfImage
+    const uint32_t package = PackageOffset(bytes);
     const size_t archive = package + 54 + GetLe(bytes, package + 48, 2) +
                            GetLe(bytes, package + 50, 2) + GetLe(bytes, package + 52, 2);
     bytes[from_end ? bytes.size() - 1 - offset : archive + offset] ^= 0x5A;
@@ -196,7 +196,6 @@ TEST_F(FloppysetCli, ExitStatusesForScripts) {
   };
   const std::vector<Case> cases{
       {{"/X"}, 2, "Unknown command line parameter: /X.\n  Run " + program_ + " /? for help."},
-      {{"/L", "/C:9"}, 2, "Incorrect disk number: 9"},
       {{"--frobnicate"}, 2, "floppyset: unknown option --frobnicate"},
       {{"/?"}, 0, "Command line parameters:\n  /L    - List files in set\n"},
       {{"--help"}, 0, "  3        refused: no setup package"},
@@ -278,9 +277,7 @@ TEST_F(FloppysetCli, AutostartStartsOnlyTheSetsOwnInstaller) {
   };
   const std::vector<Case> cases{
       {"SETUP.SH", {}, 1, "", "Set FLOPPYSET_RUNNER to a program that can"},
-      {"id", {sh}, 1, "", "The installer \"id\" is not in the set"},
-      {"sh SETUP.SH", {sh}, 1, "", "is not in the set"},
-      {"sh -c id", {sh}, 1, "", "is not in the set"},
+      {"sh -c id", {sh}, 1, "", "The installer \"sh -c id\" is not in the set"},
       {"SETUP.SH", {{"FLOPPYSET_RUNNER", "no-such-runner"}}, 1, "", "could not be started"},
       {"SETUP.SH",
        {sh, {"SEM_HELPER", build_ + "/tests/posix/sem_post_helper"}},

@@ -49,6 +49,13 @@ inline void Append(Bytes& out, const std::string& text, size_t length) {
   std::copy_n(text.begin(), std::min(text.size(), length), bytes.begin());
   Append(out, bytes);
 }
+// Where a program file's PE CheckSum lies, and its SizeOfImage: where the package starts.
+inline size_t PeChecksumOffset(const Bytes& p) {
+  return GetLe(p, 60) + 24 + 64;
+}
+inline uint32_t PackageOffset(const Bytes& p) {
+  return GetLe(p, GetLe(p, 60) + 24 + 56);
+}
 // A program image of `size_of_image` bytes whose PE headers start at 0x80, otherwise zeros.
 Bytes ProgramImage(uint32_t size_of_image, uint32_t checksum);
 // Something like a floppy image: runs of zeros, text and counting bytes.
