@@ -169,7 +169,7 @@ TEST_F(FloppysetCli, EveryModeWithEitherArchiveKind) {
       for (const fs::path& d : {out, images, drive}) fs::remove_all(d);
       const Result run = Floppyset(test.args);
       EXPECT_EQ(run.status, 0) << kind << test.said << "\n" << run.err;
-      EXPECT_NE(run.err.find(test.said), std::string::npos) << run.err;
+      EXPECT_TRUE(Has(run.err, test.said)) << run.err;
       for (const auto& [written, original] : test.same) {
         EXPECT_EQ(ReadFileBytes(written), ReadFileBytes(original)) << kind << written;
       }
@@ -204,7 +204,7 @@ TEST_F(FloppysetCli, ExitStatusesForScripts) {
     const Result result = Floppyset(test.args);
     const std::string shown = result.out + result.err;
     EXPECT_EQ(result.status, test.status) << test.shown << "\n" << shown;
-    EXPECT_NE(shown.find(test.shown), std::string::npos) << shown;
+    EXPECT_TRUE(Has(shown, test.shown)) << shown;
     ExpectTempClean();
   }
   EXPECT_FALSE(fs::exists(dir_ / "new"));
@@ -232,7 +232,7 @@ TEST_F(FloppysetCli, BadProgramFilesEndWithAClearMessage) {
     EXPECT_TRUE(status < 0 ? result.status == 1 || result.status == 3 : result.status == status)
         << path << ": " << result.status;
     EXPECT_NE(result.err, "") << path;
-    EXPECT_NE(result.err.find(err), std::string::npos) << result.err;
+    EXPECT_TRUE(Has(result.err, err)) << result.err;
     ExpectTempClean();
   }
 }
@@ -245,11 +245,10 @@ TEST_F(FloppysetCli, ADiskImageThatCannotBeExtractedIsNamed) {
       const Result result = Floppyset({"/L", "--images=" + (dir_ / "img").string()});
       EXPECT_EQ(result.status, 1) << kind << result.err;
       const std::string disk = std::to_string(last + 1), member = std::to_string(last);
-      EXPECT_NE(result.err.find("floppyset: disk image " + disk + " (image0" + member +
-                                ".tii) could not be extracted"),
-                std::string::npos)
+      EXPECT_TRUE(Has(result.err, "floppyset: disk image " + disk + " (image0" + member +
+                                      ".tii) could not be extracted"))
           << kind << result.err;
-      EXPECT_TRUE(last || result.err.find("written: 0 of 2") != std::string::npos) << result.err;
+      EXPECT_TRUE(last || Has(result.err, "written: 0 of 2")) << result.err;
       ExpectTempClean();
     }
   }
@@ -289,7 +288,7 @@ TEST_F(FloppysetCli, AutostartStartsOnlyTheSetsOwnInstaller) {
     const Result result = Floppyset({"/E", "/W"}, test.env);
     EXPECT_EQ(result.status, test.status) << test.installer << "\n" << result.err;
     EXPECT_EQ(result.out, test.out) << test.installer;
-    EXPECT_NE(result.err.find(test.err), std::string::npos) << test.installer << "\n" << result.err;
+    EXPECT_TRUE(Has(result.err, test.err)) << test.installer << "\n" << result.err;
     ExpectTempClean();
   }
 }
@@ -389,8 +388,7 @@ TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
   const Result result = Wait(pid);
   kill(std::stoi(ReadFileText(pid_file)), SIGKILL);
   EXPECT_EQ(result.status, 143);
-  EXPECT_NE(ReadFileText(first_errors).find("interrupted, temporary files removed"),
-            std::string::npos);
+  EXPECT_TRUE(Has(ReadFileText(first_errors), "interrupted, temporary files removed"));
   ExpectTempClean();
 }
 
