@@ -22,27 +22,20 @@ TerminalSettings With(AutoAnswer answer, bool terminal = false, bool progress = 
   return settings;
 }
 
-// A TerminalUi over in-memory streams: typed input, captured output and error.
+// A TerminalUi over files of a temp directory: typed input, captured output and error.
 class TerminalUiTest : public ::testing::Test {
  protected:
   ~TerminalUiTest() override { Close(); }
-
   void Close() {
     ui_.reset();
-    for (FILE* stream : {streams_.in, streams_.out, streams_.err}) {
-      if (stream) std::fclose(stream);
-    }
-    std::free(out_);
-    std::free(err_);
-    out_ = err_ = nullptr;
+    for (FILE* stream : {streams_.in, streams_.out, streams_.err}) std::fclose(stream);
   }
 
   TerminalUi& MakeUi(TerminalSettings settings, const std::string& typed = "left unread\n") {
     Close();
-    input_ = typed;
-    streams_ = {
-        input_.empty() ? std::fopen("/dev/null", "r") : fmemopen(input_.data(), input_.size(), "r"),
-        open_memstream(&out_, &out_size_), open_memstream(&err_, &err_size_)};
+    testing::WriteFileText(dir_ / "in", typed);
+    streams_ = {std::fopen((dir_ / "in").c_str(), "r"), std::fopen((dir_ / "out").c_str(), "w"),
+                std::fopen((dir_ / "err").c_str(), "w")};
     ui_ = std::make_unique<TerminalUi>(host_, std::move(settings), streams_);
     return *ui_;
   }
@@ -51,14 +44,12 @@ class TerminalUiTest : public ::testing::Test {
   }
   TerminalUi& Script(AutoAnswer answer = AutoAnswer::kAsk) { return MakeUi(With(answer)); }
 
-  std::string Out() { return std::fflush(streams_.out), std::string(out_, out_size_); }
-  std::string Err() { return std::fflush(streams_.err), std::string(err_, err_size_); }
+  std::string Out() { return std::fflush(streams_.out), testing::ReadFileText(dir_ / "out"); }
+  std::string Err() { return std::fflush(streams_.err), testing::ReadFileText(dir_ / "err"); }
 
+  testing::TempDir dir_;
   PosixHost host_;
-  TerminalStreams streams_{nullptr, nullptr, nullptr};
-  std::string input_;
-  char *out_ = nullptr, *err_ = nullptr;
-  size_t out_size_ = 0, err_size_ = 0;
+  TerminalStreams streams_{std::tmpfile(), std::tmpfile(), std::tmpfile()};  // for the first Close
   std::unique_ptr<TerminalUi> ui_;
 };
 
