@@ -7,7 +7,6 @@
 
 #include "app_fixture.h"
 #include "mkfloppyset/pe_stub.h"
-#include "package/package_reader.h"
 #include "ui/messages.h"
 
 namespace floppyset::testing {
@@ -120,11 +119,8 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
        "", O::kRefused, {kMsgAuthFailed}, refused, {}},
       {"exe checksum changed", 1, [](App& a, R& r) {
          a.MakeProgram(r, {kDisk1});
-         std::vector<uint8_t> bytes = ReadFileBytes(a.program_path);
-         PeLayout layout;
-         std::string error;
-         ASSERT_TRUE(ParsePeStub(bytes, layout, error)) << error;
-         Patch(a, layout.checksum_offset, bytes[layout.checksum_offset] ^ 1); },
+         const Bytes bytes = ReadFileBytes(a.program_path);
+         Patch(a, PeChecksumOffset(bytes), bytes[PeChecksumOffset(bytes)] ^ 1); },
        "", O::kRefused, {kMsgAuthFailed}, refused, {}},
       {"no package", 1, [](App& a, R&) { WriteFileBytes(a.program_path, MinimalPeStub()); },
        "", O::kRefused, {kMsgAuthFailed}, refused, {}},
@@ -148,7 +144,7 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     App app;
-    PackageRecipe recipe = App::Recipe();
+    PackageRecipe recipe = DemoRecipe();
     c.setup(app, recipe);
     std::vector<DiskFiles> disks{kDisk1};
     disks.resize(c.disks, kDisk2);
@@ -166,7 +162,7 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
     EXPECT_EQ(Entries(app.floppy_dir), c.floppies);
     EXPECT_EQ(app.host.ProcessRuns().size(), c.runs);
     EXPECT_EQ(!app.ui.MainWindow(), c.outcome == O::kRefused || c.outcome == O::kStopped);
-    EXPECT_EQ(app.TempLeftovers(), held ? std::vector<std::string>{"TII1"} : Entries(""));
+    EXPECT_EQ(Entries(app.temp_dir), held ? std::vector<std::string>{"TII1"} : Entries(""));
     held.reset();  // a later file may have this one's identity
   }
 }
@@ -179,11 +175,8 @@ TEST(Program, DiskCountBeyondTheArchiveIsRefusedBeforeAnyQuestion) {
       SCOPED_TRACE(std::to_string(count) + " disks, switches " + switches);
       if (count == 0 && switches == "/C:3") continue;  // refused as a bad disk number
       App app;
-      app.MakeProgram(App::Recipe(), {kDisk1, kDisk2});
-      PeFields pe;
-      const std::unique_ptr<File> file = app.host.OpenForRead(app.program_path);
-      ASSERT_TRUE(file && ReadPeFields(*file, pe));
-      Patch(app, pe.SizeOfImage + 22, static_cast<uint8_t>(count));
+      app.MakeProgram(DemoRecipe(), {kDisk1, kDisk2});
+      Patch(app, PackageOffset(ReadFileBytes(app.program_path)) + 22, static_cast<uint8_t>(count));
       const ProgramOutcome outcome = app.Run(switches);
       if (switches == "/P") {
         EXPECT_EQ(outcome, ProgramOutcome::kDone);

@@ -8,25 +8,11 @@
 
 #include "app_fixture.h"
 #include "base/bytes.h"
-#include "workspace/workspace.h"
 
 namespace floppyset::testing {
 namespace {
 
 constexpr char kSeparator[] = "=========================================================\r\n";
-
-// Start-up's leavings: the disk images in a workspace (FAT12 unless flat).
-void PrepareImages(App& app, const std::vector<DiskFiles>& disks, bool flat = false) {
-  app.state.WorkspaceDir = app.root / "work/";
-  fs::create_directories(app.state.WorkspaceDir);
-  for (uint32_t i = 0; i < disks.size(); ++i) {
-    WriteFileBytes(DiskImagePath(app.state, i), BuildImage(app.root / "s", disks[i], flat));
-  }
-  app.state.Header.DiskCount = static_cast<uint16_t>(disks.size());
-  app.state.PackageUnpackMode = flat ? 1 : 0;
-  app.state.ProductName = "Demo Product";
-  app.state.Header.CreationTime = CalendarTime{2001, 2, 6, 3, 4, 5, 6, 0};
-}
 
 // The 16-bit field at `offset` of the directory slot named `name11` (8.3, blank-padded) in
 // image 1; `value` replaces it when given.
@@ -42,13 +28,14 @@ uint16_t Slot(App& app, const char* name11, size_t offset, std::optional<uint16_
 
 TEST(Reports, AllThreeReportsInFixedOrderByteForByte) {
   App app;
-  PrepareImages(app, {{{"SETUP.EXE", "installer"},
-                       {"README", "r"},
-                       {"EMPTY.TXT", ""},
-                       {"A/ONE.TXT", "one"},
-                       {"A/B/TWO.DAT", "two.."},
-                       {"A/C.D/", ""},
-                       {"BIG.BIN", std::string(3000, 'x')}}});
+  app.PrepareImages({{{"SETUP.EXE", "installer"},
+                      {"README", "r"},
+                      {"EMPTY.TXT", ""},
+                      {"A/ONE.TXT", "one"},
+                      {"A/B/TWO.DAT", "two.."},
+                      {"A/C.D/", ""},
+                      {"BIG.BIN", std::string(3000, 'x')}}});
+  app.state.Header.CreationTime = CalendarTime{2001, 2, 6, 3, 4, 5, 6, 0};
   app.state.ReportFlags = kFlagList | kFlagProduct | kFlagAuth;
   app.state.Header.ExpectedExeChecksum = app.state.PeCheckSum = 0x1234;
   app.state.Header.ExpectedPackageChecksum = 7;
@@ -118,7 +105,7 @@ TEST(Reports, OddImagesAreListedSafely) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     App app;
-    PrepareImages(app, c.disks, c.flat);
+    app.PrepareImages(c.disks, c.flat);
     c.damage(app);
     SetTimeZone("CET-1");  // flat times are shown as stored, without a zone
     FileListReport(app.state, app.host, app.ui);

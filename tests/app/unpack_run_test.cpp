@@ -7,7 +7,6 @@
 
 #include "app_fixture.h"
 #include "ui/messages.h"
-#include "workspace/workspace.h"
 
 namespace floppyset::testing {
 namespace {
@@ -57,7 +56,7 @@ TEST(UnpackRun, DestinationDialogTakesOnlyWhatItCanCreate) {
 TEST(UnpackRun, SpaceShortageSaysTheRootAndBothSizes) {
   App app;
   app.state.DestinationDir = app.root.path() + "/";
-  app.host.SetVolumeRoot("/data");
+  app.host.SetVolumeRootFor("", "/data");
   app.host.SetFreeBytes("/data", 1536);
   EXPECT_FALSE(CheckDestinationSpace(app.state, app.host, app.ui, 7213936));
   EXPECT_EQ(app.state.UnpackFailed, 1);
@@ -79,15 +78,8 @@ TEST(UnpackRun, SpaceShortageSaysTheRootAndBothSizes) {
 TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
   App app;
   RunState& state = app.state;
-  state.WorkspaceDir = app.root / "work/";
-  fs::create_directories(state.WorkspaceDir);
-  const std::vector<DiskFiles> disks = {
-      {{"A.TXT", std::string(5000, 'a')}, {"SUB/INNER.TXT", "inner"}}, {{"B.TXT", "b"}}};
-  for (uint32_t i = 0; i < disks.size(); ++i) {
-    WriteFileBytes(DiskImagePath(state, i), BuildImage(app.root / "scratch", disks[i], false));
-  }
-  state.Header.DiskCount = 2;
-  state.ProductName = "Demo Product";
+  app.PrepareImages(
+      {{{"A.TXT", std::string(5000, 'a')}, {"SUB/INNER.TXT", "inner"}}, {{"B.TXT", "b"}}});
   using Arrange = std::function<void(FaultHost&, ScriptedUi&, const std::string& dest)>;
   using S = const std::string;
   const struct {

@@ -44,11 +44,8 @@ class ExtractionTest : public ::testing::Test {
   }
   std::string Workspace(const std::string& name) const { return state_.WorkspaceDir + name; }
   Names WorkspaceFiles() const {
-    Names names;
-    for (const auto& entry : fs::directory_iterator(state_.WorkspaceDir)) {
-      if (entry.path().filename() != "image.tii") names.push_back(entry.path().filename());
-    }
-    std::sort(names.begin(), names.end());
+    Names names = Entries(state_.WorkspaceDir);
+    names.erase(std::remove(names.begin(), names.end(), "image.tii"), names.end());
     return names;
   }
 
@@ -129,7 +126,7 @@ TEST_F(ExtractionTest, EveryFailureNamesItsMemberAndLeavesOnlyWhatWasDecoded) {
                            "", "a\x01", "CON.tii"}) {
     cases.push_back({ApstArchive({{name, {1}}, Members(2)[1]}), kExtractBadName, name, {}});
   }
-  host_.FailCreate(Workspace("image02.tii"));
+  host_.FailCreateNamed("image02.tii");
   cases.push_back({ApstArchive(Members(3)),
                    kExtractCannotCreate,
                    "image02.tii",

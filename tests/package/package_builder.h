@@ -1,46 +1,18 @@
-// Hand-made program files and APST archives, members imploded by StormLib (an encoder
-// independent of ours), and image-like data.
+// Hand-made APST archives, members imploded by StormLib (an encoder independent of ours).
 #pragma once
 
 #include <StormLib.h>
 #include <zlib.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "support/set_builder.h"
+
 namespace floppyset::testing {
 
-using Bytes = std::vector<uint8_t>;
-
-inline void PutLe(Bytes& out, size_t at, uint32_t v, int size = 4) {
-  for (int i = 0; i < size; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline uint32_t GetLe(const Bytes& in, size_t at, int size = 4) {
-  uint32_t v = 0;
-  for (int i = size; i-- > 0;) v = v << 8 | in[at + i];
-  return v;
-}
-inline void Append(Bytes& out, const Bytes& more) {
-  out.insert(out.end(), more.begin(), more.end());
-}
-inline void Append(Bytes& out, const std::string& text, size_t length) {
-  Bytes bytes(length, 0);
-  std::copy_n(text.begin(), std::min(text.size(), length), bytes.begin());
-  Append(out, bytes);
-}
 inline uint32_t ZlibCrc32(const Bytes& data) {
   return static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
-}
-
-// A program image of `size_of_image` bytes whose PE headers start at 0x80, otherwise zeros.
-inline Bytes ProgramImage(uint32_t size_of_image, uint32_t checksum) {
-  Bytes image(size_of_image, 0);
-  image[0] = 'M', image[1] = 'Z', image[0x80] = 'P', image[0x81] = 'E';
-  PutLe(image, 60, 0x80);
-  PutLe(image, 0x80 + 24 + 56, size_of_image);
-  PutLe(image, 0x80 + 24 + 64, checksum);
-  return image;
 }
 
 inline Bytes StormImplode(Bytes in) {
@@ -84,16 +56,6 @@ inline Bytes ApstArchive(const std::vector<TestMember>& members) {
     Append(out, packed);
   }
   return out;
-}
-
-// Something like a floppy image: runs of zeros, text and counting bytes.
-inline Bytes ImageLike(size_t size, unsigned seed) {
-  Bytes data(size, 0);
-  for (size_t i = 0; i < size; ++i) {
-    if ((i / 4096 + seed) % 3 == 0) data[i] = static_cast<uint8_t>("FLOPPYSET "[(i + seed) % 10]);
-    if ((i / 4096 + seed) % 3 == 1) data[i] = static_cast<uint8_t>(i * seed >> 3);
-  }
-  return data;
 }
 
 }  // namespace floppyset::testing

@@ -13,18 +13,14 @@
 #include <thread>
 
 #include "package/integrity.h"
-#include "package/package_header.h"
-#include "package/package_reader.h"
-#include "platform/posix/posix_host.h"
+#include "support/set_builder.h"
 #include "support/temp_dir.h"
 
 namespace floppyset {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFileBytes;
-using testing::WriteFileBytes;
-using testing::WriteFileText;
+using namespace testing;
 using Env = std::vector<std::pair<std::string, std::string>>;
 using Args = std::vector<std::string>;
 
@@ -38,11 +34,6 @@ constexpr char kSetupScript[] =
     "[ -z \"$SEM_HELPER\" ] || \"$SEM_HELPER\" TavelotSetupSemaphore\n"
     "[ -z \"$PID_FILE\" ] || { echo $$ > \"$PID_FILE.tmp\"; mv \"$PID_FILE.tmp\" \"$PID_FILE\";"
     " exec sleep 30; }\n";
-
-std::string ReadText(const fs::path& path) {
-  const std::vector<uint8_t> bytes = ReadFileBytes(path.string());
-  return std::string(bytes.begin(), bytes.end());
-}
 
 class FloppysetCli : public ::testing::Test {
  protected:
@@ -76,8 +67,8 @@ class FloppysetCli : public ::testing::Test {
   Result Wait(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), ReadText(dir_ / "stdout"),
-            ReadText(dir_ / "stderr")};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status),
+            ReadFileText(dir_ / "stdout"), ReadFileText(dir_ / "stderr")};
   }
   Result Run(const std::string& binary, const Args& args, const Env& env = {}) {
     return Wait(Start(binary, args, env));
@@ -91,16 +82,8 @@ class FloppysetCli : public ::testing::Test {
   // written 2001-02-03 04:05:06 UTC so that listings are stable.
   void MakeSet(const Args& options = {}) {
     const std::string source = (dir_ / "source").string(), images = (dir_ / "images").string();
-    for (const auto& [name, text] :
-         std::vector<std::pair<std::string, std::string>>{{"/disk1/README.TXT", "Read me first\n"},
-                                                          {"/disk1/SETUP.SH", kSetupScript},
-                                                          {"/disk2/DATA.TXT", "0123456789"},
-                                                          {"/disk2/EXTRAS/TIPS.TXT", "tip\n"}}) {
-      fs::create_directories(fs::path(source + name).parent_path());
-      WriteFileText(source + name, text);
-      const timespec times[2] = {{981173106, 0}, {981173106, 0}};
-      utimensat(AT_FDCWD, (source + name).c_str(), times, 0);
-    }
+    WriteTree(source + "/disk1", {{"README.TXT", "Read me first\n"}, {"SETUP.SH", kSetupScript}});
+    WriteTree(source + "/disk2", {{"DATA.TXT", "0123456789"}, {"EXTRAS/TIPS.TXT", "tip\n"}});
     ASSERT_EQ(
         Run("mkfloppyset", {"--fat12", "-o", images, source + "/disk1", source + "/disk2"}).status,
         0);
@@ -120,19 +103,12 @@ class FloppysetCli : public ::testing::Test {
   // Damages one byte of the archive and fixes the package checksum, as a broken builder
   // would: the package passes its checks, the extraction fails.
   void DamageArchive(size_t offset, bool from_end) {
-    PosixHost host;
-    PeFields fields;
-    ASSERT_TRUE(ReadPeFields(*host.OpenForRead(program_), fields));
-    std::vector<uint8_t> bytes = ReadFileBytes(program_);
-    uint8_t raw[kPackageHeaderSize];
-    std::copy_n(bytes.begin() + fields.SizeOfImage, kPackageHeaderSize, raw);
-    PackageHeader header = DecodePackageHeader(raw);
-    const size_t archive = fields.SizeOfImage + kPackageHeaderSize + header.ProductNameLength +
-                           header.FinalMessageLength + header.InstallerNameLength;
+    Bytes bytes = ReadFileBytes(program_);
+    const uint32_t package = PackageOffset(bytes);
+    const size_t archive = package + 54 + GetLe(bytes, package + 48, 2) +
+                           GetLe(bytes, package + 50, 2) + GetLe(bytes, package + 52, 2);
     bytes[from_end ? bytes.size() - 1 - offset : archive + offset] ^= 0x5A;
-    header.ExpectedPackageChecksum = PackageSum(&bytes[archive], bytes.size() - archive);
-    const auto encoded = EncodePackageHeader(header);
-    std::copy(encoded.begin(), encoded.end(), bytes.begin() + fields.SizeOfImage);
+    PutLe(bytes, package + 44, PackageSum(&bytes[archive], bytes.size() - archive));
     WriteFileBytes(program_, bytes);
   }
 
@@ -153,25 +129,9 @@ class FloppysetCli : public ::testing::Test {
   std::string build_;
 };
 
-// The report is byte-exact, and each way out of the set leaves its files and closing words,
-// with either archive kind.
+// The report reaches standard output, and each way out of the set leaves its files and closing
+// words, with either archive kind.
 TEST_F(FloppysetCli, EveryModeWithEitherArchiveKind) {
-  const std::string report =
-      "Package processing:\n"
-      "=========================================================\n"
-      "Product name                  : Test Product\n"
-      "Number of disks               : 2\n"
-      "Data of creation of the setup : 31/12/2003 23:30\n"
-      "=========================================================\n"
-      "Image 1:\n"
-      "03/02/2001 04:05              14 README.TXT\n"
-      "03/02/2001 04:05             " +
-      std::to_string(sizeof kSetupScript - 1) +
-      " SETUP.SH\n\nImage 2:\n"
-      "03/02/2001 04:05              10 DATA.TXT\n"
-      " EXTRAS\\\n"
-      "03/02/2001 04:05               4 TIPS.TXT\n"
-      "=========================================================\n";
   const fs::path out = dir_ / "out", images = dir_ / "exported", drive = dir_ / "floppies";
   struct Case {
     Args args;
@@ -196,13 +156,20 @@ TEST_F(FloppysetCli, EveryModeWithEitherArchiveKind) {
     MakeSet({std::string("--archive=") + kind});
     const Result result = Floppyset(switches);
     EXPECT_EQ(result.status, 0) << kind << "\n" << result.err;
-    EXPECT_EQ(result.out, report) << kind;
+    // The core's report (pinned byte for byte in-process) in the terminal's lines.
+    for (const char* line :
+         {"Package processing:\n====", "Test Product\nNumber of disks               : 2\n",
+          "creation of the setup : 31/12/2003 23:30\n",
+          "Image 2:\n03/02/2001 04:05              10 DATA.TXT\n EXTRAS\\\n"}) {
+      EXPECT_TRUE(Has(result.out, line)) << kind << result.out;
+    }
+    EXPECT_EQ(result.out.find('\r'), std::string::npos);
     EXPECT_EQ(result.err, "");
     for (const Case& test : cases) {
       for (const fs::path& d : {out, images, drive}) fs::remove_all(d);
       const Result run = Floppyset(test.args);
       EXPECT_EQ(run.status, 0) << kind << test.said << "\n" << run.err;
-      EXPECT_NE(run.err.find(test.said), std::string::npos) << run.err;
+      EXPECT_TRUE(Has(run.err, test.said)) << run.err;
       for (const auto& [written, original] : test.same) {
         EXPECT_EQ(ReadFileBytes(written), ReadFileBytes(original)) << kind << written;
       }
@@ -211,16 +178,20 @@ TEST_F(FloppysetCli, EveryModeWithEitherArchiveKind) {
   }
 }
 
+// The plain refusals say exactly why; a cut program file ends with 1 or 3 and says something.
 TEST_F(FloppysetCli, ExitStatusesForScripts) {
   MakeSet();
+  const std::string set = program_, text = (dir_ / "text.exe").string(),
+                    missing = (dir_ / "missing").string();
+  WriteFileText(text, "hello\n");
   struct Case {
     Args args;
-    int status;
+    int status;         // -1: 1 or 3
     std::string shown;  // expected in stdout + stderr
+    std::string program = "";
   };
-  const std::vector<Case> cases{
+  std::vector<Case> cases{
       {{"/X"}, 2, "Unknown command line parameter: /X.\n  Run " + program_ + " /? for help."},
-      {{"/L", "/C:9"}, 2, "Incorrect disk number: 9"},
       {{"--frobnicate"}, 2, "floppyset: unknown option --frobnicate"},
       {{"/?"}, 0, "Command line parameters:\n  /L    - List files in set\n"},
       {{"--help"}, 0, "  3        refused: no setup package"},
@@ -233,42 +204,29 @@ TEST_F(FloppysetCli, ExitStatusesForScripts) {
       {{"/F", "--yes", "--device=" + (dir_ / "no-such-device").string()},
        4,
        "OK or Cancel? Cancel (--yes, asked once too often)"},
-  };
-  for (const Case& test : cases) {
-    const Result result = Floppyset(test.args);
-    const std::string shown = result.out + result.err;
-    EXPECT_EQ(result.status, test.status) << test.shown << "\n" << shown;
-    EXPECT_NE(shown.find(test.shown), std::string::npos) << shown;
-    ExpectTempClean();
-  }
-  EXPECT_FALSE(fs::exists(dir_ / "new"));
-}
-
-// The plain refusals say exactly why; a cut program file ends with 1 or 3 and says something.
-TEST_F(FloppysetCli, BadProgramFilesEndWithAClearMessage) {
-  MakeSet();
+      {{"/P"}, 3, "floppyset: no setup package found in " + text, text},
+      {{"/P"}, 1, "floppyset: cannot open " + missing + ": No such file or directory\n", missing},
+      {{"/P"}, 1, "floppyset: " + dir_.string() + " is not a file\n", dir_.string()}};
   const std::vector<uint8_t> whole = ReadFileBytes(program_);
-  const std::string text = (dir_ / "text.exe").string(), missing = (dir_ / "missing").string();
-  WriteFileText(text, "hello\n");
-  std::vector<std::tuple<std::string, int, std::string>> cases{
-      {text, 3, "floppyset: no setup package found in " + text},
-      {missing, 1, "floppyset: cannot open " + missing + ": No such file or directory\n"},
-      {dir_.string(), 1, "floppyset: " + dir_.string() + " is not a file\n"}};
   for (const size_t cut :
        {size_t{0}, size_t{64}, size_t{400}, whole.size() / 2, whole.size() - 1}) {
     const std::string path = (dir_ / ("cut" + std::to_string(cut))).string();
     WriteFileBytes(path, {whole.begin(), whole.begin() + cut});
-    cases.emplace_back(path, -1, "");
+    cases.push_back({{"/P"}, -1, "", path});
   }
-  for (const auto& [path, status, err] : cases) {
-    program_ = path;
-    const Result result = Floppyset({"/P"});
-    EXPECT_TRUE(status < 0 ? result.status == 1 || result.status == 3 : result.status == status)
-        << path << ": " << result.status;
-    EXPECT_NE(result.err, "") << path;
-    EXPECT_NE(result.err.find(err), std::string::npos) << result.err;
+  for (const Case& test : cases) {
+    program_ = test.program.empty() ? set : test.program;
+    const Result result = Floppyset(test.args);
+    const std::string shown = result.out + result.err;
+    EXPECT_TRUE(test.status < 0 ? result.status == 1 || result.status == 3
+                                : result.status == test.status)
+        << test.shown << "\n"
+        << shown;
+    EXPECT_TRUE(Has(shown, test.shown)) << shown;
+    EXPECT_TRUE(test.status == 0 || !result.err.empty()) << test.program;  // failures say why
     ExpectTempClean();
   }
+  EXPECT_FALSE(fs::exists(dir_ / "new"));
 }
 
 TEST_F(FloppysetCli, ADiskImageThatCannotBeExtractedIsNamed) {
@@ -279,11 +237,10 @@ TEST_F(FloppysetCli, ADiskImageThatCannotBeExtractedIsNamed) {
       const Result result = Floppyset({"/L", "--images=" + (dir_ / "img").string()});
       EXPECT_EQ(result.status, 1) << kind << result.err;
       const std::string disk = std::to_string(last + 1), member = std::to_string(last);
-      EXPECT_NE(result.err.find("floppyset: disk image " + disk + " (image0" + member +
-                                ".tii) could not be extracted"),
-                std::string::npos)
+      EXPECT_TRUE(Has(result.err, "floppyset: disk image " + disk + " (image0" + member +
+                                      ".tii) could not be extracted"))
           << kind << result.err;
-      EXPECT_TRUE(last || result.err.find("written: 0 of 2") != std::string::npos) << result.err;
+      EXPECT_TRUE(last || Has(result.err, "written: 0 of 2")) << result.err;
       ExpectTempClean();
     }
   }
@@ -302,9 +259,7 @@ TEST_F(FloppysetCli, AutostartStartsOnlyTheSetsOwnInstaller) {
   };
   const std::vector<Case> cases{
       {"SETUP.SH", {}, 1, "", "Set FLOPPYSET_RUNNER to a program that can"},
-      {"id", {sh}, 1, "", "The installer \"id\" is not in the set"},
-      {"sh SETUP.SH", {sh}, 1, "", "is not in the set"},
-      {"sh -c id", {sh}, 1, "", "is not in the set"},
+      {"sh -c id", {sh}, 1, "", "The installer \"sh -c id\" is not in the set"},
       {"SETUP.SH", {{"FLOPPYSET_RUNNER", "no-such-runner"}}, 1, "", "could not be started"},
       {"SETUP.SH",
        {sh, {"SEM_HELPER", build_ + "/tests/posix/sem_post_helper"}},
@@ -325,7 +280,7 @@ TEST_F(FloppysetCli, AutostartStartsOnlyTheSetsOwnInstaller) {
     const Result result = Floppyset({"/E", "/W"}, test.env);
     EXPECT_EQ(result.status, test.status) << test.installer << "\n" << result.err;
     EXPECT_EQ(result.out, test.out) << test.installer;
-    EXPECT_NE(result.err.find(test.err), std::string::npos) << test.installer << "\n" << result.err;
+    EXPECT_TRUE(Has(result.err, test.err)) << test.installer << "\n" << result.err;
     ExpectTempClean();
   }
 }
@@ -355,7 +310,7 @@ TEST_F(FloppysetCli, WritesNeverFollowLinksOutOfTheirPlace) {
     Args all{"--yes"};
     all.insert(all.end(), args.begin(), args.end());
     Floppyset(all);
-    EXPECT_EQ(ReadText(victim), "precious") << link;
+    EXPECT_EQ(ReadFileText(victim), "precious") << link;
     EXPECT_EQ(fs::status(victim).permissions(), kept) << link;
     EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1) << link;
     EXPECT_TRUE(fs::is_symlink(link)) << link;
@@ -365,7 +320,7 @@ TEST_F(FloppysetCli, WritesNeverFollowLinksOutOfTheirPlace) {
   const fs::path in_temp = temp_ / "TII777";
   const Result result = Floppyset({"/D", "--dest=" + in_temp.string(), "--yes"});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(ReadText(in_temp / "disk1" / "README.TXT"), "Read me first\n");
+  EXPECT_EQ(ReadFileText(in_temp / "disk1" / "README.TXT"), "Read me first\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(temp_), fs::directory_iterator()), 1);
 }
 
@@ -423,9 +378,9 @@ TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
 
   kill(pid, SIGTERM);
   const Result result = Wait(pid);
-  kill(std::stoi(ReadText(pid_file)), SIGKILL);
+  kill(std::stoi(ReadFileText(pid_file)), SIGKILL);
   EXPECT_EQ(result.status, 143);
-  EXPECT_NE(ReadText(first_errors).find("interrupted, temporary files removed"), std::string::npos);
+  EXPECT_TRUE(Has(ReadFileText(first_errors), "interrupted, temporary files removed"));
   ExpectTempClean();
 }
 

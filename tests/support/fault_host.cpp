@@ -40,8 +40,7 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 
 bool FaultHost::CreationFails(const std::string& path) const {
   const size_t cut = path.find_last_of('/');
-  return failing_paths_.count(path) ||
-         failing_names_.count(cut == std::string::npos ? path : path.substr(cut + 1)) ||
+  return failing_names_.count(cut == std::string::npos ? path : path.substr(cut + 1)) ||
          std::any_of(failing_prefixes_.begin(), failing_prefixes_.end(),
                      [&](const std::string& prefix) { return StartsWith(path, prefix); });
 }
@@ -81,7 +80,6 @@ std::string FaultHost::VolumeRoot(const std::string& path) {
   for (const auto& [prefix, root] : volume_roots_) {
     if (StartsWith(path, prefix)) return root;
   }
-  if (!volume_root_.empty()) return volume_root_;
   return PosixHost::VolumeRoot(path);
 }
 

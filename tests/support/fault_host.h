@@ -28,14 +28,12 @@ class FaultHost : public PosixHost {
   void SetFreeBytes(uint64_t bytes) { free_bytes_[""] = bytes; }
   void SetFreeBytes(const std::string& root, uint64_t bytes) { free_bytes_[root] = bytes; }
   void FailFreeSpaceQueries(bool fail = true) { fail_free_space_ = fail; }
-  // Every VolumeRoot answers `root`, except paths at or below a SetVolumeRootFor prefix.
-  void SetVolumeRoot(std::string root) { volume_root_ = std::move(root); }
+  // VolumeRoot of paths at or below `prefix` ("" for all) is `root`; the first match counts.
   void SetVolumeRootFor(const std::string& prefix, std::string root) {
     volume_roots_.emplace_back(prefix, std::move(root));
   }
-  // Creating (files, directories, temporary directories) exactly `path`, anything at or below
-  // `directory`, or anything whose last component is `name` fails.
-  void FailCreate(const std::string& path) { failing_paths_.insert(path); }
+  // Creating (files, directories, temporary directories) anything at or below `directory`, or
+  // anything whose last component is `name` fails.
   void FailCreateUnder(const std::string& directory) { failing_prefixes_.push_back(directory); }
   void FailCreateNamed(const std::string& name) { failing_names_.insert(name); }
   // Opening or mapping exactly `path` for reading fails.
@@ -70,9 +68,8 @@ class FaultHost : public PosixHost {
 
   std::map<std::string, uint64_t> free_bytes_;
   bool fail_free_space_ = false;
-  std::string volume_root_;
   std::vector<std::pair<std::string, std::string>> volume_roots_;
-  std::set<std::string> failing_paths_, failing_names_, failing_opens_;
+  std::set<std::string> failing_names_, failing_opens_;
   std::vector<std::string> failing_prefixes_;
   std::shared_ptr<uint64_t> room_;
   std::optional<std::string> temp_directory_;

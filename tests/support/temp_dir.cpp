@@ -29,8 +29,13 @@ TempDir::~TempDir() {
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  const std::string text = ReadFileText(path);
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::string ReadFileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -23,6 +23,7 @@ class TempDir {
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+std::string ReadFileText(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 void WriteFileText(const std::string& path, const std::string& text);
 int RunShell(const std::string& command);             // its exit status, -1 when it could not run

@@ -1,12 +1,16 @@
-#include "platform/posix/terminal_ui.h"
-
+// The terminal program's units: option parsing, the terminal Ui, the POSIX host's own failures.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/posix/options.h"
 #include "platform/posix/posix_host.h"
+#include "platform/posix/terminal_ui.h"
+#include "support/temp_dir.h"
 
 namespace floppyset {
 namespace {
@@ -18,27 +22,20 @@ TerminalSettings With(AutoAnswer answer, bool terminal = false, bool progress = 
   return settings;
 }
 
-// A TerminalUi over in-memory streams: typed input, captured output and error.
+// A TerminalUi over files of a temp directory: typed input, captured output and error.
 class TerminalUiTest : public ::testing::Test {
  protected:
   ~TerminalUiTest() override { Close(); }
-
   void Close() {
     ui_.reset();
-    for (FILE* stream : {streams_.in, streams_.out, streams_.err}) {
-      if (stream) std::fclose(stream);
-    }
-    std::free(out_);
-    std::free(err_);
-    out_ = err_ = nullptr;
+    for (FILE* stream : {streams_.in, streams_.out, streams_.err}) std::fclose(stream);
   }
 
   TerminalUi& MakeUi(TerminalSettings settings, const std::string& typed = "left unread\n") {
     Close();
-    input_ = typed;
-    streams_ = {
-        input_.empty() ? std::fopen("/dev/null", "r") : fmemopen(input_.data(), input_.size(), "r"),
-        open_memstream(&out_, &out_size_), open_memstream(&err_, &err_size_)};
+    testing::WriteFileText(dir_ / "in", typed);
+    streams_ = {std::fopen((dir_ / "in").c_str(), "r"), std::fopen((dir_ / "out").c_str(), "w"),
+                std::fopen((dir_ / "err").c_str(), "w")};
     ui_ = std::make_unique<TerminalUi>(host_, std::move(settings), streams_);
     return *ui_;
   }
@@ -47,14 +44,12 @@ class TerminalUiTest : public ::testing::Test {
   }
   TerminalUi& Script(AutoAnswer answer = AutoAnswer::kAsk) { return MakeUi(With(answer)); }
 
-  std::string Out() { return std::fflush(streams_.out), std::string(out_, out_size_); }
-  std::string Err() { return std::fflush(streams_.err), std::string(err_, err_size_); }
+  std::string Out() { return std::fflush(streams_.out), testing::ReadFileText(dir_ / "out"); }
+  std::string Err() { return std::fflush(streams_.err), testing::ReadFileText(dir_ / "err"); }
 
+  testing::TempDir dir_;
   PosixHost host_;
-  TerminalStreams streams_{nullptr, nullptr, nullptr};
-  std::string input_;
-  char *out_ = nullptr, *err_ = nullptr;
-  size_t out_size_ = 0, err_size_ = 0;
+  TerminalStreams streams_{std::tmpfile(), std::tmpfile(), std::tmpfile()};  // for the first Close
   std::unique_ptr<TerminalUi> ui_;
 };
 
@@ -169,6 +164,75 @@ TEST_F(TerminalUiTest, FloppyDriveChoice) {
   EXPECT_NE(Err().find("  1) /dev/fd0\n  2) /dev/sdb\n"), std::string::npos);
   EXPECT_EQ(Script().ChooseFloppyDrive(drives), std::nullopt);
   EXPECT_EQ(Script(AutoAnswer::kYes).ChooseFloppyDrive(drives), 0);
+}
+
+Options Parse(const std::vector<std::string>& args) {
+  const OptionsResult result = ParseOptions(args);
+  EXPECT_EQ(result.error, "");
+  return result.options;
+}
+
+// Long options become the original switches in order; unknown slash switches go on to the
+// switch parser; the program path (absolute, with blanks, or after --) is never a switch.
+TEST(Options, LongOptionsBecomeTheOriginalSwitchesInOrder) {
+  const Options options =
+      Parse({"--list", "/home/me/My Setup/SET.EXE", "/p", "--disk=2", "--auth", "--unpack",
+             "--autostart", "--floppy", "--silent", "--wait", "--product", "/X"});
+  EXPECT_EQ(options.program_path, "/home/me/My Setup/SET.EXE");
+  EXPECT_EQ(CoreCommandLine(options), "floppyset /L /p /C:2 /A /D /E /F /S /W /P /X");
+  EXPECT_EQ(Parse({"--", "--odd-name.exe"}).program_path, "--odd-name.exe");
+}
+
+TEST(Options, ValuesInlineOrSeparate) {
+  const Options options = Parse({"SET.EXE", "--dest=out dir", "--images", "imgs", "--no"});
+  EXPECT_EQ(options.destination, "out dir");
+  EXPECT_EQ(options.images_dir, "imgs");
+  EXPECT_EQ(options.auto_answer, AutoAnswer::kNo);
+  const Options json = Parse({"SET.EXE", "--json", "--ansi-codepage=1251", "--oem-codepage=866"});
+  EXPECT_TRUE(json.json);
+  EXPECT_EQ(json.switches, (std::vector<std::string>{"/A", "/P", "/L"}));  // all reports
+  EXPECT_EQ(std::pair(json.ansi_code_page, json.oem_code_page), std::pair(1251, 866));
+  EXPECT_EQ(Parse({"SET.EXE", "/l", "--json"}).switches, std::vector<std::string>{"/l"});
+}
+
+TEST(Options, RefusedWithAClearReason) {
+  for (const auto& [args, error] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{}, "no setup program given"},
+           {{"SET.EXE", "--dest"}, "--dest needs a value"},
+           {{"SET.EXE", "--dest="}, "--dest needs a value"},
+           {{"SET.EXE", "--disk=x"}, "--disk needs a number: --disk=N"},
+           {{"SET.EXE", "--list=1"}, "--list takes no value"},
+           {{"SET.EXE", "--yes", "--no"}, "--yes and --no exclude each other"},
+           {{"SET.EXE", "--drive=d", "--device=/dev/fd0"},
+            "--drive and --device exclude each other"},
+           {{"SET.EXE", "--json", "/D"},
+            "--json goes with the report switches /A, /P and /L only, not /D"},
+           {{"SET.EXE", "--oem-codepage=65001"},
+            "--oem-codepage needs one of the code pages 437, 850, 852, 866, 1250, 1251, 1252"},
+           {{"SET.EXE", "OTHER.EXE"},
+            "unexpected argument 'OTHER.EXE' (switches start with '/')"}}) {
+    EXPECT_EQ(ParseOptions(args).error, error);
+  }
+}
+
+// The POSIX host's own failure paths, which the fault-injecting double cannot show.
+// A write that the file system cuts short (here at the file size limit, as on a full disk)
+// is a failure, never a success.
+TEST(PosixHost, AWriteCutShortFails) {
+  testing::TempDir dir;
+  PosixHost host;
+  const std::unique_ptr<File> file = host.CreateForWrite(dir / "big.bin");
+  ASSERT_NE(file, nullptr);
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::vector<char> data(8192, 'x');
+  const bool written = file->Write(data.data(), data.size());
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_FALSE(written);
 }
 
 }  // namespace

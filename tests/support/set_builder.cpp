@@ -1,9 +1,9 @@
-#include "app_fixture.h"
+#include "support/set_builder.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -11,10 +11,11 @@
 #include "mkfloppyset/fat12_builder.h"
 #include "mkfloppyset/flat_builder.h"
 #include "mkfloppyset/pe_stub.h"
+#include "support/temp_dir.h"
 
 namespace floppyset::testing {
 
-constexpr int64_t kFileTime = 981173106;  // 2001-02-03 04:05:06 UTC
+namespace fs = std::filesystem;
 
 void WriteTree(const std::string& dir, const DiskFiles& files) {
   fs::create_directories(dir);
@@ -30,16 +31,37 @@ void WriteTree(const std::string& dir, const DiskFiles& files) {
   }
 }
 
-std::vector<uint8_t> BuildImage(const std::string& scratch, const DiskFiles& files, bool flat) {
+Bytes BuildImage(const std::string& scratch, const DiskFiles& files, bool flat) {
   SetTimeZone("UTC0");  // FAT12 times are local: make them the files' UTC time
   fs::remove_all(scratch);
   WriteTree(scratch, files);
-  std::vector<uint8_t> image;
+  Bytes image;
   std::string error;
   EXPECT_TRUE(flat ? BuildFlatImage(scratch, image, error) : BuildFat12Image(scratch, image, error))
       << error;
   fs::remove_all(scratch);
   return image;
+}
+
+PackageRecipe DemoRecipe() {
+  PackageRecipe recipe;
+  recipe.product_name = "Demo Product";
+  recipe.archive = ArchiveFormat::kLha;
+  recipe.header.AutostartMode = 0;
+  recipe.created = kFileTime;
+  return recipe;
+}
+
+void WriteProgram(const std::string& path, const PackageRecipe& recipe,
+                  const std::vector<DiskFiles>& disks, const std::string& scratch) {
+  std::vector<Bytes> images;
+  for (const DiskFiles& files : disks) {
+    images.push_back(BuildImage(scratch, files, recipe.header.UnpackMode != 0));
+  }
+  Bytes program;
+  std::string error;
+  EXPECT_TRUE(BuildSetupProgram(MinimalPeStub(), recipe, images, program, error)) << error;
+  WriteFileBytes(path, program);
 }
 
 std::vector<std::string> Entries(const std::string& dir) {
@@ -57,32 +79,22 @@ void SetTimeZone(const char* tz) {
   ::tzset();
 }
 
-App::App() {
-  fs::create_directories(temp_dir);
-  fs::create_directories(floppy_dir);
-  host.SetTempDirectory(temp_dir);
-  host.SetFreeBytes(uint64_t{1} << 40);
-  state.ProgramPath = program_path;
+Bytes ProgramImage(uint32_t size_of_image, uint32_t checksum) {
+  Bytes image(size_of_image, 0);
+  image[0] = 'M', image[1] = 'Z', image[0x80] = 'P', image[0x81] = 'E';
+  PutLe(image, 60, 0x80);
+  PutLe(image, 0x80 + 24 + 56, size_of_image);
+  PutLe(image, 0x80 + 24 + 64, checksum);
+  return image;
 }
 
-PackageRecipe App::Recipe() {
-  PackageRecipe recipe;
-  recipe.product_name = "Demo Product";
-  recipe.archive = ArchiveFormat::kLha;
-  recipe.header.AutostartMode = 0;
-  recipe.created = kFileTime;
-  return recipe;
-}
-
-void App::MakeProgram(const PackageRecipe& recipe, const std::vector<DiskFiles>& disks) {
-  std::vector<std::vector<uint8_t>> images;
-  for (const DiskFiles& files : disks) {
-    images.push_back(BuildImage(root / "scratch", files, recipe.header.UnpackMode != 0));
+Bytes ImageLike(size_t size, unsigned seed) {
+  Bytes data(size, 0);
+  for (size_t i = 0; i < size; ++i) {
+    if ((i / 4096 + seed) % 3 == 0) data[i] = static_cast<uint8_t>("FLOPPYSET "[(i + seed) % 10]);
+    if ((i / 4096 + seed) % 3 == 1) data[i] = static_cast<uint8_t>(i * seed >> 3);
   }
-  std::vector<uint8_t> program;
-  std::string error;
-  ASSERT_TRUE(BuildSetupProgram(MinimalPeStub(), recipe, images, program, error)) << error;
-  WriteFileBytes(program_path, program);
+  return data;
 }
 
 }  // namespace floppyset::testing
