@@ -1,6 +1,5 @@
 #include "app/autostart.h"
 
-#include <cctype>
 #include <sstream>
 #include <vector>
 
@@ -21,17 +20,6 @@ std::vector<std::string> Words(const std::string& text) {
   std::istringstream split(text);
   for (std::string word; split >> word;) words.push_back(word);
   return words;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 void Report(Ui& ui, const std::string& text) {

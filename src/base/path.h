@@ -32,6 +32,9 @@ std::string WithTrailingSeparator(std::string path);
 // `directory` + separator (when missing) + `name`.
 std::string JoinPath(std::string_view directory, std::string_view name);
 
+// ASCII letters compared without regard to case, as FAT names are; other bytes as they are.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
 // A plain file name from an archive or image: not empty, no separator of either kind, no
 // drive colon, not "." or "..", no control characters, not a Win32 device name (CON,
 // NUL.TXT, com1 ...). Such a name stays inside the directory it is created in.
