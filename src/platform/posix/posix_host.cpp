@@ -19,6 +19,8 @@
 #include <ctime>
 #include <sstream>
 
+#include "base/path.h"
+
 namespace floppyset {
 namespace {
 
@@ -139,11 +141,6 @@ std::string ParentOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string WithTrailingSlash(std::string path) {
-  if (path.empty() || path.back() != '/') path += '/';
-  return path;
-}
-
 std::string WithoutTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
@@ -181,7 +178,7 @@ std::string FindOnPath(const std::string& name) {
   std::istringstream entries(env && *env ? env : "/usr/local/bin:/usr/bin:/bin");
   for (std::string entry; std::getline(entries, entry, ':');) {
     if (entry.empty() || entry[0] != '/') continue;
-    const std::string candidate = WithTrailingSlash(entry) + name;
+    const std::string candidate = WithTrailingSeparator(entry) + name;
     struct stat st;
     if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         ::access(candidate.c_str(), X_OK) == 0) {
@@ -348,7 +345,7 @@ std::string PosixHost::CreateTempDirectory(const std::string& prefix) {
 void PosixHost::AddWriteRoot(const std::string& root) {
   if (root.empty()) return;
   std::lock_guard lock(roots_mutex_);
-  write_roots_.push_back(WithTrailingSlash(root));
+  write_roots_.push_back(WithTrailingSeparator(root));
 }
 
 bool PosixHost::RemoveEmptyDirectory(const std::string& path) {
@@ -371,14 +368,11 @@ std::vector<std::string> PosixHost::ListDirectory(const std::string& path) {
 
 std::string PosixHost::TempDirectory() {
   const char* tmpdir = std::getenv("TMPDIR");
-  std::string dir = tmpdir && *tmpdir ? tmpdir : "/tmp";
-  if (dir.back() != '/') dir += '/';
-  return dir;
+  return WithTrailingSeparator(tmpdir && *tmpdir ? tmpdir : "/tmp");
 }
 
 std::string PosixHost::VolumeRoot(const std::string& path) {
-  std::string existing = path.empty() ? "." : path;
-  while (existing.size() > 1 && existing.back() == '/') existing.pop_back();
+  std::string existing = WithoutTrailingSlashes(path.empty() ? "." : path);
   struct stat st;
   while (::stat(existing.c_str(), &st) != 0) {
     const std::string parent = ParentOf(existing);
@@ -499,7 +493,7 @@ std::optional<int> PosixHost::RunProcess(const std::string& program,
   } else if (program[0] != '/') {
     char current[PATH_MAX];
     if (!::getcwd(current, sizeof current)) return std::nullopt;
-    executable = WithTrailingSlash(current) + program;
+    executable = WithTrailingSeparator(current) + program;
   }
   std::vector<std::string> words{program};
   words.insert(words.end(), arguments.begin(), arguments.end());
