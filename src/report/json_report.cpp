@@ -6,8 +6,7 @@
 #include "codec/crc32.h"
 #include "image/disk_image.h"
 #include "image/flat_image.h"
-#include "package/package_reader.h"
-#include "ui/messages.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 namespace {
