@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "base/path.h"
-#include "ui/messages.h"
 
 namespace floppyset {
 namespace {
