@@ -134,7 +134,11 @@ bool RunImageExtraction(RunState& state, Host& host, Ui& ui) {
   const int dialog =
       state.Header.DialogStyle == 0 ? kDialogPlainExtraction : kDialogBannerExtraction;
   ui.RunWorkDialog(dialog, [&] {
-    complete = ExtractPackageImages(state, host, ui).complete;
+    const ExtractionResult result = ExtractPackageImages(state, host, ui);
+    complete = result.complete;
+    // Set before the dialog ends: a front end's hook on its end names the failed image.
+    state.ExtractionFailedMember = result.failed_member;
+    state.ExtractionFailureCode = result.code;
     return 1;
   });
   state.ExtractionFailed = !complete;
