@@ -35,8 +35,9 @@ bool StartInstaller(RunState& state, Host& host, Ui& ui) {
   std::string installer;
   if (IsPlainFileName(name)) {
     for (const std::string& entry : host.ListDirectory(run_directory)) {
+      if (!EqualNoCase(entry, name)) continue;
       const std::optional<uint32_t> attributes = host.Attributes(run_directory + entry);
-      if (EqualNoCase(entry, name) && attributes && !(*attributes & kAttrDirectory)) {
+      if (attributes && !(*attributes & kAttrDirectory)) {
         installer = run_directory + entry;
         break;
       }
