@@ -345,7 +345,7 @@ TEST_F(FloppysetCli, WritesNeverFollowLinksOutOfTheirPlace) {
       {images / "disk1.img", victim, {"--images=" + images.string()}},
       {drive / "disk1.img", victim, {"/F", "--drive=" + drive.string()}},
   };
-  const auto kept = fs::perms::owner_read | fs::perms::owner_write;
+  const auto kept = fs::perms::owner_read;  // read-only: a refused file is not replaced
   for (const auto& [link, target, args] : cases) {
     for (const fs::path& d : {outside, dest, images, drive}) fs::remove_all(d);
     fs::create_directories(outside);

@@ -271,8 +271,10 @@ bool PosixHost::RemoveFile(const std::string& path) {
   std::string leaf;
   const Descriptor dir(OpenParent(path, leaf));
   struct stat st;
+  // A plain file only: a link found in the set's place (to a read-only file, which a re-unpack
+  // removes to replace it) is not ours to remove.
   if (dir.fd < 0 || ::fstatat(dir.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-      S_ISDIR(st.st_mode)) {
+      !S_ISREG(st.st_mode)) {
     return false;
   }
   return ::unlinkat(dir.fd, leaf.c_str(), 0) == 0;
