@@ -275,6 +275,11 @@ int Run(Options options) {
   // images are still in the workspace.
   std::unique_ptr<FILE, int (*)(FILE*)> no_report(
       options.json ? std::fopen("/dev/null", "w") : nullptr, &std::fclose);
+  if (options.json && !no_report) {
+    // Else the text reports would land in the document's stream.
+    std::fputs(JsonFailure(state, "cannot open /dev/null", kExitFailed, pages).c_str(), stdout);
+    return kExitFailed;
+  }
   TerminalStreams streams;
   if (no_report) streams.out = no_report.get();
   TerminalUi ui(host, settings, streams);
