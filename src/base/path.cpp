@@ -13,6 +13,11 @@ std::string WithTrailingSeparator(std::string path) {
   return path;
 }
 
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && IsPathSeparator(path.back())) path.pop_back();
+  return path;
+}
+
 std::string JoinPath(std::string_view directory, std::string_view name) {
   std::string out(directory);
   if (!out.empty() && !EndsWithSeparator(out)) out += kPathSeparator;

@@ -29,6 +29,8 @@ inline bool IsPathSeparator(char c) {
 bool EndsWithSeparator(std::string_view path);
 // Appends the host separator unless `path` is empty or already ends in one.
 std::string WithTrailingSeparator(std::string path);
+// `path` without its trailing separators, but never emptied: a lone "/" stays.
+std::string WithoutTrailingSeparators(std::string path);
 // `directory` + separator (when missing) + `name`.
 std::string JoinPath(std::string_view directory, std::string_view name);
 

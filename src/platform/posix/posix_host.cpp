@@ -141,11 +141,6 @@ std::string ParentOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string WithoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 // Owns a descriptor for the length of one operation.
 struct Descriptor {
   explicit Descriptor(int value) : fd(value) {}
@@ -197,7 +192,7 @@ std::unique_ptr<File> PosixHost::OpenForRead(const std::string& path) {
 }
 
 int PosixHost::OpenParent(const std::string& path, std::string& leaf) {
-  const std::string target = WithoutTrailingSlashes(path);
+  const std::string target = WithoutTrailingSeparators(path);
   std::string root;
   {
     std::lock_guard lock(roots_mutex_);
@@ -374,7 +369,7 @@ std::string PosixHost::TempDirectory() {
 }
 
 std::string PosixHost::VolumeRoot(const std::string& path) {
-  std::string existing = WithoutTrailingSlashes(path.empty() ? "." : path);
+  std::string existing = WithoutTrailingSeparators(path.empty() ? "." : path);
   struct stat st;
   while (::stat(existing.c_str(), &st) != 0) {
     const std::string parent = ParentOf(existing);
