@@ -35,8 +35,8 @@ std::string ConfirmationText(const RunState& state) {
   return FormatMessageId(kMsgConfirmDisks, state.ProductName.c_str(), int{state.Header.DiskCount});
 }
 
-Answer Refuse(Ui& ui, std::string text) {
-  return ui.ShowMessage({0, std::move(text), kCaption, Buttons::kOk, Icon::kStop, Owner::kNone});
+void Refuse(Ui& ui, std::string text) {
+  ui.ShowMessage({0, std::move(text), kCaption, Buttons::kOk, Icon::kStop, Owner::kNone});
 }
 
 // A set whose archive holds fewer images than its DiskCount (or none) can be neither written
