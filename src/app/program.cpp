@@ -202,11 +202,10 @@ ProgramOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
   if (!CheckSingleInstance(state, host, ui, lock)) return ProgramOutcome::kRefused;
   // Without a workspace the package cannot be copied, and the checks would blame the file.
   if (!CreateWorkspace(host, kWorkspacePrefix, state.WorkspaceDir)) {
-    const std::string temp = host.TempDirectory();
-    Refuse(ui, "Setup cannot create its temporary directory in \"" + temp +
+    // (CreateWorkspace has left WorkspaceDir empty.)
+    Refuse(ui, "Setup cannot create its temporary directory in \"" + host.TempDirectory() +
                    "\": the directory does not exist, cannot be written, or its path is too "
                    "long. Set TMP (TMPDIR on Linux) to a usable directory.");
-    state.WorkspaceDir.clear();
     return ProgramOutcome::kRefused;
   }
   const ProgramOutcome outcome = RunWithWorkspace(state, host, ui, drives, command_line);
