@@ -1,11 +1,9 @@
 #include "app/autostart.h"
 
-#include <cctype>
 #include <sstream>
 #include <vector>
 
 #include "base/path.h"
-#include "ui/messages.h"
 
 namespace floppyset {
 namespace {
@@ -23,17 +21,6 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 void Report(Ui& ui, const std::string& text) {
   ui.ShowMessage({0, text, kCaption, Buttons::kOk, Icon::kStop, Owner::kNone});
 }
@@ -48,8 +35,9 @@ bool StartInstaller(RunState& state, Host& host, Ui& ui) {
   std::string installer;
   if (IsPlainFileName(name)) {
     for (const std::string& entry : host.ListDirectory(run_directory)) {
+      if (!EqualNoCase(entry, name)) continue;
       const std::optional<uint32_t> attributes = host.Attributes(run_directory + entry);
-      if (EqualNoCase(entry, name) && attributes && !(*attributes & kAttrDirectory)) {
+      if (attributes && !(*attributes & kAttrDirectory)) {
         installer = run_directory + entry;
         break;
       }

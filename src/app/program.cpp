@@ -35,8 +35,8 @@ std::string ConfirmationText(const RunState& state) {
   return FormatMessageId(kMsgConfirmDisks, state.ProductName.c_str(), int{state.Header.DiskCount});
 }
 
-Answer Refuse(Ui& ui, std::string text) {
-  return ui.ShowMessage({0, std::move(text), kCaption, Buttons::kOk, Icon::kStop, Owner::kNone});
+void Refuse(Ui& ui, std::string text) {
+  ui.ShowMessage({0, std::move(text), kCaption, Buttons::kOk, Icon::kStop, Owner::kNone});
 }
 
 // A set whose archive holds fewer images than its DiskCount (or none) can be neither written
@@ -134,7 +134,11 @@ bool RunImageExtraction(RunState& state, Host& host, Ui& ui) {
   const int dialog =
       state.Header.DialogStyle == 0 ? kDialogPlainExtraction : kDialogBannerExtraction;
   ui.RunWorkDialog(dialog, [&] {
-    complete = ExtractPackageImages(state, host, ui).complete;
+    const ExtractionResult result = ExtractPackageImages(state, host, ui);
+    complete = result.complete;
+    // Set before the dialog ends: a front end's hook on its end names the failed image.
+    state.ExtractionFailedMember = result.failed_member;
+    state.ExtractionFailureCode = result.code;
     return 1;
   });
   state.ExtractionFailed = !complete;
@@ -198,11 +202,10 @@ ProgramOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
   if (!CheckSingleInstance(state, host, ui, lock)) return ProgramOutcome::kRefused;
   // Without a workspace the package cannot be copied, and the checks would blame the file.
   if (!CreateWorkspace(host, kWorkspacePrefix, state.WorkspaceDir)) {
-    const std::string temp = host.TempDirectory();
-    Refuse(ui, "Setup cannot create its temporary directory in \"" + temp +
+    // (CreateWorkspace has left WorkspaceDir empty.)
+    Refuse(ui, "Setup cannot create its temporary directory in \"" + host.TempDirectory() +
                    "\": the directory does not exist, cannot be written, or its path is too "
                    "long. Set TMP (TMPDIR on Linux) to a usable directory.");
-    state.WorkspaceDir.clear();
     return ProgramOutcome::kRefused;
   }
   const ProgramOutcome outcome = RunWithWorkspace(state, host, ui, drives, command_line);

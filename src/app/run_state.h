@@ -55,6 +55,10 @@ struct RunState {
   bool InstallerNeedsRunner = false;
   bool FloppyRunFailed = false;   // the floppy run refused the set (flat images, bad geometry)
   bool ExtractionFailed = false;  // the images from the failed member on are unusable
+  // The member at which extraction stopped (its stored name: show it, never open it) and why
+  // (an ExtractionResult code); 0 while nothing failed.
+  std::string ExtractionFailedMember;
+  int ExtractionFailureCode = 0;
   // A front end whose output is UTF-8 names the code pages of the package's texts here, and
   // the reports convert them (0: the bytes as stored, as the Win32 program shows them).
   int TextAnsiCodePage = 0;  // header texts and flat-image paths

@@ -1,5 +1,7 @@
 #include "base/path.h"
 
+#include <algorithm>
+
 namespace floppyset {
 
 bool EndsWithSeparator(std::string_view path) {
@@ -11,6 +13,11 @@ std::string WithTrailingSeparator(std::string path) {
   return path;
 }
 
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && IsPathSeparator(path.back())) path.pop_back();
+  return path;
+}
+
 std::string JoinPath(std::string_view directory, std::string_view name) {
   std::string out(directory);
   if (!out.empty() && !EndsWithSeparator(out)) out += kPathSeparator;
@@ -18,11 +25,14 @@ std::string JoinPath(std::string_view directory, std::string_view name) {
   return out;
 }
 
-namespace {
-
-char Upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  const auto upper = [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  };
+  return std::ranges::equal(a, b, {}, upper, upper);
 }
+
+namespace {
 
 // CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any case, alone or before a '.' (or blanks,
 // which Win32 drops): Win32 opens the device instead of a file of that name.
@@ -30,11 +40,13 @@ bool IsDeviceName(std::string_view name) {
   size_t stem = name.find('.');
   if (stem == std::string_view::npos) stem = name.size();
   while (stem > 0 && name[stem - 1] == ' ') --stem;
-  std::string upper;
-  for (const char c : name.substr(0, stem)) upper += Upper(c);
-  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") return true;
-  return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
-         upper[3] >= '1' && upper[3] <= '9';
+  name = name.substr(0, stem);
+  for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+    if (EqualNoCase(name, device)) return true;
+  }
+  return name.size() == 4 &&
+         (EqualNoCase(name.substr(0, 3), "COM") || EqualNoCase(name.substr(0, 3), "LPT")) &&
+         name[3] >= '1' && name[3] <= '9';
 }
 
 }  // namespace

@@ -29,8 +29,13 @@ inline bool IsPathSeparator(char c) {
 bool EndsWithSeparator(std::string_view path);
 // Appends the host separator unless `path` is empty or already ends in one.
 std::string WithTrailingSeparator(std::string path);
+// `path` without its trailing separators, but never emptied: a lone "/" stays.
+std::string WithoutTrailingSeparators(std::string path);
 // `directory` + separator (when missing) + `name`.
 std::string JoinPath(std::string_view directory, std::string_view name);
+
+// ASCII letters compared without regard to case, as FAT names are; other bytes as they are.
+bool EqualNoCase(std::string_view a, std::string_view b);
 
 // A plain file name from an archive or image: not empty, no separator of either kind, no
 // drive colon, not "." or "..", no control characters, not a Win32 device name (CON,

@@ -8,8 +8,8 @@
 #include "base/bytes.h"
 #include "floppy/drive_selection.h"
 #include "image/disk_image.h"
-#include "workspace/workspace.h"
 #include "ui/messages.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 
@@ -51,34 +51,27 @@ void ShowRefusal(Ui& ui, const std::string& text) {
   ui.ShowMessage({0, text, kCaption, Buttons::kOk, Icon::kStop, Owner::kMainWindow});
 }
 
-// The leading bytes of the image that hold data; 0 means the whole disk.
-uint32_t MeasureImage(Host& host, const std::string& path) {
-  DiskImage image(host, path);
-  return image.UsedImageSize();
-}
-
 // Checks that disk image `index` can be written as a whole; sets `total` to the bytes to
 // write. Returns the refusal naming the disk, or an empty text.
 std::string CheckDiskImage(const RunState& state, Host& host, uint32_t index, uint32_t& total) {
   const char* product = state.ProductName.c_str();
   const std::string path = DiskImagePath(state, index);
-  std::unique_ptr<File> file = host.OpenForRead(path);
-  if (!file) return FormatText(kImageMissing, index + 1, product);
-  uint8_t boot[kSectorBytes] = {};
-  const std::optional<uint64_t> size = file->Size();
-  if (!size || *size < sizeof boot || file->Read(boot, sizeof boot) != sizeof boot) {
-    return FormatText(kImageShort, index + 1, product);
+  DiskImage image(host, path);
+  if (!image.IsOpen()) {
+    return FormatText(host.Attributes(path) ? kImageShort : kImageMissing, index + 1, product);
   }
-  file.reset();
+  if (image.size() < kSectorBytes) return FormatText(kImageShort, index + 1, product);
+  const uint8_t* boot = image.data();
   if (LoadLe16(boot + 11) != kSectorBytes || LoadLe16(boot + 24) != kSectorsPerTrack ||
       LoadLe16(boot + 26) != kHeads || LoadLe16(boot + 19) != kDiskSectors) {
     return FormatText(kImageGeometry, index + 1, product);
   }
-  total = MeasureImage(host, path);
+  // The leading bytes that hold data; 0 means the whole disk.
+  total = image.UsedImageSize();
   if (total == 0 || total > kDiskBytes) total = kDiskBytes;
   // The run writes whole cylinders.
   const uint32_t cylinders = (total + kCylinderBytes - 1) / kCylinderBytes;
-  if (*size < uint64_t{cylinders} * kCylinderBytes)
+  if (image.size() < uint64_t{cylinders} * kCylinderBytes)
     return FormatText(kImageShort, index + 1, product);
   return "";
 }

@@ -75,6 +75,7 @@ class Host {
   virtual std::unique_ptr<File> CreateForWrite(const std::string& path) = 0;
   // Maps a whole file read-only; null when it is missing, empty or cannot be mapped.
   virtual std::unique_ptr<MappedFile> MapForRead(const std::string& path) = 0;
+  // Removes a file, never a directory; below a write root never a link either.
   virtual bool RemoveFile(const std::string& path) = 0;
   // Attribute bits of a path (kAttrDirectory for directories); nullopt when it does not exist.
   virtual std::optional<uint32_t> Attributes(const std::string& path) = 0;

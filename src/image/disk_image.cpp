@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "base/path.h"
 #include "base/time.h"
@@ -426,35 +427,26 @@ bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& dest
 
   // The file holds what its chain holds, up to its size, never more: a size that the chain
   // does not cover is not made up with zeros.
+  // One walk of the chain gives the runs of consecutive clusters, which go out in one write
+  // each, straight from the mapping, once the length is known to be within the limit.
   const uint32_t cluster_bytes = ClusterBytes();
-  struct Run {
-    const uint8_t* start;
-    size_t length;
-  };
-  auto walk_runs = [&](uint64_t limit, auto&& emit) {
-    uint64_t remaining = limit;
-    const uint8_t* run = nullptr;
-    size_t run_length = 0;
-    if (remaining != 0) {
-      WalkChain(entry->first_cluster(), [&](uint16_t cluster) {
-        const uint8_t* start = ClusterData(cluster);
-        const size_t available = std::min<size_t>(cluster_bytes, data() + size() - start);
-        const size_t take = static_cast<size_t>(std::min<uint64_t>(available, remaining));
-        if (run && run + run_length == start) {
-          run_length += take;
-        } else {
-          if (run) emit(Run{run, run_length});
-          run = start;
-          run_length = take;
-        }
-        remaining -= take;
-        return remaining != 0 && take == cluster_bytes;  // a cut cluster is the image's end
-      });
-    }
-    if (run) emit(Run{run, run_length});
-    return limit - remaining;
-  };
-  const uint64_t length = walk_runs(entry->size(), [](Run) {});
+  std::vector<std::pair<const uint8_t*, size_t>> runs;
+  uint64_t remaining = entry->size();
+  if (remaining != 0) {
+    WalkChain(entry->first_cluster(), [&](uint16_t cluster) {
+      const uint8_t* start = ClusterData(cluster);
+      const size_t available = std::min<size_t>(cluster_bytes, data() + size() - start);
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(available, remaining));
+      if (!runs.empty() && runs.back().first + runs.back().second == start) {
+        runs.back().second += take;
+      } else {
+        runs.emplace_back(start, take);
+      }
+      remaining -= take;
+      return remaining != 0 && take == cluster_bytes;  // a cut cluster is the image's end
+    });
+  }
+  const uint64_t length = entry->size() - remaining;
   if (length > unpack_left_) {
     report_.StopAt(path);
     return false;
@@ -466,9 +458,10 @@ bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& dest
     report_.Skip(path);
     return false;
   }
-  // Runs of consecutive clusters go out in one write, straight from the mapping.
   bool written = true;
-  walk_runs(length, [&](Run run) { written = written && file->Write(run.start, run.length); });
+  for (const auto& [start, run_length] : runs) {
+    written = written && file->Write(start, run_length);
+  }
   const bool complete = written && length == entry->size();
   // A file cut short must not look like the original.
   if (complete) {

@@ -6,8 +6,7 @@
 #include "codec/crc32.h"
 #include "image/disk_image.h"
 #include "image/flat_image.h"
-#include "package/package_reader.h"
-#include "ui/messages.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 namespace {
@@ -86,16 +85,13 @@ void FileObject(JsonWriter& json, const std::string& path, uint32_t size, const 
 void FatFiles(JsonWriter& json, DiskImage& image, const std::string& prefix, ClusterSet& visited,
               int oem) {
   for (const DirectoryEntry* file = image.FirstFile(); file; file = image.NextFile(file)) {
-    std::string name = FormatEntryName(*file);
-    if (!name.empty() && name.back() == '.') name.pop_back();
-    FileObject(json, prefix + CodePageToUtf8(name, oem), file->size(),
+    FileObject(json, prefix + CodePageToUtf8(HostEntryName(*file), oem), file->size(),
                IsoTimeOrNull(DosDateTimeToCalendar(file->date(), file->time()), false),
                file->attributes());
   }
   for (const DirectoryEntry* dir = image.FirstSubdirectory(); dir;
        dir = image.NextSubdirectory(dir)) {
-    std::string name = FormatEntryName(*dir);
-    if (!name.empty() && name.back() == '.') name.pop_back();
+    const std::string name = HostEntryName(*dir);
     const uint16_t parent = image.CurrentDirectory;
     if (!image.EnterSubdirectory(name)) continue;
     if (visited.Insert(image.CurrentDirectory)) {
@@ -118,29 +114,31 @@ void FlatFiles(JsonWriter& json, const FlatImage& image, int ansi) {
   }
 }
 
+// The fields of one image up to its open file list; the caller lists the files and closes.
+void OpenImageObject(JsonWriter& json, uint32_t index, const uint8_t* data, size_t size,
+                     uint32_t used) {
+  json.Open(nullptr, '{');
+  json.Number("index", index + 1);
+  json.Number("size", size);
+  json.Number("used_size", used);
+  char crc[16];
+  std::snprintf(crc, sizeof crc, "%08x", Crc32Update(data, size, 0xFFFFFFFFu) ^ 0xFFFFFFFFu);
+  json.String("crc32", crc);
+  json.Open("files", '[');
+}
+
 void ImageObject(JsonWriter& json, const RunState& state, Host& host, uint32_t index,
                  JsonCodePages pages) {
   const std::string path = DiskImagePath(state, index);
-  json.Open(nullptr, '{');
-  json.Number("index", index + 1);
-  const std::unique_ptr<MappedFile> mapping = host.MapForRead(path);
-  const size_t size = mapping ? mapping->size() : 0;
-  json.Number("size", size);
-  uint32_t used = static_cast<uint32_t>(size);
-  if (state.PackageUnpackMode == 0) {
-    DiskImage image(host, path);
-    used = image.UsedImageSize();
-  }
-  json.Number("used_size", used);
-  char crc[16];
-  std::snprintf(crc, sizeof crc, "%08x",
-                mapping ? Crc32Update(mapping->data(), size, 0xFFFFFFFFu) ^ 0xFFFFFFFFu : 0u);
-  json.String("crc32", crc);
-  json.Open("files", '[');
   if (state.PackageUnpackMode != 0) {
+    const std::unique_ptr<MappedFile> mapping = host.MapForRead(path);
+    const size_t size = mapping ? mapping->size() : 0;
+    OpenImageObject(json, index, mapping ? mapping->data() : nullptr, size,
+                    static_cast<uint32_t>(size));
     FlatFiles(json, FlatImage(host, path), pages.ansi);
   } else {
     DiskImage image(host, path);
+    OpenImageObject(json, index, image.data(), image.size(), image.UsedImageSize());
     ClusterSet visited;
     visited.Insert(image.CurrentDirectory);
     FatFiles(json, image, "", visited, pages.oem);

@@ -4,9 +4,9 @@
 
 #include "base/path.h"
 #include "image/unpack_report.h"
-#include "workspace/workspace.h"
 #include "ui/messages.h"
 #include "unpack/unpack_disk_image.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 namespace {
@@ -31,12 +31,6 @@ void RelabelProgressWindow(Ui& ui) {
 void ShowCannotCreate(Ui& ui) {
   Show(ui, kMsgCannotCreateDirectory, LoadMessage(kMsgCannotCreateDirectory), Buttons::kOk,
        Icon::kExclamation, Owner::kDialog);
-}
-
-// `path` without its trailing separators (a lone root keeps its own).
-std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 1 && IsPathSeparator(path.back())) path.pop_back();
-  return path;
 }
 
 // The message in place of 509 when the set was not unpacked in full: what and how much.

@@ -120,24 +120,14 @@ class ExtractionWatch {
   bool export_failed() const { return export_failed_; }
 
  private:
-  // Returns how many images came out whole. Extraction stops at the first member it cannot
-  // make whole, so when an image is missing or cut short (a FAT12 image is a whole floppy)
-  // the extraction is repeated to learn which member failed; when all are there but the
-  // extraction failed, the last one is it (see NameLastImage).
+  // Returns how many images came out whole: extraction stops at the first member it cannot
+  // make whole, and the run kept which one that was.
   uint32_t NameFailedImage() {
-    for (uint32_t index = 0; index < state_.Header.DiskCount; ++index) {
-      std::error_code error;
-      const uintmax_t size = std::filesystem::file_size(DiskImagePath(state_, index), error);
-      if (!error && (state_.PackageUnpackMode != 0 || size == kFloppyDiskBytes)) continue;
-      RunState probe = state_;
-      TerminalUi quiet(host_, TerminalSettings{});
-      const ExtractionResult result = ExtractPackageImages(probe, host_, quiet);
-      if (result.complete) return state_.Header.DiskCount;
-      const uint32_t failed = ImageIndexOf(result.failed_member);
-      NameImage(failed, result.failed_member, ExtractionFailureText(result.code));
-      return std::min(failed, index);
-    }
-    return state_.Header.DiskCount;
+    if (state_.ExtractionFailureCode == 0) return state_.Header.DiskCount;
+    const uint32_t failed = ImageIndexOf(state_.ExtractionFailedMember);
+    NameImage(failed, state_.ExtractionFailedMember,
+              ExtractionFailureText(state_.ExtractionFailureCode));
+    return failed;
   }
 
  public:
@@ -285,6 +275,11 @@ int Run(Options options) {
   // images are still in the workspace.
   std::unique_ptr<FILE, int (*)(FILE*)> no_report(
       options.json ? std::fopen("/dev/null", "w") : nullptr, &std::fclose);
+  if (options.json && !no_report) {
+    // Else the text reports would land in the document's stream.
+    std::fputs(JsonFailure(state, "cannot open /dev/null", kExitFailed, pages).c_str(), stdout);
+    return kExitFailed;
+  }
   TerminalStreams streams;
   if (no_report) streams.out = no_report.get();
   TerminalUi ui(host, settings, streams);

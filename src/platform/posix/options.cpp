@@ -101,13 +101,14 @@ class Parser {
       return;
     }
     if (name == "ansi-codepage" || name == "oem-codepage") {
-      if (!inline_value || !IsDecimal(*inline_value) || inline_value->size() > 5 ||
-          !IsKnownCodePage(std::stoi(*inline_value))) {
+      const int page = inline_value && IsDecimal(*inline_value) && inline_value->size() <= 5
+                           ? std::stoi(*inline_value)
+                           : 0;
+      if (!IsKnownCodePage(page)) {
         return Fail("--" + name +
                     " needs one of the code pages 437, 850, 852, 866, 1250, 1251, 1252");
       }
-      (name == "ansi-codepage" ? options.ansi_code_page : options.oem_code_page) =
-          std::stoi(*inline_value);
+      (name == "ansi-codepage" ? options.ansi_code_page : options.oem_code_page) = page;
       return;
     }
     if (name == "disk") {

@@ -19,6 +19,8 @@
 #include <ctime>
 #include <sstream>
 
+#include "base/path.h"
+
 namespace floppyset {
 namespace {
 
@@ -139,16 +141,6 @@ std::string ParentOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string WithTrailingSlash(std::string path) {
-  if (path.empty() || path.back() != '/') path += '/';
-  return path;
-}
-
-std::string WithoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 // Owns a descriptor for the length of one operation.
 struct Descriptor {
   explicit Descriptor(int value) : fd(value) {}
@@ -181,7 +173,7 @@ std::string FindOnPath(const std::string& name) {
   std::istringstream entries(env && *env ? env : "/usr/local/bin:/usr/bin:/bin");
   for (std::string entry; std::getline(entries, entry, ':');) {
     if (entry.empty() || entry[0] != '/') continue;
-    const std::string candidate = WithTrailingSlash(entry) + name;
+    const std::string candidate = WithTrailingSeparator(entry) + name;
     struct stat st;
     if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         ::access(candidate.c_str(), X_OK) == 0) {
@@ -200,7 +192,7 @@ std::unique_ptr<File> PosixHost::OpenForRead(const std::string& path) {
 }
 
 int PosixHost::OpenParent(const std::string& path, std::string& leaf) {
-  const std::string target = WithoutTrailingSlashes(path);
+  const std::string target = WithoutTrailingSeparators(path);
   std::string root;
   {
     std::lock_guard lock(roots_mutex_);
@@ -274,8 +266,10 @@ bool PosixHost::RemoveFile(const std::string& path) {
   std::string leaf;
   const Descriptor dir(OpenParent(path, leaf));
   struct stat st;
+  // A plain file only: a link found in the set's place (to a read-only file, which a re-unpack
+  // removes to replace it) is not ours to remove.
   if (dir.fd < 0 || ::fstatat(dir.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-      S_ISDIR(st.st_mode)) {
+      !S_ISREG(st.st_mode)) {
     return false;
   }
   return ::unlinkat(dir.fd, leaf.c_str(), 0) == 0;
@@ -348,7 +342,7 @@ std::string PosixHost::CreateTempDirectory(const std::string& prefix) {
 void PosixHost::AddWriteRoot(const std::string& root) {
   if (root.empty()) return;
   std::lock_guard lock(roots_mutex_);
-  write_roots_.push_back(WithTrailingSlash(root));
+  write_roots_.push_back(WithTrailingSeparator(root));
 }
 
 bool PosixHost::RemoveEmptyDirectory(const std::string& path) {
@@ -371,14 +365,11 @@ std::vector<std::string> PosixHost::ListDirectory(const std::string& path) {
 
 std::string PosixHost::TempDirectory() {
   const char* tmpdir = std::getenv("TMPDIR");
-  std::string dir = tmpdir && *tmpdir ? tmpdir : "/tmp";
-  if (dir.back() != '/') dir += '/';
-  return dir;
+  return WithTrailingSeparator(tmpdir && *tmpdir ? tmpdir : "/tmp");
 }
 
 std::string PosixHost::VolumeRoot(const std::string& path) {
-  std::string existing = path.empty() ? "." : path;
-  while (existing.size() > 1 && existing.back() == '/') existing.pop_back();
+  std::string existing = WithoutTrailingSeparators(path.empty() ? "." : path);
   struct stat st;
   while (::stat(existing.c_str(), &st) != 0) {
     const std::string parent = ParentOf(existing);
@@ -499,7 +490,7 @@ std::optional<int> PosixHost::RunProcess(const std::string& program,
   } else if (program[0] != '/') {
     char current[PATH_MAX];
     if (!::getcwd(current, sizeof current)) return std::nullopt;
-    executable = WithTrailingSlash(current) + program;
+    executable = WithTrailingSeparator(current) + program;
   }
   std::vector<std::string> words{program};
   words.insert(words.end(), arguments.begin(), arguments.end());

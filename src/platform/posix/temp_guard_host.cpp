@@ -28,47 +28,47 @@ void RemoveTree(const std::string& path) {
 
 }  // namespace
 
-void TempGuardHost::Gate() {
-  std::unique_lock lock(mutex_);
-  if (!shut_down_) return;
-  lock.unlock();
-  WaitForTheEnd();
-}
-
-std::unique_ptr<File> TempGuardHost::CreateForWrite(const std::string& path) {
-  Gate();
-  return inner_.CreateForWrite(path);
-}
-
-CreateDirectoryResult TempGuardHost::MakeDirectory(const std::string& path) {
-  Gate();
-  return inner_.MakeDirectory(path);
-}
-
-std::string TempGuardHost::CreateTempDirectory(const std::string& prefix) {
-  // Made and remembered under the lock: a signal in between cannot leave it behind.
+std::unique_lock<std::mutex> TempGuardHost::Gate() {
   std::unique_lock lock(mutex_);
   if (shut_down_) {
     lock.unlock();
     WaitForTheEnd();
   }
+  return lock;
+}
+
+std::unique_ptr<File> TempGuardHost::CreateForWrite(const std::string& path) {
+  const auto lock = Gate();
+  return inner_.CreateForWrite(path);
+}
+
+CreateDirectoryResult TempGuardHost::MakeDirectory(const std::string& path) {
+  const auto lock = Gate();
+  return inner_.MakeDirectory(path);
+}
+
+std::string TempGuardHost::CreateTempDirectory(const std::string& prefix) {
+  // Made and remembered under the lock: a signal in between cannot leave it behind.
+  const auto lock = Gate();
   std::string made = inner_.CreateTempDirectory(prefix);
   if (!made.empty()) made_in_temp_.push_back(made.substr(0, made.size() - 1));
   return made;
 }
 
-void TempGuardHost::RemoveTempDirectories() {
-  Gate();
-  std::lock_guard lock(mutex_);
+void TempGuardHost::RemoveRemembered() {
   for (const std::string& directory : made_in_temp_) RemoveTree(directory);
   made_in_temp_.clear();
+}
+
+void TempGuardHost::RemoveTempDirectories() {
+  const auto lock = Gate();
+  RemoveRemembered();
 }
 
 void TempGuardHost::ShutDown() {
   std::lock_guard lock(mutex_);
   shut_down_ = true;
-  for (const std::string& directory : made_in_temp_) RemoveTree(directory);
-  made_in_temp_.clear();
+  RemoveRemembered();
 }
 
 }  // namespace floppyset

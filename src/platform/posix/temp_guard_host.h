@@ -97,8 +97,11 @@ class TempGuardHost : public Host {
   }
 
  private:
-  // Returns at once, or never after ShutDown.
-  void Gate();
+  // Never returns after ShutDown. Otherwise returns the lock held: a caller that creates keeps
+  // it for the creation, so that ShutDown cannot remove a tree while something is made in it.
+  std::unique_lock<std::mutex> Gate();
+  // With the lock held.
+  void RemoveRemembered();
 
   Host& inner_;
   std::function<bool()> skip_sleep_;

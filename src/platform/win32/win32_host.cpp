@@ -232,6 +232,8 @@ std::unique_ptr<MappedFile> Win32Host::MapForRead(const std::string& path) {
 }
 
 bool Win32Host::RemoveFile(const std::string& path) {
+  // As for writes: a junction below the root would carry the deletion elsewhere.
+  if (ThroughReparsePoint(path)) return false;
   return DeleteFileA(path.c_str());
 }
 
@@ -287,6 +289,7 @@ void Win32Host::AddWriteRoot(const std::string& root) {
 }
 
 bool Win32Host::RemoveEmptyDirectory(const std::string& path) {
+  if (ThroughReparsePoint(path)) return false;
   return RemoveDirectoryA(path.c_str());
 }
 

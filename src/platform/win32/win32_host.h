@@ -1,7 +1,7 @@
 // The Host of the Win32 program: ANSI file and directory calls, file mappings, the
 // temporary directory (TMP, else GetTempPathA), free space in 64 bits, the named
-// single-instance mutex, named semaphores and CreateProcessA. Writes below a write root
-// refuse to pass a reparse point (junction or symbolic link) found there.
+// single-instance mutex, named semaphores and CreateProcessA. Writes and removals below a
+// write root refuse to pass a reparse point (junction or symbolic link) found there.
 #pragma once
 
 #include <vector>
