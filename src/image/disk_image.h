@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "image/unpack_report.h"
 #include "host/host.h"
+#include "image/unpack_report.h"
 
 namespace floppyset {
 

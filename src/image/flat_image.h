@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "base/bytes.h"
-#include "image/unpack_report.h"
 #include "host/host.h"
+#include "image/unpack_report.h"
 
 namespace floppyset {
 

@@ -3,8 +3,8 @@
 #include "base/codepage.h"
 #include "image/disk_image.h"
 #include "image/flat_image.h"
-#include "workspace/workspace.h"
 #include "ui/messages.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/run_state.h"
-#include "image/unpack_report.h"
 #include "host/host.h"
+#include "image/unpack_report.h"
 
 namespace floppyset {
 
