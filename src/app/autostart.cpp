@@ -4,11 +4,10 @@
 #include <vector>
 
 #include "base/path.h"
+#include "ui/messages.h"
 
 namespace floppyset {
 namespace {
-
-constexpr char kCaption[] = "SETUP";
 
 std::string DiskDirectoryPath(const RunState& state, uint32_t disk) {
   return state.DestinationDir + "disk" + std::to_string(disk) + kPathSeparator;
@@ -19,10 +18,6 @@ std::vector<std::string> Words(const std::string& text) {
   std::istringstream split(text);
   for (std::string word; split >> word;) words.push_back(word);
   return words;
-}
-
-void Report(Ui& ui, const std::string& text) {
-  ui.ShowMessage({0, text, kCaption, Buttons::kOk, Icon::kStop, Owner::kNone});
 }
 
 // Starts the installer and waits for its end; false (after saying why) when it was not
@@ -44,8 +39,8 @@ bool StartInstaller(RunState& state, Host& host, Ui& ui) {
     }
   }
   if (installer.empty()) {
-    Report(ui, "The installer \"" + state.InstallerName + "\" is not in the set (" + run_directory +
-                   "); nothing was started.");
+    ShowStop(ui, "The installer \"" + state.InstallerName + "\" is not in the set (" +
+                     run_directory + "); nothing was started.");
     return false;
   }
   arguments.erase(arguments.begin());
@@ -58,15 +53,15 @@ bool StartInstaller(RunState& state, Host& host, Ui& ui) {
     runner.push_back(installer);
     arguments.insert(arguments.begin(), runner.begin(), runner.end());
   } else if (state.InstallerNeedsRunner) {
-    Report(ui, "The installer " + name +
-                   " was not started: this system cannot start it by itself. Set "
-                   "FLOPPYSET_RUNNER to a program that can (for example wine), or unpack the "
-                   "set with /D and start it yourself.");
+    ShowStop(ui, "The installer " + name +
+                     " was not started: this system cannot start it by itself. Set "
+                     "FLOPPYSET_RUNNER to a program that can (for example wine), or unpack the "
+                     "set with /D and start it yourself.");
     return false;
   }
   if (state.WaitDialog) ui.ShowStartDelayNotice();
   if (host.RunProcess(program, arguments, run_directory)) return true;
-  Report(ui, "The installer " + name + " could not be started (" + program + ").");
+  ShowStop(ui, "The installer " + name + " could not be started (" + program + ").");
   return false;
 }
 

@@ -35,10 +35,6 @@ std::string ConfirmationText(const RunState& state) {
   return FormatMessageId(kMsgConfirmDisks, state.ProductName.c_str(), int{state.Header.DiskCount});
 }
 
-void Refuse(Ui& ui, std::string text) {
-  ui.ShowMessage({0, std::move(text), kCaption, Buttons::kOk, Icon::kStop, Owner::kNone});
-}
-
 // A set whose archive holds fewer images than its DiskCount (or none) can be neither written
 // nor unpacked whole: refused before any question. The file list needs the images as well;
 // /A and /P alone do not.
@@ -46,14 +42,14 @@ bool CheckDiskImagesPresent(const RunState& state, Host& host, Ui& ui) {
   if (state.IsReportMode() && (state.ReportFlags & kFlagList) == 0) return true;
   const uint32_t count = state.Header.DiskCount;
   if (count == 0) {
-    Refuse(ui, "The package is damaged: it names no disk (DiskCount is 0).");
+    ShowStop(ui, "The package is damaged: it names no disk (DiskCount is 0).");
     return false;
   }
   for (uint32_t index = 0; index < count; ++index) {
     if (host.Attributes(DiskImagePath(state, index))) continue;
-    Refuse(ui, FormatText("The package is damaged: it names %u disks, but disk image %u (%s) "
-                          "is not in its archive.",
-                          count, index + 1, DiskImageName(index).c_str()));
+    ShowStop(ui, FormatText("The package is damaged: it names %u disks, but disk image %u (%s) "
+                            "is not in its archive.",
+                            count, index + 1, DiskImageName(index).c_str()));
     return false;
   }
   return true;
@@ -203,9 +199,9 @@ ProgramOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
   // Without a workspace the package cannot be copied, and the checks would blame the file.
   if (!CreateWorkspace(host, kWorkspacePrefix, state.WorkspaceDir)) {
     // (CreateWorkspace has left WorkspaceDir empty.)
-    Refuse(ui, "Setup cannot create its temporary directory in \"" + host.TempDirectory() +
-                   "\": the directory does not exist, cannot be written, or its path is too "
-                   "long. Set TMP (TMPDIR on Linux) to a usable directory.");
+    ShowStop(ui, "Setup cannot create its temporary directory in \"" + host.TempDirectory() +
+                     "\": the directory does not exist, cannot be written, or its path is too "
+                     "long. Set TMP (TMPDIR on Linux) to a usable directory.");
     return ProgramOutcome::kRefused;
   }
   const ProgramOutcome outcome = RunWithWorkspace(state, host, ui, drives, command_line);

@@ -88,10 +88,8 @@ bool ReadPackageHeader(RunState& state, Host& host, Ui& ui) {
   if (!CheckTempSpace(host, ui, required)) return false;
   if (!state.WorkspaceDir.empty() && !CopyArchiveToWorkspace(state, host, *program)) {
     // The package is intact; it is the copy that failed: say so rather than blame the file.
-    ui.ShowMessage({0,
-                    "Setup cannot copy its package to \"" + ArchivePath(state) +
-                        "\" (disk full, or the file cannot be written).",
-                    "SETUP", Buttons::kOk, Icon::kStop, Owner::kNone});
+    ShowStop(ui, "Setup cannot copy its package to \"" + ArchivePath(state) +
+                     "\" (disk full, or the file cannot be written).");
     return false;
   }
   return true;

@@ -68,6 +68,10 @@ std::string FormatMessageId(int id, ...) {
   return out;
 }
 
+void ShowStop(Ui& ui, std::string text) {
+  ui.ShowMessage({0, std::move(text), "SETUP", Buttons::kOk, Icon::kStop, Owner::kNone});
+}
+
 std::string FormatSize(int64_t count) {
   struct Unit {
     int64_t size;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/host.h"
+#include "ui/ui.h"
 
 namespace floppyset {
 
@@ -35,6 +36,10 @@ std::string FormatText(const char* format, ...)
     ;
 // Loads message `id` and formats it with the arguments (the formats are the table's own).
 std::string FormatMessageId(int id, ...);
+
+// A stop box of the program's own (a text outside the string table): caption "SETUP", OK, owned
+// by no window. For refusals and failures the table has no message for.
+void ShowStop(Ui& ui, std::string text);
 
 // Byte counts in units of 1024: "0 B", "1023 B", "1 KB", "1.50 KB", "6.88 MB", "1 GB".
 std::string FormatSize(int64_t count);
