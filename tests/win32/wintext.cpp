@@ -1,13 +1,9 @@
 // wintext: reads and drives the windows of another program under Wine, as a tester would.
-//   wintext wait|gone TITLE [SECS]      exit 0 once a window TITLE exists / no longer exists
-//   wintext waitcontrol TITLE ID [SECS] exit 0 once a window TITLE with control ID exists
-//   wintext text|click|settext TITLE ID [TEXT]  print / press / set control ID
-//   wintext geometry TITLE [ID]         print the window rectangle as WxH+X+Y (for import)
-//   wintext syscommand TITLE ID CMD     post WM_SYSCOMMAND CMD to the window
-//   wintext template EXE ID CX CY POINTS  show dialog ID of EXE until the file WINTEXT_STOP
-//                                       exists; exit 0 if its client area is CX x CY units
-//   wintext strings EXE                 exit 0 if EXE's string table, loaded as the program
-//                                       does, is messages.def byte for byte (the .rc generator)
+//   wait|gone TITLE [SECS], waitcontrol TITLE ID [SECS]: exit 0 once the window is there / gone
+//   text|click|settext TITLE ID [TEXT], syscommand TITLE ID CMD, geometry TITLE [ID] (WxH+X+Y)
+//   template EXE ID CX CY POINTS: shows dialog ID of EXE until the file WINTEXT_STOP exists;
+//     exit 0 if its client area is CX x CY units
+//   strings EXE: exit 0 if EXE's string table, loaded as the program does, is messages.def
 // TITLE is exact and case-sensitive; ID is a control id or a control's exact text, and the
 // window must hold that control. Commands on a window wait up to 10 s for it.
 #include <fcntl.h>
