@@ -14,47 +14,46 @@ namespace {
 using namespace floppyset;
 
 struct Feed {
-  Feed(const uint8_t* bytes, size_t count) : data(bytes), size(count) {}
   const uint8_t* data;
   size_t size, position = 0;
   bool ended = false, final_write_seen = false;
-  std::vector<uint8_t> output;
-
-  uint32_t Run(ExplodeWorkArea* work) {
-    return Explode(
-        [](uint8_t* buffer, uint32_t* n, void* self) {
-          auto* feed = static_cast<Feed*>(self);
-          if (*n != kExplodeReadSize || feed->ended) std::abort();
-          const size_t count = std::min<size_t>(*n, feed->size - feed->position);
-          if (count > 0) std::memcpy(buffer, feed->data + feed->position, count);
-          feed->position += count;
-          feed->ended = count == 0;
-          return static_cast<uint32_t>(count);
-        },
-        [](uint8_t* buffer, uint32_t* n, void* self) {
-          auto* feed = static_cast<Feed*>(self);
-          if (feed->final_write_seen || *n > kExplodeWriteSize) std::abort();
-          feed->final_write_seen = *n < kExplodeWriteSize;
-          feed->output.insert(feed->output.end(), buffer, buffer + *n);
-        },
-        work, this);
-  }
+  std::vector<uint8_t> output = {};
 };
+
+uint32_t Read(uint8_t* buffer, uint32_t* n, void* self) {
+  auto* feed = static_cast<Feed*>(self);
+  if (*n != kExplodeReadSize || feed->ended) std::abort();
+  const size_t count = std::min<size_t>(*n, feed->size - feed->position);
+  if (count > 0) std::memcpy(buffer, feed->data + feed->position, count);
+  feed->position += count;
+  feed->ended = count == 0;
+  return static_cast<uint32_t>(count);
+}
+
+void Write(uint8_t* buffer, uint32_t* n, void* self) {
+  auto* feed = static_cast<Feed*>(self);
+  if (feed->final_write_seen || *n > kExplodeWriteSize) std::abort();
+  feed->final_write_seen = *n < kExplodeWriteSize;
+  feed->output.insert(feed->output.end(), buffer, buffer + *n);
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto* work = new ExplodeWorkArea;
   Feed feed{data, size};
-  const uint32_t result = feed.Run(work);
-  if (result > kExplodeCorrupt) std::abort();
+  const uint32_t result = Explode(Read, Write, work, &feed);
   // Exactly one final short write, and output bounded by the input (every code takes 9 bits).
-  if ((result == kExplodeOk || result == kExplodeCorrupt) != feed.final_write_seen) std::abort();
-  if (feed.output.size() > size * 8 / 9 * 518 + 518) std::abort();
+  if (result > kExplodeCorrupt ||
+      (result == kExplodeOk || result == kExplodeCorrupt) != feed.final_write_seen ||
+      feed.output.size() > size * 8 / 9 * 518 + 518) {
+    std::abort();
+  }
   for (unsigned bits = 4; bits <= 6; ++bits) {
     const std::vector<uint8_t> stream = Implode(data, size, bits);
     Feed trip{stream.data(), stream.size()};
-    if (trip.Run(work) != kExplodeOk || trip.output != std::vector<uint8_t>(data, data + size)) {
+    if (Explode(Read, Write, work, &trip) != kExplodeOk ||
+        trip.output != std::vector<uint8_t>(data, data + size)) {
       std::abort();
     }
   }

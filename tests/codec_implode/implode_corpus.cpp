@@ -27,19 +27,28 @@ namespace fs = std::filesystem;
 struct Io {
   const Bytes* in;
   size_t position = 0;
-  Bytes out;
+  Bytes out = {};
   std::vector<char> work = std::vector<char>(36312);  // pklib's CMP_BUFFER_SIZE
 };
 
-unsigned int Read(char* buffer, unsigned int* size, void* param) {
+// Reader and writer in dynamite's form; pklib's pass the size by pointer.
+size_t Read(void* buffer, size_t size, void* param) {
   auto* io = static_cast<Io*>(param);
-  const size_t n = std::min<size_t>(*size, io->in->size() - io->position);
+  const size_t n = std::min(size, io->in->size() - io->position);
   if (n > 0) std::memcpy(buffer, io->in->data() + io->position, n);
   io->position += n;
-  return static_cast<unsigned int>(n);
+  return n;
 }
-void Write(char* buffer, unsigned int* size, void* param) {
-  static_cast<Io*>(param)->out.insert(static_cast<Io*>(param)->out.end(), buffer, buffer + *size);
+size_t Write(void* buffer, size_t size, void* param) {
+  auto& out = static_cast<Io*>(param)->out;
+  out.insert(out.end(), static_cast<uint8_t*>(buffer), static_cast<uint8_t*>(buffer) + size);
+  return size;
+}
+unsigned int PklibRead(char* buffer, unsigned int* size, void* param) {
+  return static_cast<unsigned int>(Read(buffer, *size, param));
+}
+void PklibWrite(char* buffer, unsigned int* size, void* param) {
+  Write(buffer, *size, param);
 }
 
 }  // namespace
@@ -93,31 +102,21 @@ Bytes RandomBytes(size_t size, uint32_t seed) {
 }
 
 Bytes PklibImplode(const Bytes& data, unsigned dictionary_bits) {
-  Io io{&data, 0, {}};
+  Io io{&data};
   unsigned int type = 0, dictionary_size = 64u << dictionary_bits;  // CMP_BINARY
-  implode(Read, Write, io.work.data(), &io, &type, &dictionary_size);
+  implode(PklibRead, PklibWrite, io.work.data(), &io, &type, &dictionary_size);
   return io.out;
 }
 
 Decoded PklibExplode(const Bytes& stream) {
-  Io io{&stream, 0, {}};
-  const unsigned int result = explode(Read, Write, io.work.data(), &io);
+  Io io{&stream};
+  const unsigned int result = explode(PklibRead, PklibWrite, io.work.data(), &io);
   return {result, std::move(io.out)};
 }
 
 Decoded DynamiteExplode(const Bytes& stream) {
-  Io io{&stream, 0, {}};
-  const DynamiteResult result = dynamite_explode(
-      [](void* buffer, size_t size, void* param) -> size_t {
-        unsigned int n = static_cast<unsigned int>(size);
-        return Read(static_cast<char*>(buffer), &n, param);
-      },
-      [](void* buffer, size_t size, void* param) -> size_t {
-        unsigned int n = static_cast<unsigned int>(size);
-        Write(static_cast<char*>(buffer), &n, param);
-        return size;
-      },
-      &io);
+  Io io{&stream};
+  const DynamiteResult result = dynamite_explode(Read, Write, &io);
   return {static_cast<uint32_t>(result), std::move(io.out)};
 }
 

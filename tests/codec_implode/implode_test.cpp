@@ -93,9 +93,7 @@ TEST(Implode, StreamsOfBothEncodersDecodeWithEveryDecoder) {
       EXPECT_TRUE(PklibExplode(ours).output == data);
       EXPECT_TRUE(DynamiteExplode(ours).output == data);
       const Bytes pklib = PklibImplode(data, bits);
-      if (data.size() > 100000) {
-        EXPECT_LE(ours.size(), pklib.size());
-      }
+      EXPECT_TRUE(data.size() <= 100000 || ours.size() <= pklib.size());
       if (data.empty()) continue;  // pklib's stream of nothing is 4 bytes: too short for us
       EXPECT_TRUE(DynamiteExplode(pklib).output == data);
       for (const Bytes* stream : {&ours, &pklib}) {

@@ -35,23 +35,6 @@ uint16_t ReferenceCrc16(const uint8_t* data, size_t size, uint16_t crc = 0) {
   return crc;
 }
 
-// MSB-first bit writer for hand-made -lh5- streams.
-struct BitWriter {
-  Bytes bytes;
-  unsigned used = 0;
-  BitWriter& Put(uint32_t value, unsigned bits) {
-    for (unsigned i = bits; i-- > 0; used = (used + 1) & 7) {
-      if (used == 0) bytes.push_back(0);
-      if ((value >> i) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> used);
-    }
-    return *this;
-  }
-  BitWriter& Put(std::initializer_list<std::pair<uint32_t, unsigned>> fields) {
-    for (const auto& [value, width] : fields) Put(value, width);
-    return *this;
-  }
-};
-
 struct Member {
   std::string method, name;
   Bytes packed;
@@ -88,8 +71,29 @@ Bytes Stored(const std::string& name, const Bytes& data, const Bytes& more = {})
                 more);
 }
 
-// Sample files and jlha's level-0 archive of them (-lh5-, or -lh0- where that does not pay),
-// made once.
+// A -lh5- member of 3000 random bytes in one block whose pre-code count is 0: one pre-code
+// symbol that takes no bits stands for length 8 for the first `literals` literals, so with 256
+// the literal codes are the bytes themselves; with 255 one code word is unused, which makes no
+// complete prefix code.
+Member PreCodeCountZero(uint32_t literals) {
+  const Bytes data = RandomBytes(3000, 3);
+  Bytes bits;
+  unsigned used = 0;
+  const auto put = [&](uint32_t value, unsigned width) {
+    for (unsigned i = width; i-- > 0; used = (used + 1) & 7) {
+      if (used == 0) bits.push_back(0);
+      if ((value >> i) & 1) bits.back() |= static_cast<uint8_t>(0x80 >> used);
+    }
+  };
+  for (const auto& [value, width] :
+       {std::pair{3000u, 16u}, {0u, 5u}, {10u, 5u}, {literals, 9u}, {0u, 4u}, {0u, 4u}}) {
+    put(value, width);
+  }
+  for (const uint8_t b : data) put(b, 8);
+  return {"-lh5-", "p.bin", bits, 3000, ReferenceCrc16(data.data(), data.size())};
+}
+
+// Sample files and jlha's level-0 archive of them (-lh5-, or -lh0- where that does not pay).
 struct Corpus {
   TempDir work;
   std::map<std::string, Bytes> files;
@@ -107,7 +111,7 @@ struct Corpus {
              {"tiny", {'x'}},
              {"program.bin", head("/bin/ls", 120000)},
              {"image00.tii", implode_testing::MakeFloppyImage(work.path(), 1400 * 1024)}};
-    RunShell("mkdir '" + (work / "in") + "'");
+    std::filesystem::create_directory(work / "in");
     std::string names;
     for (const auto& [name, data] : files) {
       WriteFileBytes(work / ("in/" + name), data);
@@ -143,16 +147,21 @@ Names NamesIn(const std::string& dir) {
   return names;
 }
 
-// Extracts an archive given as bytes into <work>/out; the archive itself lies beside it.
+// Extracts an archive given as bytes into <work>/out, and by lhasa into <work>/lhasa; the
+// archive itself lies beside them.
 struct Extraction {
   TempDir work;
-  std::string out = work / "out";
+  std::string out = work / "out", archive = work / "image.tii";
   std::vector<uint16_t> progress;
   int Run(const Bytes& archive, Host* host = nullptr) {
-    WriteFileBytes(work / "image.tii", archive);
+    WriteFileBytes(this->archive, archive);
     std::filesystem::create_directory(out);
     PosixHost posix;
-    return LzhReader(host ? *host : posix, work / "image.tii", out, &Record, this).ExtractAll();
+    return LzhReader(host ? *host : posix, this->archive, out, &Record, this).ExtractAll();
+  }
+  int Lhasa() const {
+    return RunShell("mkdir '" + (work / "lhasa") + "' && cd '" + (work / "lhasa") +
+                    "' && lhasa -xq ../image.tii");
   }
   static void Record(void* self, uint16_t percentage) {
     static_cast<Extraction*>(self)->progress.push_back(percentage);
@@ -160,29 +169,21 @@ struct Extraction {
 };
 
 // Every kernel this CPU has, over lengths, alignments and starting values around the
-// folding and interleaving thresholds, and chained over uneven pieces.
+// folding and interleaving thresholds (the one picked at run time checks every member read).
 TEST(Crc16Test, EveryKernelAgreesWithTheBitwiseDefinition) {
   const Bytes data = RandomBytes(70000, 5);
+  std::vector<size_t> sizes = {16 * 1024 - 1, 16 * 1024 + 13, 65536 + 100, 69999};
+  for (size_t size = 0; size < 1200; ++size) sizes.push_back(size);
   for (const Crc16Kernel kernel :
        {Crc16Kernel::kPortable, Crc16Kernel::kClmul, Crc16Kernel::kWideClmul}) {
-    if (!Crc16KernelAvailable(kernel)) continue;
-    for (size_t size = 0; size < 1200; ++size) {
-      const uint16_t start = static_cast<uint16_t>(size * 40503u);
-      ASSERT_EQ(Crc16UpdateWith(kernel, data.data() + size % 16, size, start),
-                ReferenceCrc16(data.data() + size % 16, size, start))
-          << size;
-    }
-    for (const size_t size : {16 * 1024 - 1, 16 * 1024 + 13, 65536 + 100, 69999}) {
-      ASSERT_EQ(Crc16UpdateWith(kernel, data.data() + 1, size, 0x5A5A),
-                ReferenceCrc16(data.data() + 1, size, 0x5A5A))
+    for (const size_t size : sizes) {
+      const uint8_t* p = data.data() + size % 16;
+      const auto start = static_cast<uint16_t>(size * 40503u);
+      ASSERT_TRUE(!Crc16KernelAvailable(kernel) ||
+                  Crc16UpdateWith(kernel, p, size, start) == ReferenceCrc16(p, size, start))
           << size;
     }
   }
-  uint16_t crc = 0;
-  for (size_t at = 0, piece = 1; at < data.size(); at += piece, piece = piece * 3 % 4099 + 1) {
-    crc = Crc16Update(data.data() + at, std::min(piece, data.size() - at), crc);
-  }
-  EXPECT_EQ(crc, ReferenceCrc16(data.data(), data.size()));
 }
 
 Bytes DecodeInChunks(const Bytes& packed, size_t size, size_t chunk) {
@@ -195,31 +196,15 @@ Bytes DecodeInChunks(const Bytes& packed, size_t size, size_t chunk) {
   return out;
 }
 
-TEST(Lh5DecoderTest, CallSizesDoNotChangeTheOutput) {
-  size_t compressed = 0;
-  for (const auto& [name, m] : corpus().members) {
-    if (m.method != "-lh5-") continue;
-    ++compressed;
-    for (const size_t chunk : {size_t{1}, size_t{7}, size_t{8192}, Lh5Decoder::kMaxChunk}) {
-      if (chunk < 100 && m.size > 100000) continue;
-      EXPECT_EQ(DecodeInChunks(m.packed, m.size, chunk), corpus().files.at(name))
-          << name << " in chunks of " << chunk;
-    }
-  }
-  EXPECT_GE(compressed, 5u);
-}
-
 // Hand-made blocks whose literal/length code has two one-bit words, '0' for the literal 'A'
 // and '1' for a 256-byte match, and whose position code is one symbol of no bits: slot 13
 // with all extra bits set, reaching 8192 bytes back from the 11th byte (the window reads as
 // zeros there), or slot 0 for 40 matches after one literal.
 TEST(Lh5DecoderTest, HandMadeBlocksDecodeOrAreRefused) {
-  const Bytes head = {0x20, 0x04, 0x3F, 0xE0, 0xB6, 0xD3};
-  Bytes far_back = {0x00, 0x0C}, overlapping = {0x00, 0x29};
-  far_back.insert(far_back.end(), head.begin(), head.end());
-  far_back.insert(far_back.end(), {0xC3, 0x40, 0x0F, 0xFF, 0xFF, 0xFC});
-  overlapping.insert(overlapping.end(), head.begin(), head.end());
-  overlapping.insert(overlapping.end(), {0xC0, 0x1F, 0xFF, 0xFF, 0xFF, 0xFF, 0xE0});
+  const Bytes far_back = {0x00, 0x0C, 0x20, 0x04, 0x3F, 0xE0, 0xB6,
+                          0xD3, 0xC3, 0x40, 0x0F, 0xFF, 0xFF, 0xFC},
+              overlapping = {0x00, 0x29, 0x20, 0x04, 0x3F, 0xE0, 0xB6, 0xD3,
+                             0xC0, 0x1F, 0xFF, 0xFF, 0xFF, 0xFF, 0xE0};
   // Made at its full size: growing a 10-byte vector trips GCC 12's -Warray-bounds at -O3.
   Bytes expected(10 + 512, 0);
   std::fill_n(expected.begin(), 10, 'A');
@@ -229,14 +214,13 @@ TEST(Lh5DecoderTest, HandMadeBlocksDecodeOrAreRefused) {
       {0, 5, 0xF9, 0x24, 0x92, 0x49, 0x24, 0x92, 0x49, 0x24, 0x92, 0x49, 0x24, 0x92, 0x40},
       {0, 5, 0x1F, 0xFF, 0xF8},
       {0, 5, 0x00, 0xC0, 0x12, 0xC0, 0xF0}};
+  Lh5Decoder decoder;
   for (const Bytes& stream : corrupt) {
-    Lh5Decoder decoder;
     decoder.Start(stream);
     EXPECT_FALSE(decoder.Decode(100));
     EXPECT_FALSE(decoder.Decode(100));
   }
   // Zero bits make valid blocks of 65536 zero-bit symbols: the overrun must be noticed.
-  Lh5Decoder decoder;
   decoder.Start(std::span<const uint8_t>());
   for (int i = 0; i < 10; ++i) ASSERT_TRUE(decoder.Decode(Lh5Decoder::kMaxChunk));
   EXPECT_TRUE(decoder.overran_input());
@@ -245,34 +229,38 @@ TEST(Lh5DecoderTest, HandMadeBlocksDecodeOrAreRefused) {
   EXPECT_FALSE(decoder.overran_input());
 }
 
+// The reader decodes 8192 bytes a call; the decoder alone is also driven in calls of other
+// sizes, so that matches cross the ends of calls.
 TEST(LzhReaderTest, ExtractsJlhaArchivesByteExactLikeLhasa) {
-  Bytes archive;
-  Names methods;
+  Bytes archive = Level1(PreCodeCountZero(256));
+  Names methods, expected;
+  auto files = corpus().files;
+  files["p.bin"] = RandomBytes(3000, 3);
   for (const auto& [name, m] : corpus().members) {
     methods.insert(m.method);
     archive = Level1(m, archive);
+    for (const size_t chunk : {size_t{1}, size_t{7}, Lh5Decoder::kMaxChunk}) {
+      if (m.method != "-lh5-" || (chunk < 100 && m.size > 100000)) continue;
+      EXPECT_EQ(DecodeInChunks(m.packed, m.size, chunk), files.at(name)) << name << ", " << chunk;
+    }
   }
   ASSERT_EQ(corpus().members.size(), corpus().files.size()) << "jlha failed";
   EXPECT_EQ(methods, (Names{"-lh0-", "-lh5-"}));
   Extraction x;
   ASSERT_EQ(x.Run(archive), kLzhOk);
-  const std::string lhasa_dir = x.work / "lhasa";
-  ASSERT_EQ(
-      RunShell("mkdir '" + lhasa_dir + "' && cd '" + lhasa_dir + "' && lhasa -xq ../image.tii"), 0);
-  Names expected;
-  for (const auto& [name, data] : corpus().files) {
+  ASSERT_EQ(x.Lhasa(), 0);
+  for (const auto& [name, data] : files) {
     expected.insert(name);
     EXPECT_EQ(ReadFileBytes(x.out + "/" + name), data) << name;
-    EXPECT_EQ(ReadFileBytes(lhasa_dir + "/" + name), data) << name;
+    EXPECT_EQ(ReadFileBytes(x.work / ("lhasa/" + name)), data) << name;
   }
   EXPECT_EQ(NamesIn(x.out), expected);
   // Progress rises by whole points, counted from the bytes decoded, not from the reads ahead,
   // up to all but the final 0 byte.
   ASSERT_FALSE(x.progress.empty());
-  EXPECT_GE(x.progress.front(), 1);
-  for (size_t i = 1; i < x.progress.size(); ++i) {
-    EXPECT_GT(x.progress[i], x.progress[i - 1]);
-    EXPECT_LE(x.progress[i] - x.progress[i - 1], 3);
+  for (size_t i = 0; i < x.progress.size(); ++i) {
+    const int step = x.progress[i] - (i ? x.progress[i - 1] : 0);
+    EXPECT_TRUE(step >= 1 && step <= 3) << i;
   }
   EXPECT_EQ(x.progress.back(), 99 + (x.progress.back() == 100));
 }
@@ -280,16 +268,15 @@ TEST(LzhReaderTest, ExtractsJlhaArchivesByteExactLikeLhasa) {
 // One row per way an archive fails: the result, and the files left in the destination, each
 // no longer than its member and right at least in its first 1000 bytes.
 TEST(LzhReaderTest, EveryFailureHasItsResultAndLeavesOnlyWhatWasWritten) {
-  Member bad_crc = corpus().members.at("text.txt"),
-         bad_crc_stored = corpus().members.at("random.bin");
+  const auto& members = corpus().members;
+  Member bad_crc = members.at("text.txt"), bad_crc_stored = members.at("random.bin"),
+         short_lh5 = bad_crc, short_lh0 = bad_crc_stored;
   bad_crc.crc ^= 0x0100;
   bad_crc_stored.crc ^= 0x0100;
-  Member short_lh5 = corpus().members.at("text.txt"), short_lh0 = corpus().members.at("random.bin");
   short_lh5.packed.resize(short_lh5.packed.size() / 2);
   short_lh0.packed.resize(short_lh0.packed.size() / 2);
-  Bytes bad_sum = Level1(corpus().members.at("text.txt"));
+  Bytes bad_sum = Level1(members.at("text.txt")), long_name = Stored("abc", {1}), small = long_name;
   bad_sum[1] = static_cast<uint8_t>(bad_sum[1] + 1);
-  Bytes long_name = Stored("abc", {1}), small = Stored("abc", {1});
   long_name[21] = 40;  // a name running past the header
   small[0] = 24;       // a header too small for its fixed fields
   small.erase(small.begin() + 26);
@@ -315,6 +302,7 @@ TEST(LzhReaderTest, EveryFailureHasItsResultAndLeavesOnlyWhatWasWritten) {
       {"-lh0- CRC", Level1(bad_crc_stored), kLzhBadData, {"random.bin"}},
       {"short -lh5-", Level1(short_lh5), kLzhBadData, {"text.txt"}},
       {"short -lh0-", Level1(short_lh0), kLzhBadData, {"random.bin"}},
+      {"incomplete code", Level1(PreCodeCountZero(255)), kLzhBadData, {"p.bin"}},
       {"method", Level1({"-lh7-", "new.bin", {1, 2, 3}, 3, 0}), kLzhBadMethod, {"new.bin"}},
       {"name with a ..", Stored("../escape", {1, 2}), kLzhUnsafeHeader, {}},
       {"empty name", Stored("", {1, 2}), kLzhUnsafeHeader, {}},
@@ -326,46 +314,22 @@ TEST(LzhReaderTest, EveryFailureHasItsResultAndLeavesOnlyWhatWasWritten) {
       {"failed open", zeros, kLzhCannotOpenArchive, {}, &no_open},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     Extraction x;
     no_open.FailOpen(x.work / "image.tii");
-    EXPECT_EQ(x.Run(c.archive, c.host), c.result) << c.what;
-    EXPECT_EQ(NamesIn(x.out), c.left) << c.what;
-    EXPECT_EQ(NamesIn(x.work.path()), (Names{"image.tii", "out"})) << c.what;
+    EXPECT_EQ(x.Run(c.archive, c.host), c.result);
+    EXPECT_EQ(NamesIn(x.out), c.left);
+    EXPECT_EQ(NamesIn(x.work.path()), (Names{"image.tii", "out"}));
     for (const auto& name : c.left) {
       if (!corpus().files.count(name)) continue;
       const Bytes written = ReadFileBytes(x.out + "/" + name), &whole = corpus().files.at(name);
-      ASSERT_GE(written.size(), 1000u) << c.what;
-      EXPECT_TRUE(written.size() <= whole.size() &&
-                  std::equal(written.begin(), written.begin() + 1000, whole.begin()))
-          << c.what;
+      EXPECT_TRUE(written.size() >= 1000 && written.size() <= whole.size() &&
+                  std::equal(written.begin(), written.begin() + 1000, whole.begin()));
     }
-  }
-}
-
-// A block whose pre-code count is 0 sends one pre-code symbol that takes no bits: here it
-// stands for length 8 for all 256 literals, so the literal codes are the bytes themselves.
-TEST(LzhReaderTest, PreCodeCountZeroDecodesWithoutBitsLikeLhasa) {
-  const Bytes data = RandomBytes(3000, 3);
-  const uint16_t crc = ReferenceCrc16(data.data(), data.size());
-  for (const unsigned literal_count : {256u, 255u}) {
-    BitWriter bits;
-    bits.Put({{3000u, 16u}, {0, 5}, {8 + 2, 5}, {literal_count, 9}, {0, 4}, {0, 4}});
-    for (const uint8_t b : data) bits.Put(b, 8);
-    Extraction x;
-    const int result = x.Run(Level1({"-lh5-", "p.bin", bits.bytes, 3000, crc}));
-    if (literal_count == 255) {  // one code word unused: not a complete prefix code
-      EXPECT_EQ(result, kLzhBadData);
-      continue;
-    }
-    ASSERT_EQ(result, kLzhOk);
-    EXPECT_EQ(ReadFileBytes(x.out + "/p.bin"), data);
-    ASSERT_EQ(RunShell("cd '" + x.work.path() + "' && lhasa -xq image.tii"), 0);
-    EXPECT_EQ(ReadFileBytes(x.work / "p.bin"), data);
   }
 }
 
 TEST(LzhWriterTest, ArchivesAreExtractedAlikeByLhasaAndByTheReader) {
-  TempDir dir;
   const std::vector<LzhMember> members = {
       {"image00.tii", corpus().files.at("image00.tii"), 0x3B2A1C45},
       {"image01.tii", RandomBytes(5000, 2), 0},
@@ -373,23 +337,20 @@ TEST(LzhWriterTest, ArchivesAreExtractedAlikeByLhasaAndByTheReader) {
       {std::string(kMaxLzhNameLength, 'n'), {1, 2, 3}, 0},
   };
   ASSERT_EQ(members[0].data.size(), 1474560u);
-  WriteFileBytes(dir / "set.lzh", WriteLh0Archive(members));
-  const std::string listing = ShellOutput("lhasa -v '" + (dir / "set.lzh") + "' 2>&1");
-  EXPECT_EQ(listing.find("rror"), std::string::npos) << listing;
-  EXPECT_NE(listing.find("-lh0-"), std::string::npos) << listing;
-  ASSERT_EQ(RunShell("mkdir '" + (dir / "lhasa") + "' '" + (dir / "ours") + "' && cd '" +
-                     (dir / "lhasa") + "' && lhasa -xq ../set.lzh"),
-            0);
-  PosixHost host;
-  ASSERT_EQ(LzhReader(host, dir / "set.lzh", dir / "ours", nullptr, nullptr).ExtractAll(), kLzhOk);
+  Extraction x;
+  ASSERT_EQ(x.Run(WriteLh0Archive(members)), kLzhOk);
+  const std::string listing = ShellOutput("lhasa -v '" + x.archive + "' 2>&1");
+  EXPECT_TRUE(listing.find("rror") == listing.npos && listing.find("-lh0-") != listing.npos)
+      << listing;
+  ASSERT_EQ(x.Lhasa(), 0);
   for (const LzhMember& member : members) {
-    EXPECT_EQ(ReadFileBytes(dir / "lhasa/" + member.name), member.data) << member.name;
-    EXPECT_EQ(ReadFileBytes(dir / "ours/" + member.name), member.data) << member.name;
+    EXPECT_EQ(ReadFileBytes(x.work / ("lhasa/" + member.name)), member.data) << member.name;
+    EXPECT_EQ(ReadFileBytes(x.out + "/" + member.name), member.data) << member.name;
   }
   // 0x3B2A1C45 is 2009-09-10 03:34:10 local time, as lhasa reads the header.
   struct stat st {};
-  ASSERT_EQ(stat((dir / "lhasa/image00.tii").c_str(), &st), 0);
   std::tm local{};
+  ASSERT_EQ(stat((x.work / "lhasa/image00.tii").c_str(), &st), 0);
   localtime_r(&st.st_mtime, &local);
   EXPECT_EQ(std::tuple(local.tm_year, local.tm_mon, local.tm_mday, local.tm_hour, local.tm_min),
             std::tuple(109, 8, 10, 3, 34));

@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """The floppy writer against the kernel's own drivers: QEMU boots Debian's kernel with an
-initramfs of busybox, the floppy and USB storage drivers and a static floppyset. /dev/fd0
-and /dev/fd1 are the emulated controller's drives, /dev/sda an emulated 1.44 MB USB floppy.
-The host answers floppyset on the serial line, changes disks through the QEMU monitor and
-compares the disk image files with the set's images.
+initramfs of busybox, the floppy and USB storage drivers and a static floppyset, which the
+host answers on the serial line; it changes disks through the QEMU monitor and compares the
+disk image files (fd0, write-protected fd1, a USB floppy) with the set's images.
 Usage: run.py BUILD_DIR   (exit 0 also when QEMU or the kernel is missing: it says so)"""
 import glob, os, re, shutil, socket, subprocess, sys, tempfile, time
 
@@ -21,7 +20,18 @@ def check(what, ok):
 
 
 def sh(command):
-    subprocess.run(["sh", "-c", command], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(command, shell=True, check=True, stdout=subprocess.DEVNULL)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data, at=0):
+    with open(path, "r+b" if at else "wb") as f:
+        f.seek(at)
+        f.write(data)
 
 
 def connect(path):
@@ -45,7 +55,6 @@ class Guest:
             stdout=subprocess.DEVNULL)
         self.serial, self.monitor = connect(work + "/serial"), connect(work + "/monitor")
         self.seen, self.monitor_seen, self.changes = "", "", 0
-        self.log = open(work + "/serial.log", "w")
 
     def expect(self, pattern, timeout=120):
         """Serial output up to and including the first match of `pattern`."""
@@ -54,11 +63,9 @@ class Guest:
             self.serial.settimeout(max(0.1, deadline - time.time()))
             try:
                 data = self.serial.recv(65536).decode("latin-1")
-            except socket.timeout:
-                data = None
-            if not data or time.time() > deadline:
+                assert data and time.time() < deadline
+            except (socket.timeout, AssertionError):
                 raise RuntimeError(f"no {pattern!r} on the serial line; last:\n{self.seen[-2000:]}")
-            self.log.write(data)
             self.seen += data.replace("\r", "")
         text, self.seen = self.seen[:m.end()], self.seen[m.end():]
         return text
@@ -75,13 +82,13 @@ class Guest:
             self.monitor_seen += self.monitor.recv(4096).decode("latin-1")
 
     def step(self, name, command, dialogue=()):
-        """Runs `command` in the guest answering each (pattern, action) in turn; returns the
-        exit status and the output."""
+        """Runs `command` in the guest, answering each (pattern, reply) in turn (a reply is a
+        line to send or a function of the output so far); returns the status and the output."""
         self.send(f"{name} {command}")
         out = ""
-        for pattern, action in dialogue:
+        for pattern, reply in dialogue:
             out += self.expect(pattern)
-            action(out)
+            self.send(reply) if isinstance(reply, str) else reply(out)
         out += self.expect(rf"@@rc {name} \d+")
         return int(re.search(rf"@@rc {name} (\d+)", out).group(1)), out
 
@@ -90,60 +97,45 @@ def make_initramfs(work, release, programs):
     root = work + "/root"
     for d in ("bin", "modules", "proc", "sys", "dev", "tmp"):
         os.makedirs(f"{root}/{d}")
-    shutil.copy(os.path.dirname(os.path.abspath(__file__)) + "/init", root + "/init")
+    programs["../init"] = os.path.dirname(os.path.abspath(__file__)) + "/init"
     for name, path in programs.items():
         shutil.copy(path, f"{root}/bin/{name}")
     order = []
-    for module in MODULES:
+    for module in MODULES:  # a module that modinfo does not find is built into this kernel
         found = subprocess.run(["modinfo", "-k", release, "-n", module], capture_output=True,
                                text=True).stdout.strip()
-        if found:  # else built into this kernel
+        if found:
             order.append(os.path.basename(found).removesuffix(".xz"))
             sh(f"xz -dcf '{found}' > '{root}/modules/{order[-1]}'")
-    with open(root + "/modules/order", "w") as f:
-        f.write("\n".join(order) + "\n")
+    write(root + "/modules/order", ("\n".join(order) + "\n").encode())
     sh(f"cd '{root}' && find . | cpio -o -H newc --quiet | gzip -1 > '{work}/initramfs.gz'")
     return work + "/initramfs.gz"
 
 
-def blank(path, byte=0):
-    with open(path, "wb") as f:
-        f.write(bytes([byte]) * DISK)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def same_written(floppy, image, what):
-    """The floppy equals the image up to its last cylinder holding data, and is still blank
-    behind it."""
+def same_written(what, status, floppy, image):
+    """Status 0, and the floppy equals the image up to its last cylinder holding data and is
+    still blank behind it."""
     a, b = read(floppy), read(image)
     used = next((c for c in range(80, 0, -1) if any(b[(c - 1) * CYL:c * CYL])), 0)
-    check(f"{what}: equals the set's image over its {used} used cylinders, blank behind them",
-          used > 0 and a[:used * CYL] == b[:used * CYL] and not any(a[used * CYL:]))
+    check(f"{what}: status 0, the set's image over its {used} used cylinders, blank behind",
+          status == 0 and used > 0 and a[:used * CYL] == b[:used * CYL] and not any(a[used * CYL:]))
 
 
 def test(work, kernel, busybox, build):
-    src, img = work + "/src", work + "/img"
+    src, img, mk = work + "/src", work + "/img", build + "/mkfloppyset"
     for disk, size in (("disk1", 1_457_000), ("disk2", 150_000)):
         os.makedirs(f"{src}/{disk}")
-        with open(f"{src}/{disk}/DATA.BIN", "wb") as f:
-            f.write(os.urandom(size))
-    mk = build + "/mkfloppyset"
+        write(f"{src}/{disk}/DATA.BIN", os.urandom(size))
     sh(f"'{mk}' --fat12 -o '{img}' '{src}/disk1' '{src}/disk2' && '{mk}' -o '{work}/set.exe' "
        f"--product='VM Demo' --verify=1 '{img}/disk1.img' '{img}/disk2.img'")
-    images = [img + "/disk1.img", img + "/disk2.img"]
     initramfs = make_initramfs(work, os.path.basename(kernel)[len("vmlinuz-"):], {
         "busybox": busybox, "floppyset": build + "/tests/vm/floppyset_static",
         "vm_format_probe": build + "/tests/vm/vm_format_probe", "set.exe": work + "/set.exe"})
     fd0 = [f"{work}/fd0-{i}.img" for i in range(3)]
     for path, byte in ((fd0[0], 0xAA), (fd0[1], 0), (fd0[2], 0), (work + "/usb.img", 0),
                        (work + "/protected.img", 0x55)):
-        blank(path, byte)
+        write(path, bytes([byte]) * DISK)
     os.chmod(work + "/protected.img", 0o444)
-    started = time.time()
     guest = Guest(work, [
         "qemu-system-x86_64", "-machine", "pc", "-accel", "tcg", "-m", "256", "-nographic",
         "-no-reboot", "-kernel", kernel, "-initrd", initramfs, "-append",
@@ -153,75 +145,62 @@ def test(work, kernel, busybox, build):
         "-device", "usb-storage,bus=ehci.0,drive=usb,removable=on"])
     try:
         guest.expect("@@ready")
-        steps(guest, images, fd0, work)
+        steps(guest, [img + "/disk1.img", img + "/disk2.img"], fd0, work)
         guest.send("end")
         guest.qemu.wait(timeout=60)
     finally:
         if guest.qemu.poll() is None:
             guest.qemu.kill()
-    print(f"vm test: {time.time() - started:.1f} s")
     return 1 if failures else 0
 
 
 def steps(guest, images, fd0, work):
-    ok, cancel, enter = (lambda _: guest.send("o")), (lambda _: guest.send("c")), \
-        (lambda _: guest.send(""))
-    done = (r"Press Enter to continue\.", enter)
+    prompt, done = r"OK or Cancel\? \[o/c\] ", (r"Press Enter to continue\.", "")
 
     # The device layer's format path (the emulated drive never refuses a write), then the
     # host changes cylinder 60 behind the driver's back: a read-back must see the medium.
-    def overwrite(_):
-        scratch.append(read(fd0[0]))
-        with open(fd0[0], "r+b") as f:
-            f.seek(60 * CYL)
-            f.write(b"\x33" * CYL)
-        guest.send("")
-    scratch = []
-    status, out = guest.step("probe", "vm_format_probe /dev/fd0",
-                             [(r"overwrite cylinder 60.*?\n", overwrite)])
-    check("format probe: formats, writes and reads back through the driver's ioctls",
-          "format probe: ok" in out)
+    medium = []
+    status, out = guest.step("probe", "vm_format_probe /dev/fd0", [(
+        r"overwrite cylinder 60.*?\n",
+        lambda _: (medium.append(read(fd0[0])), write(fd0[0], b"\x33" * CYL, 60 * CYL),
+                   guest.send("")))])
+    medium = medium[0] if medium else b""
+    check("format probe: formats, writes and reads back through the driver's ioctls; cylinder "
+          "60 holds the pattern on the medium, 59 is untouched",
+          "format probe: ok" in out and medium[59 * CYL:60 * CYL] == b"\xAA" * CYL
+          and medium[60 * CYL:61 * CYL] == bytes((i * 7 + i // 512) & 0xFF for i in range(CYL)))
     check("read-back probe: a read-back reads the medium, not the driver's track buffer",
           status == 0 and "read-back probe: ok" in out)
-    medium = scratch[0] if scratch else b""
-    check("format probe: cylinder 60 holds the pattern on the medium, 59 is untouched",
-          medium[60 * CYL:61 * CYL] == bytes((i * 7 + i // 512) & 0xFF for i in range(CYL))
-          and medium[59 * CYL:60 * CYL] == b"\xAA" * CYL)
 
     # The whole set through /dev/fd0, a disk change at each prompt, read-back on.
     insert = lambda disk: lambda _: (guest.change(fd0[disk]), guest.send("o"))
     status, out = guest.step("set", "floppyset /bin/set.exe", [
-        (r"OK or Cancel\? \[o/c\] ", ok), (r"Drive number.*?: ", lambda _: guest.send("1")),
-        (r"Disk 1/2.*?OK or Cancel\? \[o/c\] ", insert(1)),
-        (r"Disk 2/2.*?OK or Cancel\? \[o/c\] ", insert(2)), done])
-    check("set: floppyset ends with status 0", status == 0)
+        (prompt, "o"), (r"Drive number.*?: ", "1"), (r"Disk 1/2.*?" + prompt, insert(1)),
+        (r"Disk 2/2.*?" + prompt, insert(2)), done])
     check("set: the drive list holds fd0, fd1 and the USB floppy",
           all(f") {d}" in out for d in ("/dev/fd0", "/dev/fd1", "/dev/sda")))
     for disk in (1, 2):
-        same_written(fd0[disk], images[disk - 1], f"set: disk {disk} in /dev/fd0")
+        same_written(f"set: disk {disk} in /dev/fd0", status, fd0[disk], images[disk - 1])
 
     # Disk 2 to the USB floppy, found through sysfs and chosen from the list.
-    status, out = guest.step("usb", "floppyset /bin/set.exe /C:2", [
+    status, _ = guest.step("usb", "floppyset /bin/set.exe /C:2", [
         (r"\d\) /dev/sda.*?Drive number.*?: ",
          lambda text: guest.send(re.search(r"(\d)\) /dev/sda", text).group(1))),
-        (r"Disk 2/2.*?OK or Cancel\? \[o/c\] ", ok), done])
-    check("usb: floppyset ends with status 0", status == 0)
-    same_written(work + "/usb.img", images[1], "usb: disk 2 in /dev/sda")
+        (r"Disk 2/2.*?" + prompt, "o"), done])
+    same_written("usb: disk 2 in /dev/sda", status, work + "/usb.img", images[1])
 
     # A write-protected disk: the retry prompt, Cancel, Cancel at the prompt again.
     status, out = guest.step("protected", "floppyset /bin/set.exe /C:1 --device=/dev/fd1", [
-        (r"Disk 1/2.*?OK or Cancel\? \[o/c\] ", ok),
-        (r"Floppy access error!.*?Retry or Cancel\? \[r/c\] ", cancel),
-        (r"Disk 1/2.*?OK or Cancel\? \[o/c\] ", cancel)])
-    check("protected: ends as cancelled (status 4)", status == 4)
-    check("protected: nothing reported as written, the disk untouched",
-          "Congratulations" not in out and read(work + "/protected.img") == b"\x55" * DISK)
+        (r"Disk 1/2.*?" + prompt, "o"), (r"Floppy access error!.*?Retry or Cancel\? \[r/c\] ", "c"),
+        (r"Disk 1/2.*?" + prompt, "c")])
+    check("protected: ends as cancelled (status 4), nothing reported as written, disk untouched",
+          status == 4 and "Congratulations" not in out
+          and read(work + "/protected.img") == b"\x55" * DISK)
 
     # A full disk given with --device and --yes, no question asked.
     guest.change(fd0[0])
     status, _ = guest.step("device", "floppyset /bin/set.exe /C:1 --device=/dev/fd0 --yes")
-    check("device: floppyset ends with status 0", status == 0)
-    same_written(fd0[0], images[0], "device: disk 1 in /dev/fd0")
+    same_written("device: disk 1 in /dev/fd0", status, fd0[0], images[0])
 
 
 def main():
