@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 namespace floppyset::testing {
 
 UiEvent& ScriptedUi::Record(UiEventKind kind, int id) {
@@ -11,6 +9,27 @@ UiEvent& ScriptedUi::Record(UiEventKind kind, int id) {
   event.kind = kind;
   event.id = id;
   return event;
+}
+
+std::vector<UiEvent> ScriptedUi::Of(UiEventKind kind, int id) const {
+  std::vector<UiEvent> out;
+  for (const UiEvent& e : events_) {
+    if (e.kind == kind && (id == -1 || e.id == id)) out.push_back(e);
+  }
+  return out;
+}
+
+MessageRequest ScriptedUi::LastMessage() const {
+  const std::vector<MessageRequest> messages = Messages();
+  if (!messages.empty()) return messages.back();
+  ADD_FAILURE() << "no message box was shown";
+  return {};
+}
+
+std::string ScriptedUi::ReportText() const {
+  std::string text;
+  for (const UiEvent& e : Of(UiEventKind::kReportText)) text += e.text;
+  return text;
 }
 
 Answer ScriptedUi::ShowMessage(const MessageRequest& request) {
@@ -30,10 +49,7 @@ Answer ScriptedUi::ShowMessage(const MessageRequest& request) {
       answer = request.buttons == Buttons::kYesNo ? Answer::kNo : Answer::kCancel;
     }
   }
-  UiEvent& event = Record(UiEventKind::kMessage, request.message_id);
-  event.message = request;
-  event.text = request.text;
-  event.answer = answer;
+  Record(UiEventKind::kMessage, request.message_id).message = request;
   return answer;
 }
 
@@ -50,7 +66,7 @@ int ScriptedUi::RunWorkDialog(int dialog, const std::function<int()>& work) {
 }
 
 bool ScriptedUi::RunMainWindow(int dialog, const std::function<void()>& worker) {
-  Record(UiEventKind::kMainWindow, dialog).result = fail_main_window_ ? 0 : 1;
+  Record(UiEventKind::kMainWindow, dialog).result = !fail_main_window_;
   if (!fail_main_window_) worker();
   return !fail_main_window_;
 }
@@ -77,27 +93,6 @@ bool ScriptedUi::RunDestinationDialog(const std::function<bool(const std::string
   }
   Record(UiEventKind::kDestinationDialog, kDialogDestination).result = accepted ? 1 : 2;
   return accepted;
-}
-
-MessageRequest ScriptedUi::LastMessage() const {
-  const std::vector<MessageRequest> messages = Messages();
-  if (!messages.empty()) return messages.back();
-  ADD_FAILURE() << "no message box was shown";
-  return {};
-}
-
-std::string ScriptedUi::Transcript() const {
-  static const char* const kNames[] = {
-      "message",     "text",   "hide", "range",        "position",    "pump",        "work dialog",
-      "main window", "report", "help", "drive choice", "destination", "start notice"};
-  std::ostringstream out;
-  for (const UiEvent& e : events_) {
-    out << kNames[static_cast<int>(e.kind)] << " " << e.id << " [" << e.low << ".." << e.high
-        << "] -> " << e.result;
-    if (e.kind == UiEventKind::kMessage) out << " " << ButtonText(e.answer);
-    out << ": " << e.text << "\n";
-  }
-  return out.str();
 }
 
 }  // namespace floppyset::testing
