@@ -45,6 +45,7 @@ TEST(Autostart, SetIsRemovedAfterTheStart) {
     EXPECT_EQ(app.state.RunFailed, c.start_fails);
     EXPECT_TRUE(!c.start_fails || Has(app.ui.LastMessage().text, "could not be started"));
     EXPECT_EQ(Entries(app.root / "set"), c.left);
+    EXPECT_EQ(fs::exists(app.root / "set"), !c.left.empty());
     EXPECT_EQ(fs::is_regular_file(app.root / "set/disk2/SUB/KEEP.TXT"), c.sub);
     EXPECT_EQ(fs::is_regular_file(app.root / "set/disk2/.hidden"), c.hidden);
   }
