@@ -1,9 +1,5 @@
 #include "app/autostart.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
 #include "app_fixture.h"
 
 namespace floppyset::testing {

@@ -1,10 +1,6 @@
 #include "report/reports.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <functional>
 
 #include "app_fixture.h"
 #include "base/bytes.h"

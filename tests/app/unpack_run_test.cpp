@@ -1,10 +1,5 @@
 #include "unpack/unpack_run.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <functional>
-
 #include "app_fixture.h"
 #include "ui/messages.h"
 
