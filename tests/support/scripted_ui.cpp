@@ -54,19 +54,17 @@ Answer ScriptedUi::ShowMessage(const MessageRequest& request) {
 }
 
 void ScriptedUi::PumpOneMessage() {
-  // Pumps are frequent and say nothing to the user: count them in one event.
+  // Pumps are frequent and say nothing to the user: a run of them is one event.
   if (events_.empty() || events_.back().kind != UiEventKind::kPump) Record(UiEventKind::kPump);
-  ++events_.back().result;
 }
 
 int ScriptedUi::RunWorkDialog(int dialog, const std::function<int()>& work) {
-  const size_t at = events_.size();
   Record(UiEventKind::kWorkDialog, dialog);
-  return events_[at].result = work();
+  return work();
 }
 
 bool ScriptedUi::RunMainWindow(int dialog, const std::function<void()>& worker) {
-  Record(UiEventKind::kMainWindow, dialog).result = !fail_main_window_;
+  Record(UiEventKind::kMainWindow, dialog);
   if (!fail_main_window_) worker();
   return !fail_main_window_;
 }
@@ -79,9 +77,7 @@ std::optional<uint8_t> ScriptedUi::ChooseFloppyDrive(const std::vector<FloppyDri
   } else if (!drives.empty()) {
     choice = drives.front().drive;
   }
-  UiEvent& event = Record(UiEventKind::kDriveChoice, kDialogDriveChoice);
-  event.drives = drives;
-  event.result = choice ? *choice : -1;
+  Record(UiEventKind::kDriveChoice, kDialogDriveChoice).drives = drives;
   return choice;
 }
 
@@ -91,7 +87,7 @@ bool ScriptedUi::RunDestinationDialog(const std::function<bool(const std::string
     accepted = on_ok(typed_.front());
     typed_.pop_front();
   }
-  Record(UiEventKind::kDestinationDialog, kDialogDestination).result = accepted ? 1 : 2;
+  Record(UiEventKind::kDestinationDialog, kDialogDestination);
   return accepted;
 }
 

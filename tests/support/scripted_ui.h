@@ -21,13 +21,13 @@ enum class UiEventKind {
   kHideControl,
   kProgressRange,  // low .. high
   kProgressPosition,
-  kPump,  // result = how many in a row
+  kPump,  // one for a run of pumps
   kWorkDialog,
-  kMainWindow,  // result = 0 when it could not be made
+  kMainWindow,  // also when it could not be made
   kReportText,
   kHelp,
-  kDriveChoice,        // result = the drive or -1 for Cancel
-  kDestinationDialog,  // result = 1 (OK) or 2 (Cancel)
+  kDriveChoice,
+  kDestinationDialog,
   kStartNotice,
 };
 
@@ -35,7 +35,7 @@ struct UiEvent {
   UiEventKind kind = UiEventKind::kPump;
   int id = 0;  // message, control or dialog
   std::string text;
-  int low = 0, high = 0, result = 0;
+  int low = 0, high = 0;
   MessageRequest message;
   std::vector<FloppyDriveChoice> drives;
 };
