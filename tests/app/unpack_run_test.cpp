@@ -117,6 +117,8 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
     const bool cancelled = c.name == std::string("cancelled");
     EXPECT_EQ(run.RunCancelled, cancelled);
     EXPECT_EQ(run.RunFailed, !c.said.empty());
+    EXPECT_EQ(Has(run.FailureMessage, "could not be read"),
+              c.name == std::string("an image missing"));
     for (const std::string& text : c.said) {
       EXPECT_TRUE(Has(run.FailureMessage, text)) << run.FailureMessage;
     }
