@@ -278,7 +278,7 @@ TEST_F(FloppyRunTest, DriveSelection) {
     EXPECT_TRUE(c.refusal.empty() || Has(text, c.refusal)) << text;
     EXPECT_TRUE(c.opened.empty() || text == InsertPrompt("1/1", c.opened[5])) << text;
   }
-  Reset({0, 1});
+  Reset({0, 1, 2});
   EXPECT_FALSE(SelectFloppyDrive(state, drives));
   EXPECT_EQ(state.SelectedFloppyDrive, 1) << "probing stops at the second drive";
 }
