@@ -1,9 +1,5 @@
 #include "app/autostart.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
 #include "app_fixture.h"
 
 namespace floppyset::testing {
@@ -22,7 +18,7 @@ void MakeSet(App& app, int disks, bool hidden) {
     WriteTree(state.DestinationDir, {{disk + "FILE.TXT", "x"}});
     if (hidden) WriteTree(state.DestinationDir, {{disk + ".hidden", "h"}});
   }
-  WriteTree(state.DestinationDir, {{"disk1/Setup.exe", "MZ"}, {"disk1/INSTALL.BAT", "x"}});
+  WriteTree(state.DestinationDir, {{"disk1/Setup.exe", "MZ"}});
 }
 
 // The installer starts in disk1; then the set's files go, started or not, and only what the
@@ -41,11 +37,11 @@ TEST(Autostart, SetIsRemovedAfterTheStart) {
     if (c.start_fails) app.host.ScriptProcess([](const ProcessRun&) { return std::nullopt; });
     RunAutostart(app.state, app.host, app.ui);
     ASSERT_EQ(app.host.ProcessRuns().size(), 1u);
-    EXPECT_EQ(app.host.ProcessRuns()[0].program, app.root / "set/disk1/Setup.exe");
     EXPECT_EQ(app.host.ProcessRuns()[0].working_directory, app.root / "set/disk1/");
     EXPECT_EQ(app.state.RunFailed, c.start_fails);
     EXPECT_TRUE(!c.start_fails || Has(app.ui.LastMessage().text, "could not be started"));
     EXPECT_EQ(Entries(app.root / "set"), c.left);
+    EXPECT_EQ(fs::exists(app.root / "set"), !c.left.empty());
     EXPECT_EQ(fs::is_regular_file(app.root / "set/disk2/SUB/KEEP.TXT"), c.sub);
     EXPECT_EQ(fs::is_regular_file(app.root / "set/disk2/.hidden"), c.hidden);
   }
@@ -61,22 +57,19 @@ TEST(Autostart, SetIsRemovedAfterTheStart) {
 }
 
 // Only the set's own installer is ever started: the first word of InstallerName names a file
-// of disk1 (in any case), never a program of the host; a runner gets its full path.
+// of disk1 (in any case), never a program of the host nor a directory; a runner gets its full
+// path.
 TEST(Autostart, OnlyTheSetsOwnInstallerIsStarted) {
   const struct {
     std::string installer, runner;
     bool needs_runner;
     std::vector<std::string> run;  // program and arguments; "@" stands for disk1's path
   } cases[] = {
-      {"SETUP.EXE", "", false, {"@Setup.exe"}},
-      {"setup.exe /Q  /R", "", false, {"@Setup.exe", "/Q", "/R"}},
-      {"SETUP.EXE /Q", "wine --quiet", true, {"wine", "--quiet", "@Setup.exe", "/Q"}},
+      {"setup.exe", "", false, {"@Setup.exe"}},
+      {"SETUP.EXE /Q  /R", "wine --quiet", true, {"wine", "--quiet", "@Setup.exe", "/Q", "/R"}},
       {"id", "", false, {}},
-      {"sh INSTALL.BAT", "", false, {}},
-      {"sh -c touch", "wine", true, {}},
-      {"/bin/sh", "", false, {}},
       {"../set/disk1/Setup.exe", "", false, {}},
-      {"SUB", "", false, {}},  // a directory
+      {"SUB", "", false, {}},
       {"SETUP.EXE", "", true, {}},
   };
   for (const auto& c : cases) {
@@ -89,21 +82,17 @@ TEST(Autostart, OnlyTheSetsOwnInstallerIsStarted) {
     app.state.InstallerNeedsRunner = c.needs_runner;
     RunAutostart(app.state, app.host, app.ui);
     EXPECT_EQ(app.state.RunFailed, c.run.empty());
-    if (c.run.empty()) {
-      EXPECT_TRUE(app.host.ProcessRuns().empty());
-      const bool no_runner = c.needs_runner && c.runner.empty();
-      EXPECT_TRUE(
-          Has(app.ui.LastMessage().text, no_runner ? "FLOPPYSET_RUNNER" : "not in the set"));
-      continue;
-    }
-    std::vector<std::string> run;
+    std::vector<std::string> run, got;
     for (const std::string& a : c.run) {
       run.push_back(a[0] == '@' ? app.root / "set/disk1/" + a.substr(1) : a);
     }
-    ASSERT_EQ(app.host.ProcessRuns().size(), 1u);
-    std::vector<std::string> got = app.host.ProcessRuns()[0].arguments;
-    got.insert(got.begin(), app.host.ProcessRuns()[0].program);
+    for (const ProcessRun& r : app.host.ProcessRuns()) {
+      got = r.arguments, got.insert(got.begin(), r.program);
+    }
     EXPECT_EQ(got, run);
+    const bool no_runner = c.needs_runner && c.runner.empty();
+    EXPECT_TRUE(!run.empty() ||
+                Has(app.ui.LastMessage().text, no_runner ? "FLOPPYSET_RUNNER" : "not in the set"));
   }
 }
 

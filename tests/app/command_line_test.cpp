@@ -25,11 +25,9 @@ TEST(CommandLine, SwitchesSetTheRunOrStopIt) {
       {" /C:65539", true, kFlagSingleDisk, 0, 1, 1, 3, ""},  // sixteen bits
       {" /C:0", false, kFlagSingleDisk, 0, 1, 1, 0, "Incorrect disk number: 0"},
       {" /C:4", false, kFlagSingleDisk, 0, 1, 1, 4, "Incorrect disk number: 4"},
-      {" /C:65536", false, kFlagSingleDisk, 0, 1, 1, 0, "Incorrect disk number: 0"},
       {" /C: /L", false, 0, 0, 1, 1, 0, unknown + "/C:" + help},
       {" /Cx", false, 0, 0, 1, 1, 0, unknown + "/Cx" + help},
       {" / /L", false, 0, 0, 1, 1, 0, unknown + "/" + help},
-      {" /-L", false, 0, 0, 1, 1, 0, unknown + "/-L" + help},
       {" /S /X /L", false, 0, 1, 1, 1, 0, unknown + "/X" + help},
       {" /? /X", false, 0, 0, 1, 1, 0, "help"},
       {" /E /F", true, 0, 0, 0, 0, 0, ""},

@@ -1,10 +1,6 @@
 #include "report/reports.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <functional>
 
 #include "app_fixture.h"
 #include "base/bytes.h"
@@ -53,8 +49,7 @@ TEST(Reports, AllThreeReportsInFixedOrderByteForByte) {
                 t + "1 README.\r\n" + t + "9 SETUP.EXE\r\n A\\\r\n" + t +
                 "3 ONE.TXT\r\n A\\B\\\r\n" + t + "5 TWO.DAT\r\n A\\C.D\\\r\n" + kSeparator);
   // One append per message or line: the window gets whole lines.
-  for (const std::string& append :
-       app.ui.Collect(UiEventKind::kReportText, [](const UiEvent& e) { return e.text; })) {
+  for (const std::string& append : app.ui.Field(&UiEvent::text, UiEventKind::kReportText)) {
     EXPECT_EQ(append.substr(append.size() - 2), "\r\n");
   }
 }

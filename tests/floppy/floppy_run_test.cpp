@@ -1,5 +1,5 @@
-// The floppy creation run against the simulated drive, asserted on what the user sees (the
-// scripted Ui's transcript) and on what reached the drive (the drive's operation record).
+// The floppy creation run against the simulated drive, asserted on what the user sees and on
+// what reached the drive (the drive's operation record).
 #include "floppy/floppy_run.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include "floppy/drive_selection.h"
 #include "platform/posix/posix_host.h"
 #include "support/scripted_ui.h"
+#include "support/set_builder.h"
 #include "support/simulated_floppy.h"
 #include "support/temp_dir.h"
 #include "ui/messages.h"
@@ -28,6 +29,11 @@ constexpr int64_t kEmptyRoot = -1, kEmptyFile = 0, kTo1403 = 1402 * 512, kFull =
 
 std::string At(uint32_t cylinder, uint32_t unit = 1) {
   return std::to_string(cylinder * kCylinder / unit) + " 18432";
+}
+
+std::string InsertPrompt(const std::string& disk, char letter = 'A') {
+  return "Please, label the floppy disk as \"Demo Disk " + disk + "\"\nand insert disk in floppy " +
+         "drive " + letter + ":.\n\nPlease press OK when ready.";
 }
 
 class FloppyRunTest : public ::testing::Test {
@@ -57,17 +63,10 @@ class FloppyRunTest : public ::testing::Test {
     ASSERT_EQ(RunShell("MTOOLS_SKIP_CHECK=1 mcopy -i '" + image + "' '" + file + "' ::DATA.BIN"),
               0);
   }
-  void InsertDisks(int count) {
-    for (int i = 0; i < count; ++i) ui.Expect(kMsgInsertDisk, Answer::kOk);
+  void InsertDisks(size_t count) {
+    for (size_t i = 0; i < count; ++i) ui.Expect(kMsgInsertDisk, Answer::kOk);
   }
   void Run() { CreateFloppySet(state, host, ui, drives); }
-  // The first drive choice offered, or nullptr.
-  const UiEvent* DriveChoice() const {
-    for (const UiEvent& event : ui.Events()) {
-      if (event.kind == UiEventKind::kDriveChoice) return &event;
-    }
-    return nullptr;
-  }
 
   TempDir workspace, scratch;
   PosixHost host;
@@ -76,56 +75,46 @@ class FloppyRunTest : public ::testing::Test {
   RunState state;
 };
 
-std::string InsertPrompt(const std::string& disk, char letter = 'A') {
-  return "Please, label the floppy disk as \"Demo Disk " + disk + "\"\nand insert disk in floppy " +
-         "drive " + letter + ":.\n\nPlease press OK when ready.";
-}
-
 // The prompts, the run bar and the closing words for each kind of set.
 TEST_F(FloppyRunTest, EachKindOfSetEndsWithItsOwnWords) {
-  struct Case {
+  const struct {
     uint32_t count, boot, single, silent;
     Strings disks;  // as labelled in the prompts
     std::string completion;
-  };
-  // clang-format off
-  const std::vector<Case> cases{
-      {3, 0, 0, 0, {"1/3", "2/3", "3/3"},
-       "Congratulations! All disks were successfully created.\n\nTo install \"Demo\", insert "
-       "disk labeled \"Demo Disk 1/3\" into drive A: and run SETUP.EXE."},
-      {1, 1, 0, 0, {"1/1"},
-       "Congratulations! The disk was successfully created. To run \"Demo\", power off the "
-       "computer on which you wish to run this program, insert this diskette into drive A:, "
-       "and power up the computer."},
+  } cases[] = {
+      // clang-format off
+      {3, 0, 0, 0, {"1/3", "2/3", "3/3"}, "All disks were successfully created.\n\nTo install "
+       "\"Demo\", insert disk labeled \"Demo Disk 1/3\" into drive A: and run SETUP.EXE."},
+      {1, 1, 0, 0, {"1/1"}, "The disk was successfully created. To run \"Demo\", power off"},
       {3, 0, 2, 0, {"2/3"}, "Congratulations! \"Demo Disk 2/3\" successfully created."},
       {1, 0, 0, 1, {"1/1"}, ""},
+      // clang-format on
   };
-  // clang-format on
-
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     Reset();
     state.Header.DiskCount = c.count, state.Header.BootDisk = c.boot, state.SilentMode = c.silent;
     state.ReportFlags = c.single ? kFlagSingleDisk : 0, state.SingleDiskNumber = c.single;
     for (uint32_t i = 0; i < c.count; ++i) MakeImage(i, kEmptyRoot);
     InsertDisks(c.disks.size());
     Run();
-
-    Strings prompts, writes, disk_texts;
+    Strings prompts, asked, writes, disk_texts;
     std::vector<int> positions{0};
-    for (const MessageRequest& m : ui.Messages()) prompts.push_back(m.text);
+    for (const MessageRequest& m : ui.Messages()) asked.push_back(m.text);
     for (size_t i = 0; i < c.disks.size(); ++i) {
-      EXPECT_EQ(prompts.at(i), InsertPrompt(c.disks[i])) << ui.Transcript();
+      prompts.push_back(InsertPrompt(c.disks[i]));
       writes.push_back("write " + At(0));
       positions.push_back(100 * (i + 1));
       disk_texts.push_back("Floppy: write " + std::to_string(i + 1) + " of " +
                            std::to_string(c.disks.size()));
     }
-    EXPECT_EQ(prompts.size(), c.disks.size());
+    EXPECT_EQ(asked, prompts);
     EXPECT_EQ(drives.OperationsStartingWith("write"), writes);
-    EXPECT_EQ(ui.ProgressRange(kControlDiskBar), std::make_pair(0, 100 * int(c.disks.size())));
+    EXPECT_EQ(ui.Of(UiEventKind::kProgressRange, kControlDiskBar).back().high,
+              100 * int(c.disks.size()));
     EXPECT_EQ(ui.ProgressPositions(kControlDiskBar), positions);
-    EXPECT_EQ(ui.ControlTexts(kControlDiskText), disk_texts);
-    EXPECT_EQ(state.CompletionMessage, c.completion);
+    EXPECT_EQ(ui.Field(&UiEvent::text, UiEventKind::kControlText, kControlDiskText), disk_texts);
+    EXPECT_TRUE(c.completion.empty() ? state.CompletionMessage.empty()
+                                     : Has(state.CompletionMessage, c.completion));
     EXPECT_FALSE(state.FloppyRunFailed);
   }
 }
@@ -145,15 +134,13 @@ TEST_F(FloppyRunTest, WritesTheUsedCylindersOnly) {
     Strings writes;
     for (uint32_t c = 0; c < cylinders; ++c) writes.push_back("write " + At(c));
     EXPECT_EQ(drives.OperationsStartingWith("write"), writes);
-    EXPECT_EQ(ui.ControlTexts(kControlTrackText).back(), status);
+    EXPECT_EQ(ui.Of(UiEventKind::kControlText, kControlTrackText).back().text, status);
     EXPECT_TRUE(drives.OperationsStartingWith("read").empty()) << "no read-back was asked for";
     EXPECT_TRUE(drives.OperationsStartingWith("format").empty());
     EXPECT_EQ(ui.ProgressPositions(kControlTrackBar).back(), 100);
-    const size_t written = size_t{cylinders} * kCylinder;
     std::vector<uint8_t> image = ReadFileBytes(DiskImagePath(state, 0));
-    EXPECT_TRUE(std::equal(image.begin(), image.begin() + written, drives.disk.bytes.begin()));
-    EXPECT_TRUE(std::all_of(drives.disk.bytes.begin() + written, drives.disk.bytes.end(),
-                            [](uint8_t b) { return b == 0; }));
+    std::fill(image.begin() + cylinders * kCylinder, image.end(), 0);
+    EXPECT_TRUE(image == drives.disk.bytes);
   }
 }
 
@@ -166,7 +153,7 @@ TEST_F(FloppyRunTest, FaultsAtTheDrive) {
     int64_t content;
     std::function<void()> setup;
     std::vector<std::pair<int, Answer>> asked;  // the messages and their answers
-    Strings ops;
+    Strings ops;  // in this order; from "disk 1" to "close" the whole record
     bool written = true;
   };
   Strings blank{"disk 1", "open A:"}, sectors{"disk 1", "open A:"};
@@ -223,8 +210,7 @@ TEST_F(FloppyRunTest, FaultsAtTheDrive) {
        },
        {{506, A::kOk}, {510, A::kRetry}, {510, A::kRetry}},
        {"open failed A:", "open failed A:", "open A:", "write 0 18432"}},
-      // Silent mode asks for the same disk again without a box; the cancel is recorded, as
-      // it leaves no completion text either way.
+      // Silent mode asks for the same disk again without a box; the cancel is recorded.
       {"silent mode, write-protected", kEmptyRoot,
        [&] { state.SilentMode = 1, drives.disk.write_protected = true; },
        {{506, A::kOk}, {506, A::kCancel}},
@@ -232,6 +218,7 @@ TEST_F(FloppyRunTest, FaultsAtTheDrive) {
   };
   // clang-format on
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     Reset();
     MakeImage(0, c.content);
     c.setup();
@@ -241,60 +228,57 @@ TEST_F(FloppyRunTest, FaultsAtTheDrive) {
       asked.push_back(id);
     }
     Run();
-    EXPECT_EQ(ui.MessageIds(), asked) << c.name << ui.Transcript();
-    // A whole record from "disk 1" to "close" is the run's, exactly.
+    EXPECT_EQ(ui.MessageIds(), asked);
     const bool whole = c.ops.front() == "disk 1" && c.ops.back() == "close";
-    EXPECT_TRUE(!whole || drives.operations == c.ops) << c.name << ui.Transcript();
+    EXPECT_TRUE(!whole || drives.operations == c.ops);
     auto at = drives.operations.begin();
     for (const std::string& op : c.ops) {
       at = std::find(at, drives.operations.end(), op);
-      ASSERT_NE(at, drives.operations.end()) << c.name << ": no " << op << " in order";
-      ++at;
+      ASSERT_NE(at++, drives.operations.end()) << "no " << op << " in order";
     }
-    EXPECT_EQ(state.CompletionMessage.empty(), !c.written) << c.name;
-    EXPECT_EQ(state.RunCancelled, !c.written) << c.name;
-    EXPECT_FALSE(state.FloppyRunFailed) << c.name;
+    EXPECT_EQ(state.CompletionMessage.empty(), !c.written);
+    EXPECT_EQ(state.RunCancelled, !c.written);
+    EXPECT_FALSE(state.FloppyRunFailed);
   }
 }
 
 // The only drive is taken without a question, several are offered (every letter up to Z:),
 // none offers an empty list whose cancel is recorded; silent mode takes A: or refuses.
 TEST_F(FloppyRunTest, DriveSelection) {
-  struct Case {
+  const struct {
     std::set<uint8_t> floppies;
     bool silent;
     std::optional<uint8_t> chosen;  // at the drive choice, when one is offered
     size_t offered;                 // drives offered, 0 for no choice
     std::string opened, refusal;
-  };
-  const std::vector<Case> cases{
+  } cases[] = {
       {{1}, false, {}, 0, "open B:", ""},
       {{0, 1}, false, 1, 2, "open B:", ""},
       {{2, 25}, false, 25, 2, "open Z:", ""},
       {{}, false, std::nullopt, 0, "", ""},
       {{1}, true, {}, 0, "", "Drive A: is not a floppy drive"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     Reset(c.floppies);
     state.SilentMode = c.silent;
     MakeImage(0, kEmptyRoot);
     if (c.offered || c.floppies.empty()) ui.ChooseDrives({c.chosen});
     if (!c.opened.empty()) InsertDisks(1);
     Run();
-    const UiEvent* choice = DriveChoice();
-    EXPECT_EQ(choice ? choice->drives.size() : 0, c.offered) << ui.Transcript();
-    if (choice && c.offered) {
-      EXPECT_EQ(choice->drives.back().label, std::string(1, char('A' + c.chosen.value())) + ":\\");
+    const std::vector<UiEvent> choice = ui.Of(UiEventKind::kDriveChoice);
+    EXPECT_EQ(choice.empty() ? 0 : choice[0].drives.size(), c.offered);
+    if (c.offered) {
+      EXPECT_EQ(choice[0].drives.back().label, std::string(1, char('A' + *c.chosen)) + ":\\");
     }
     EXPECT_EQ(drives.OperationsStartingWith("open"),
               c.opened.empty() ? Strings{} : Strings{c.opened});
     EXPECT_EQ(state.RunCancelled, c.floppies.empty());
     EXPECT_EQ(state.FloppyRunFailed, !c.refusal.empty());
     const std::string text = ui.Messages().empty() ? "" : ui.Messages()[0].text;
-    EXPECT_TRUE(c.refusal.empty() || text.find(c.refusal) != std::string::npos) << text;
+    EXPECT_TRUE(c.refusal.empty() || Has(text, c.refusal)) << text;
     EXPECT_TRUE(c.opened.empty() || text == InsertPrompt("1/1", c.opened[5])) << text;
   }
-  Reset({0, 1});
+  Reset({0, 1, 2});
   EXPECT_FALSE(SelectFloppyDrive(state, drives));
   EXPECT_EQ(state.SelectedFloppyDrive, 1) << "probing stops at the second drive";
 }
@@ -302,19 +286,18 @@ TEST_F(FloppyRunTest, DriveSelection) {
 // Every image of the run is checked before the first question, and the refusal names the
 // disk: nothing is asked, no device is made, nothing counts as written.
 TEST_F(FloppyRunTest, UnwritableSetsAreRefusedBeforeTheFirstQuestion) {
-  struct Case {
-    size_t offset;  // boot sector field of disk 2 to patch, 0 for none
+  // Disk 2: missing, one byte, short of its used cylinders; 9 or 0 sectors a track, one head,
+  // 1024-byte sectors, half the sectors (boot sector field, value); after a failed
+  // extraction; a flat-image set.
+  const struct {
+    size_t offset;
     uint16_t value;
     int64_t size;  // disk 2's image cut to this many bytes; -1 missing, 0 untouched
     bool extraction_failed = false, flat = false;
-  };
-  // Missing, one byte, short of its used cylinders; 9 or 0 sectors a track, one head,
-  // 1024-byte sectors, half the sectors; after a failed extraction; a flat-image set.
-  const std::vector<Case> cases{
-      {0, 0, -1}, {0, 0, 1},     {0, 0, 730000}, {24, 9, 0},      {24, 0, 0},
-      {26, 1, 0}, {11, 1024, 0}, {19, 1440, 0},  {0, 0, 0, true}, {0, 0, 0, false, true}};
-
-  for (const Case& c : cases) {
+  } cases[] = {{0, 0, -1}, {0, 0, 1},     {0, 0, 730000}, {24, 9, 0},      {24, 0, 0},
+               {26, 1, 0}, {11, 1024, 0}, {19, 1440, 0},  {0, 0, 0, true}, {0, 0, 0, false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.offset) + "/" + std::to_string(c.size));
     Reset({0, 1});  // a drive choice would come first
     state.Header.DiskCount = 3, state.ExtractionFailed = c.extraction_failed;
     state.PackageUnpackMode = c.flat;
@@ -322,25 +305,19 @@ TEST_F(FloppyRunTest, UnwritableSetsAreRefusedBeforeTheFirstQuestion) {
     MakeImage(1, kTo1403);
     MakeImage(2, kEmptyRoot);
     const std::string image = DiskImagePath(state, 1);
-    if (c.offset != 0) {
-      std::vector<uint8_t> bytes = ReadFileBytes(image);
-      bytes[c.offset] = static_cast<uint8_t>(c.value);
-      bytes[c.offset + 1] = static_cast<uint8_t>(c.value >> 8);
-      WriteFileBytes(image, bytes);
-    }
+    std::vector<uint8_t> bytes = ReadFileBytes(image);
+    bytes[c.offset] = uint8_t(c.value), bytes[c.offset + 1] = uint8_t(c.value >> 8);
+    if (c.offset != 0) WriteFileBytes(image, bytes);
     EXPECT_EQ(c.size < 0 ? std::remove(image.c_str())
               : c.size   ? ::truncate(image.c_str(), c.size)
                          : 0,
               0);
     Run();
-    const std::string what = std::to_string(c.offset) + "/" + std::to_string(c.size);
-    ASSERT_EQ(ui.Events().size(), 1u) << what << ui.Transcript();
+    ASSERT_EQ(ui.Events().size(), 1u);
     ASSERT_EQ(ui.MessageIds(), (std::vector<int>{0}));
     const std::string text = ui.Messages()[0].text;
-    EXPECT_NE(text.find(c.extraction_failed || c.flat ? "\"Demo\"" : "Disk 2 of \"Demo\""),
-              std::string::npos)
-        << what << text;
-    EXPECT_EQ(text.find(state.WorkspaceDir), std::string::npos) << "a workspace file";
+    EXPECT_TRUE(Has(text, c.extraction_failed || c.flat ? "\"Demo\"" : "Disk 2 of \"Demo\""));
+    EXPECT_FALSE(Has(text, state.WorkspaceDir)) << "a workspace file";
     EXPECT_EQ(ui.Messages()[0].icon, Icon::kStop);
     EXPECT_TRUE(drives.operations.empty());
     EXPECT_TRUE(state.FloppyRunFailed);

@@ -7,8 +7,7 @@
 namespace floppyset::testing {
 namespace {
 
-// A file on a volume that holds only so many more bytes: a write that does not fit writes what
-// fits and fails, as on a full disk.
+// A file on a full disk: a write that does not fit the room left writes what fits and fails.
 class FullDiskFile : public File {
  public:
   FullDiskFile(std::unique_ptr<File> file, std::shared_ptr<uint64_t> room)
@@ -32,17 +31,13 @@ class FullDiskFile : public File {
   std::shared_ptr<uint64_t> room_;
 };
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 }  // namespace
 
 bool FaultHost::CreationFails(const std::string& path) const {
   const size_t cut = path.find_last_of('/');
   return failing_names_.count(cut == std::string::npos ? path : path.substr(cut + 1)) ||
          std::any_of(failing_prefixes_.begin(), failing_prefixes_.end(),
-                     [&](const std::string& prefix) { return StartsWith(path, prefix); });
+                     [&](const std::string& prefix) { return path.rfind(prefix, 0) == 0; });
 }
 
 std::unique_ptr<File> FaultHost::OpenForRead(const std::string& path) {
@@ -52,7 +47,7 @@ std::unique_ptr<File> FaultHost::OpenForRead(const std::string& path) {
 std::unique_ptr<File> FaultHost::CreateForWrite(const std::string& path) {
   if (CreationFails(path)) return nullptr;
   std::unique_ptr<File> file = PosixHost::CreateForWrite(path);
-  if (file && room_) return std::make_unique<FullDiskFile>(std::move(file), room_);
+  if (file && room_) file = std::make_unique<FullDiskFile>(std::move(file), room_);
   return file;
 }
 
@@ -78,7 +73,7 @@ std::string FaultHost::TempDirectory() {
 
 std::string FaultHost::VolumeRoot(const std::string& path) {
   for (const auto& [prefix, root] : volume_roots_) {
-    if (StartsWith(path, prefix)) return root;
+    if (path.rfind(prefix, 0) == 0) return root;
   }
   return PosixHost::VolumeRoot(path);
 }
@@ -92,8 +87,7 @@ std::optional<uint64_t> FaultHost::FreeBytes(const std::string& root) {
 }
 
 std::optional<CalendarTime> FaultHost::UtcToLocal(const CalendarTime& utc) {
-  if (fail_utc_to_local_) return std::nullopt;
-  return PosixHost::UtcToLocal(utc);
+  return fail_utc_to_local_ ? std::nullopt : PosixHost::UtcToLocal(utc);
 }
 
 std::optional<int> FaultHost::RunProcess(const std::string& program,

@@ -1,6 +1,4 @@
-// A PosixHost with faults to inject: free space per volume root (or failing queries), paths
-// whose creation or opening fails, a full disk, a temporary directory of the test's choosing,
-// a scripted RunProcess and sleeps that do not wait.
+// A PosixHost with faults to inject, a scripted RunProcess and sleeps that do not wait.
 #pragma once
 
 #include <cstdint>
@@ -32,11 +30,9 @@ class FaultHost : public PosixHost {
   void SetVolumeRootFor(const std::string& prefix, std::string root) {
     volume_roots_.emplace_back(prefix, std::move(root));
   }
-  // Creating (files, directories, temporary directories) anything at or below `directory`, or
-  // anything whose last component is `name` fails.
+  // Creating anything at or below `directory`, or whose last component is `name`, fails.
   void FailCreateUnder(const std::string& directory) { failing_prefixes_.push_back(directory); }
   void FailCreateNamed(const std::string& name) { failing_names_.insert(name); }
-  // Opening or mapping exactly `path` for reading fails.
   void FailOpen(const std::string& path) { failing_opens_.insert(path); }
   // Files created from now on share `bytes` of room; writes past it fail (a full disk).
   void SetDiskRoom(uint64_t bytes) { room_ = std::make_shared<uint64_t>(bytes); }

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 namespace floppyset::testing {
 
 UiEvent& ScriptedUi::Record(UiEventKind kind, int id) {
@@ -11,6 +9,27 @@ UiEvent& ScriptedUi::Record(UiEventKind kind, int id) {
   event.kind = kind;
   event.id = id;
   return event;
+}
+
+std::vector<UiEvent> ScriptedUi::Of(UiEventKind kind, int id) const {
+  std::vector<UiEvent> out;
+  for (const UiEvent& e : events_) {
+    if (e.kind == kind && (id == -1 || e.id == id)) out.push_back(e);
+  }
+  return out;
+}
+
+MessageRequest ScriptedUi::LastMessage() const {
+  const std::vector<MessageRequest> messages = Messages();
+  if (!messages.empty()) return messages.back();
+  ADD_FAILURE() << "no message box was shown";
+  return {};
+}
+
+std::string ScriptedUi::ReportText() const {
+  std::string text;
+  for (const UiEvent& e : Of(UiEventKind::kReportText)) text += e.text;
+  return text;
 }
 
 Answer ScriptedUi::ShowMessage(const MessageRequest& request) {
@@ -30,27 +49,22 @@ Answer ScriptedUi::ShowMessage(const MessageRequest& request) {
       answer = request.buttons == Buttons::kYesNo ? Answer::kNo : Answer::kCancel;
     }
   }
-  UiEvent& event = Record(UiEventKind::kMessage, request.message_id);
-  event.message = request;
-  event.text = request.text;
-  event.answer = answer;
+  Record(UiEventKind::kMessage, request.message_id).message = request;
   return answer;
 }
 
 void ScriptedUi::PumpOneMessage() {
-  // Pumps are frequent and say nothing to the user: count them in one event.
+  // Pumps are frequent and say nothing to the user: a run of them is one event.
   if (events_.empty() || events_.back().kind != UiEventKind::kPump) Record(UiEventKind::kPump);
-  ++events_.back().result;
 }
 
 int ScriptedUi::RunWorkDialog(int dialog, const std::function<int()>& work) {
-  const size_t at = events_.size();
   Record(UiEventKind::kWorkDialog, dialog);
-  return events_[at].result = work();
+  return work();
 }
 
 bool ScriptedUi::RunMainWindow(int dialog, const std::function<void()>& worker) {
-  Record(UiEventKind::kMainWindow, dialog).result = fail_main_window_ ? 0 : 1;
+  Record(UiEventKind::kMainWindow, dialog);
   if (!fail_main_window_) worker();
   return !fail_main_window_;
 }
@@ -63,9 +77,7 @@ std::optional<uint8_t> ScriptedUi::ChooseFloppyDrive(const std::vector<FloppyDri
   } else if (!drives.empty()) {
     choice = drives.front().drive;
   }
-  UiEvent& event = Record(UiEventKind::kDriveChoice, kDialogDriveChoice);
-  event.drives = drives;
-  event.result = choice ? *choice : -1;
+  Record(UiEventKind::kDriveChoice, kDialogDriveChoice).drives = drives;
   return choice;
 }
 
@@ -75,29 +87,8 @@ bool ScriptedUi::RunDestinationDialog(const std::function<bool(const std::string
     accepted = on_ok(typed_.front());
     typed_.pop_front();
   }
-  Record(UiEventKind::kDestinationDialog, kDialogDestination).result = accepted ? 1 : 2;
+  Record(UiEventKind::kDestinationDialog, kDialogDestination);
   return accepted;
-}
-
-MessageRequest ScriptedUi::LastMessage() const {
-  const std::vector<MessageRequest> messages = Messages();
-  if (!messages.empty()) return messages.back();
-  ADD_FAILURE() << "no message box was shown";
-  return {};
-}
-
-std::string ScriptedUi::Transcript() const {
-  static const char* const kNames[] = {
-      "message",     "text",   "hide", "range",        "position",    "pump",        "work dialog",
-      "main window", "report", "help", "drive choice", "destination", "start notice"};
-  std::ostringstream out;
-  for (const UiEvent& e : events_) {
-    out << kNames[static_cast<int>(e.kind)] << " " << e.id << " [" << e.low << ".." << e.high
-        << "] -> " << e.result;
-    if (e.kind == UiEventKind::kMessage) out << " " << ButtonText(e.answer);
-    out << ": " << e.text << "\n";
-  }
-  return out.str();
 }
 
 }  // namespace floppyset::testing

@@ -9,7 +9,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "ui/ui.h"
@@ -17,30 +16,27 @@
 namespace floppyset::testing {
 
 enum class UiEventKind {
-  kMessage,           // message, answer
-  kControlText,       // id = control, text
-  kHideControl,       // id = control
-  kProgressRange,     // id = control, low .. high
-  kProgressPosition,  // id = control, low = position
-  kPump,              // result = how many in a row
-  kWorkDialog,        // id = dialog, result
-  kMainWindow,        // id = dialog, result = 0 when it could not be made
-  kReportText,        // text
+  kMessage,
+  kControlText,
+  kHideControl,
+  kProgressRange,  // low .. high
+  kProgressPosition,
+  kPump,  // one for a run of pumps
+  kWorkDialog,
+  kMainWindow,  // also when it could not be made
+  kReportText,
   kHelp,
-  kDriveChoice,        // drives offered, result = the drive or -1 for Cancel
-  kDestinationDialog,  // result = 1 (OK) or 2 (Cancel)
+  kDriveChoice,
+  kDestinationDialog,
   kStartNotice,
 };
 
 struct UiEvent {
   UiEventKind kind = UiEventKind::kPump;
-  int id = 0;
+  int id = 0;  // message, control or dialog
   std::string text;
-  int low = 0;
-  int high = 0;
-  int result = 0;
+  int low = 0, high = 0;
   MessageRequest message;
-  Answer answer = Answer::kOk;
   std::vector<FloppyDriveChoice> drives;
 };
 
@@ -62,56 +58,23 @@ class ScriptedUi : public Ui {
   size_t PendingAnswers() const { return answers_.size(); }
 
   const std::vector<UiEvent>& Events() const { return events_; }
-  // `get` of every event of `kind` (and of control or dialog `id` when it is not -1).
-  template <class Get>
-  auto Collect(UiEventKind kind, Get get, int id = -1) const {
-    std::vector<std::decay_t<decltype(get(events_[0]))>> out;
-    for (const UiEvent& e : events_) {
-      if (e.kind == kind && (id == -1 || e.id == id)) out.push_back(get(e));
-    }
+  // The events of `kind` (and of message, control or dialog `id` when it is not -1).
+  std::vector<UiEvent> Of(UiEventKind kind, int id = -1) const;
+  int Count(UiEventKind kind) const { return int(Of(kind).size()); }
+  // `field` of every event of `kind` (and `id`).
+  template <class T>
+  std::vector<T> Field(T UiEvent::*field, UiEventKind kind, int id = -1) const {
+    std::vector<T> out;
+    for (const UiEvent& e : Of(kind, id)) out.push_back(e.*field);
     return out;
   }
-  int Count(UiEventKind kind) const {
-    return int(Collect(kind, [](auto&) { return 0; }).size());
-  }
-  std::vector<MessageRequest> Messages() const {
-    return Collect(UiEventKind::kMessage, [](const UiEvent& e) { return e.message; });
-  }
-  std::vector<int> MessageIds() const {
-    return Collect(UiEventKind::kMessage, [](const UiEvent& e) { return e.id; });
-  }
+  auto Messages() const { return Field(&UiEvent::message, UiEventKind::kMessage); }
+  auto MessageIds() const { return Field(&UiEvent::id, UiEventKind::kMessage); }
   MessageRequest LastMessage() const;  // fails the test when there was none
-  std::vector<std::string> ControlTexts(int control) const {
-    return Collect(
-        UiEventKind::kControlText, [](const UiEvent& e) { return e.text; }, control);
+  auto ProgressPositions(int c) const {
+    return Field(&UiEvent::low, UiEventKind::kProgressPosition, c);
   }
-  std::vector<int> ProgressPositions(int control) const {
-    return Collect(
-        UiEventKind::kProgressPosition, [](const UiEvent& e) { return e.low; }, control);
-  }
-  std::optional<std::pair<int, int>> ProgressRange(int control) const {  // the last one set
-    const auto ranges = Collect(
-        UiEventKind::kProgressRange, [](const UiEvent& e) { return std::pair(e.low, e.high); },
-        control);
-    if (ranges.empty()) return std::nullopt;
-    return ranges.back();
-  }
-  std::vector<int> WorkDialogs() const {
-    return Collect(UiEventKind::kWorkDialog, [](const UiEvent& e) { return e.id; });
-  }
-  std::optional<int> MainWindow() const {  // opened or failed
-    const auto windows = Collect(UiEventKind::kMainWindow, [](const UiEvent& e) { return e.id; });
-    if (windows.empty()) return std::nullopt;
-    return windows.front();
-  }
-  std::string ReportText() const {
-    std::string text;
-    for (const std::string& t : Collect(UiEventKind::kReportText, [](auto& e) { return e.text; })) {
-      text += t;
-    }
-    return text;
-  }
-  std::string Transcript() const;  // every event as a line, for failure output
+  std::string ReportText() const;
 
   Answer ShowMessage(const MessageRequest& request) override;
   void SetControlText(int control, const std::string& text) override {
@@ -120,8 +83,7 @@ class ScriptedUi : public Ui {
   void HideControl(int control) override { Record(UiEventKind::kHideControl, control); }
   void SetProgressRange(int control, int low, int high) override {
     UiEvent& event = Record(UiEventKind::kProgressRange, control);
-    event.low = low;
-    event.high = high;
+    event.low = low, event.high = high;
   }
   void SetProgressPosition(int control, int position) override {
     Record(UiEventKind::kProgressPosition, control).low = position;

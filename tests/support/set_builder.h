@@ -1,5 +1,4 @@
-// Setup sets for the tests: file trees with fixed times, FAT12 or flat images of them, program
-// files built with mkfloppyset's pieces, and the byte helpers of hand-made program files.
+// Setup sets for the tests, built with mkfloppyset's pieces, and byte helpers.
 #pragma once
 
 #include <algorithm>

@@ -12,11 +12,9 @@ class SimulatedDevice : public FloppyDevice {
 
   std::string OpenFailureText() const override { return drives_.open_failure_text; }
   bool Open() override {
-    if (drives_.open_failures != 0) {
-      if (drives_.open_failures > 0) --drives_.open_failures;
-      return Log("open failed " + name_, false);
-    }
-    return open_ = Log("open " + name_, true);
+    if (drives_.open_failures == 0) return open_ = Log("open " + name_, true);
+    if (drives_.open_failures > 0) --drives_.open_failures;
+    return Log("open failed " + name_, false);
   }
   void Close() override {
     if (open_) open_ = Log("close", false);
@@ -25,62 +23,56 @@ class SimulatedDevice : public FloppyDevice {
   void SetPosition(uint32_t position) override { position_ = position; }
 
   bool Read(uint8_t* buffer, uint32_t count, uint32_t& done) override {
-    if (!Usable(count)) return Log("read failed " + Describe(count), false);
+    if (!Usable(count, "read ")) return false;
     std::copy_n(drives_.disk.bytes.begin() + position_ * drives_.position_unit, count, buffer);
     if (drives_.read_back_differences > 0 && count > 0) {
       --drives_.read_back_differences;
       buffer[count / 2] ^= 0x01;
     }
-    return Advance(count, done, "read ");
+    return Advance(count, done);
   }
 
   bool Write(const uint8_t* data, uint32_t count, uint32_t& done) override {
-    if (!Usable(count) || drives_.disk.write_protected) {
-      return Log("write failed " + Describe(count), false);
-    }
+    if (!Usable(count, "write ")) return false;
     std::copy_n(data, count, drives_.disk.bytes.begin() + position_ * drives_.position_unit);
-    return Advance(count, done, "write ");
+    return Advance(count, done);
   }
 
   bool FormatTracks(uint16_t cylinder, uint16_t head, uint16_t tracks) override {
-    const std::string what =
-        std::to_string(cylinder) + " " + std::to_string(head) + " " + std::to_string(tracks);
+    const std::string what = "format " + std::to_string(cylinder) + " " + std::to_string(head) +
+                             " " + std::to_string(tracks);
     const uint32_t first = uint32_t{cylinder} * 2 + head;
     bool ok =
         open_ && head <= 1 && first + tracks <= kSimulatedTracks && !drives_.disk.write_protected;
     for (uint32_t track = first; ok && track < first + tracks; ++track) {
       ok = !drives_.bad_format_cylinders.count(static_cast<uint16_t>(track / 2));
     }
-    if (!ok) return Log("format failed " + what, false);
+    if (!ok) return Log(what.substr(0, 7) + "failed" + what.substr(6), false);
     for (uint32_t track = first; track < first + tracks; ++track) {
       drives_.disk.formatted_tracks[track] = true;
       std::fill_n(drives_.disk.bytes.begin() + track * kSimulatedTrackBytes, kSimulatedTrackBytes,
                   0xF6);  // what a DOS format leaves in every sector
     }
-    return Log("format " + what, true);
+    return Log(what, true);
   }
 
  private:
-  std::string Describe(uint32_t count) const {
-    return std::to_string(position_) + " " + std::to_string(count);
-  }
-
-  // Open, inside the disk, whole units, and every track touched formatted.
-  bool Usable(uint32_t count) const {
+  // Open, inside the disk, whole units, every track touched formatted, and writable for a
+  // write; logs "<what><position> <count>", or "<what>failed ..." when not.
+  bool Usable(uint32_t count, const std::string& what) {
     const uint64_t offset = uint64_t{position_} * drives_.position_unit;
-    if (!open_ || count % drives_.position_unit != 0 ||
-        offset + count > drives_.disk.bytes.size()) {
-      return false;
-    }
+    bool ok = open_ && count % drives_.position_unit == 0 &&
+              offset + count <= drives_.disk.bytes.size() &&
+              (what == "read " || !drives_.disk.write_protected);
     for (uint64_t track = offset / kSimulatedTrackBytes;
-         count > 0 && track <= (offset + count - 1) / kSimulatedTrackBytes; ++track) {
-      if (!drives_.disk.formatted_tracks[track]) return false;
+         ok && count > 0 && track <= (offset + count - 1) / kSimulatedTrackBytes; ++track) {
+      ok = drives_.disk.formatted_tracks[track];
     }
-    return true;
+    return Log(
+        what + (ok ? "" : "failed ") + std::to_string(position_) + " " + std::to_string(count), ok);
   }
 
-  bool Advance(uint32_t count, uint32_t& done, const std::string& what) {
-    Log(what + Describe(count), true);
+  bool Advance(uint32_t count, uint32_t& done) {
     position_ += count / drives_.position_unit;
     done = count;
     return true;

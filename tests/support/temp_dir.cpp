@@ -30,7 +30,7 @@ TempDir::~TempDir() {
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   const std::string text = ReadFileText(path);
-  return std::vector<uint8_t>(text.begin(), text.end());
+  return {text.begin(), text.end()};
 }
 
 std::string ReadFileText(const std::string& path) {
@@ -54,11 +54,9 @@ int RunShell(const std::string& command) {
 std::string ShellOutput(const std::string& command) {
   std::string out;
   FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
   char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
+  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  if (pipe) pclose(pipe);
   return out;
 }
 
