@@ -59,10 +59,11 @@ std::string ArchivePath(const RunState& state) {
 
 void DeleteWorkspaceFiles(const RunState& state, Host& host) {
   if (state.WorkspaceDir.empty()) return;
-  for (uint32_t index = 0; index < state.Header.DiskCount; ++index) {
-    host.RemoveFile(DiskImagePath(state, index));
+  // Every member lands here under its own name, whatever DiskCount says; the directory is
+  // this run's own, so all of it goes.
+  for (const std::string& name : host.ListDirectory(state.WorkspaceDir)) {
+    host.RemoveFile(state.WorkspaceDir + name);
   }
-  host.RemoveFile(ArchivePath(state));
 }
 
 }  // namespace floppyset

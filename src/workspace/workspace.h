@@ -31,7 +31,8 @@ std::string DiskImagePath(const RunState& state, uint32_t index);
 // WorkspaceDir + "image.tii".
 std::string ArchivePath(const RunState& state);
 
-// Deletes the DiskCount disk images and "image.tii"; failures are ignored.
+// Deletes every file of the workspace (the images, "image.tii" and any other member of the
+// archive); failures are ignored.
 void DeleteWorkspaceFiles(const RunState& state, Host& host);
 
 }  // namespace floppyset

@@ -161,8 +161,7 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
     EXPECT_EQ(Entries(app.floppy_dir), c.floppies);
     EXPECT_EQ(app.host.ProcessRuns().size(), c.runs);
     EXPECT_EQ(windows.empty(), c.outcome == O::kRefused);
-    // (A DiskCount of 0 leaves the archive's images in the workspace today.)
-    EXPECT_TRUE(Entries(app.temp_dir).empty() || c.name == std::string("no disks"));
+    EXPECT_TRUE(Entries(app.temp_dir).empty()) << "left in the temporary directory";
   }
 }
 
