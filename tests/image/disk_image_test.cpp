@@ -314,10 +314,7 @@ TEST_F(DiskImageTest, NamesThatWouldLeaveTheDestination) {
   fat_.File(fat_.Root(0), "..         ", 2, 4, 'x');
   fat_.File(fat_.Root(1), "..\\EVIL TXT", 3, 4, 'x');
   fat_.File(fat_.Root(2), "../EVIL TXT", 4, 4, 'x');
-  fat_.File(fat_.Root(3),
-            "\x01"
-            "CTRL   TXT",
-            5, 4, 'x');
+  fat_.File(fat_.Root(3), "\001CTRL   TXT", 5, 4, 'x');
   fat_.File(fat_.Root(4), "           ", 6, 4, 'x');
   fat_.Subdirectory(fat_.Root(5), "A/B        ", 7, 0);
   fat_.File(fat_.Cluster(7) + 64, "IN      TXT", 8, 4, 'x');

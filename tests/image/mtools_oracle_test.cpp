@@ -27,8 +27,7 @@ std::string Mtools(const std::string& image, const std::string& command) {
 
 struct FileFacts {
   std::vector<uint8_t> bytes;
-  int64_t mtime = 0;
-  bool is_directory = false;
+  int64_t mtime = 0;  // 0 for a directory
   bool operator==(const FileFacts&) const = default;
 };
 
@@ -45,8 +44,7 @@ std::map<std::string, FileFacts> TreeFacts(const std::string& root, const std::s
       key = key.substr(3, key.find('\n') - 3);  // "::/" ... newline
     }
     FileFacts& f = facts[key];
-    f.is_directory = item.is_directory();
-    if (!f.is_directory) {
+    if (!item.is_directory()) {
       struct stat st {};
       ::stat(item.path().c_str(), &st);
       f.bytes = ReadFileBytes(item.path());
