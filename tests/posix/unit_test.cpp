@@ -132,7 +132,8 @@ TEST_F(TerminalUiTest, FloppyDriveChoice) {
   EXPECT_EQ(ui.ChooseFloppyDrive(drives), 0);  // Enter takes the first
   EXPECT_EQ(ui.ChooseFloppyDrive(drives), std::nullopt);
   EXPECT_EQ(ui.ChooseFloppyDrive({}), std::nullopt);
-  EXPECT_NE(Err().find("  1) /dev/fd0\n  2) /dev/sdb\n"), std::string::npos);
+  EXPECT_NE(Err().find("  1) /dev/fd0\n  2) /dev/sdb\nDrive number, or c to cancel [1]: "),
+            std::string::npos);
   EXPECT_EQ(Script().ChooseFloppyDrive(drives), std::nullopt);
   EXPECT_EQ(Script(AutoAnswer::kYes).ChooseFloppyDrive(drives), 0);
 }
