@@ -84,6 +84,7 @@ bool ApplySwitch(RunState& state, Ui& ui, const std::string& token) {
     case 'F':
       state.Header.UnpackMode = 0;
       state.Header.AutostartMode = 0;
+      state.FloppySwitch = true;
       return true;
     case 'L':
       state.ReportFlags |= kFlagList;

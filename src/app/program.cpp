@@ -9,6 +9,7 @@
 #include "report/reports.h"
 #include "ui/messages.h"
 #include "unpack/unpack_run.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 namespace {
@@ -35,51 +36,53 @@ std::string ConfirmationText(const RunState& state) {
   return FormatMessageId(kMsgConfirmDisks, state.ProductName.c_str(), int{state.Header.DiskCount});
 }
 
-// A set whose archive holds fewer images than its DiskCount (or none) can be neither written
-// nor unpacked whole: refused before any question. The file list needs the images as well;
-// /A and /P alone do not.
-bool CheckDiskImagesPresent(const RunState& state, Host& host, Ui& ui) {
+// A set that names no disk has nothing to write, unpack or list: refused before any question.
+// /A and /P alone need no image.
+bool CheckDiskCount(const RunState& state, Ui& ui) {
   if (state.IsReportMode() && (state.ReportFlags & kFlagList) == 0) return true;
-  const uint32_t count = state.Header.DiskCount;
-  if (count == 0) {
-    ShowStop(ui, "The package is damaged: it names no disk (DiskCount is 0).");
-    return false;
-  }
-  for (uint32_t index = 0; index < count; ++index) {
-    if (host.Attributes(DiskImagePath(state, index))) continue;
-    ShowStop(ui, FormatText("The package is damaged: it names %u disks, but disk image %u (%s) "
-                            "is not in its archive.",
-                            count, index + 1, DiskImageName(index).c_str()));
-    return false;
-  }
-  return true;
+  if (state.Header.DiskCount != 0) return true;
+  ShowStop(ui, LoadMessage(kMsgNoDisks));
+  return false;
 }
 
-ProgramOutcome OutcomeOfRun(const RunState& state, bool images_extracted) {
-  if (!images_extracted || state.RunFailed || state.FloppyRunFailed || state.UnpackFailed) {
-    return ProgramOutcome::kFailed;
+RunOutcome Ended(RunEnding ending, std::string reason = {}) {
+  RunOutcome outcome;
+  outcome.ending = ending;
+  outcome.reason = std::move(reason);
+  return outcome;
+}
+
+// How the run or report ended, from what it left in the run state.
+RunOutcome OutcomeOfRun(const RunState& state) {
+  RunOutcome outcome;
+  outcome.images = state.Images;
+  if (state.RunFailed || state.FloppyRunFailed || state.UnpackFailed) {
+    outcome.ending = RunEnding::kFailed;
+    outcome.reason = state.FailureMessage;
+  } else if (state.RunCancelled) {
+    outcome.ending = RunEnding::kCancelled;
+  } else if (!state.SetWhole() && (!state.IsReportMode() || (state.ReportFlags & kFlagList))) {
+    // The file list shows what is there, but the set is not whole.
+    outcome.ending = RunEnding::kFailed;
+    outcome.reason = DescribeLostImages(state.Images);
   }
-  if (state.RunCancelled) return ProgramOutcome::kCancelled;
-  return ProgramOutcome::kDone;
+  return outcome;
 }
 
 // Everything between the workspace and the exit clean-up.
-ProgramOutcome RunWithWorkspace(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
-                                const std::string& command_line) {
-  if (!ReadPackageHeader(state, host, ui)) return ProgramOutcome::kRefused;
+RunOutcome RunWithWorkspace(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
+                            const std::string& command_line) {
+  if (!ReadPackageHeader(state, host, ui)) return Ended(RunEnding::kRefused);
   // A program file without a package would otherwise pass both checks with zero sums and
   // "create" an empty set; refuse it like a damaged package.
   if (!state.PackageFound) {
     ShowAuthenticityFailure(state, ui);
-    return ProgramOutcome::kRefused;
+    return Ended(RunEnding::kRefused);
   }
-  if (!ParseCommandLine(state, ui, command_line)) return ProgramOutcome::kStopped;
-  if (!RunAuthenticityCheck(state, host, ui)) return ProgramOutcome::kRefused;
-  const bool images_extracted = RunImageExtraction(state, host, ui);
-  // A failed extraction is the run's to report; a complete one may still lack images.
-  if (images_extracted && !CheckDiskImagesPresent(state, host, ui)) {
-    return ProgramOutcome::kRefused;
-  }
+  if (!ParseCommandLine(state, ui, command_line)) return Ended(RunEnding::kUsage);
+  if (!RunAuthenticityCheck(state, host, ui)) return Ended(RunEnding::kRefused);
+  RunImageExtraction(state, host, ui);
+  if (!CheckDiskCount(state, ui)) return Ended(RunEnding::kRefused);
 
   const bool report_mode = state.IsReportMode();
   const bool shown = ui.RunMainWindow(MainWindowDialog(state), [&] {
@@ -91,12 +94,29 @@ ProgramOutcome RunWithWorkspace(RunState& state, Host& host, Ui& ui, FloppyDrive
   });
   if (!shown) {
     ui.ShowMessage({0, kNoWindowText, kCaption, Buttons::kOk, Icon::kNone, Owner::kNone});
-    return ProgramOutcome::kFailed;
+    return Ended(RunEnding::kFailed, kNoWindowText);
   }
 
   if (state.UnpackFailed == 0) RunAutostart(state, host, ui);
   ShowFinalMessage(state, ui);
-  return OutcomeOfRun(state, images_extracted);
+  return OutcomeOfRun(state);
+}
+
+// The floppy run that the header chose cannot write this set: the reason is shown, and
+// unpacking is offered where it can give something.
+void RefuseFloppyRun(RunState& state, Host& host, Ui& ui, const std::string& refusal) {
+  ui.ShowMessage({0, refusal, kCaption, Buttons::kOk, Icon::kStop, Owner::kMainWindow});
+  state.FloppyRunFailed = true;
+  const bool header_chose =
+      !state.FloppySwitch && !state.SilentMode && (state.ReportFlags & kFlagSingleDisk) == 0;
+  const bool unpack_gives = state.Images.empty() || AnyIntact(state.Images);
+  if (!header_chose || state.Header.BootDisk != 0 || !unpack_gives) return;
+  if (Ask(ui, kMsgUnpackInstead, LoadMessage(kMsgUnpackInstead), Buttons::kYesNo,
+          Icon::kQuestion) != Answer::kYes) {
+    return;
+  }
+  state.FloppyRunFailed = false;
+  UnpackRun(state, host, ui);
 }
 
 }  // namespace
@@ -126,19 +146,23 @@ bool RunAuthenticityCheck(RunState& state, Host& host, Ui& ui) {
 }
 
 bool RunImageExtraction(RunState& state, Host& host, Ui& ui) {
-  bool complete = false;
+  ExtractionPlan plan;
+  plan.archive_path = ArchivePath(state);
+  plan.workspace_dir = state.WorkspaceDir;
+  plan.apst = state.Header.ArchiveKind != 0;
+  plan.disk_count = state.Header.DiskCount;
+  plan.limit = ImageSizeLimit(state.PackageUnpackMode);
+  plan.salvage = state.SalvageMembers;
   const int dialog =
       state.Header.DialogStyle == 0 ? kDialogPlainExtraction : kDialogBannerExtraction;
   ui.RunWorkDialog(dialog, [&] {
-    const ExtractionResult result = ExtractPackageImages(state, host, ui);
-    complete = result.complete;
-    // Set before the dialog ends: a front end's hook on its end names the failed image.
-    state.ExtractionFailedMember = result.failed_member;
-    state.ExtractionFailureCode = result.code;
+    ExtractionResult result = ExtractPackageImages(plan, host, ui);
+    // Kept before the dialog ends: a front end's hook on its end reads the account.
+    state.Images = std::move(result.images);
+    state.SkippedMembers = std::move(result.skipped_members);
     return 1;
   });
-  state.ExtractionFailed = !complete;
-  return complete;
+  return state.SetWhole();
 }
 
 int MainWindowDialog(const RunState& state) {
@@ -154,6 +178,11 @@ void RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
   }
   if (state.Header.UnpackMode != 0) {
     UnpackRun(state, host, ui);
+    return;
+  }
+  // A set the floppy run cannot write is refused before the question.
+  if (const std::string refusal = FloppySetRefusal(state, host); !refusal.empty()) {
+    RefuseFloppyRun(state, host, ui, refusal);
     return;
   }
   const int confirmation = state.Header.DiskCount == 1 ? kMsgConfirmDisk : kMsgConfirmDisks;
@@ -179,8 +208,9 @@ void ShowFinalMessage(const RunState& state, Ui& ui) {
         {0, state.FailureMessage, kCaption, Buttons::kOk, Icon::kExclamation, Owner::kNone});
     return;
   }
-  // A run that failed has said why (an installer that did not start); no closing words.
-  if (state.RunFailed) return;
+  // A run that failed or was refused has said why; the package's closing words would claim
+  // a set that was not made.
+  if (state.RunFailed || state.FloppyRunFailed) return;
   const std::string& text =
       state.FinalMessage.empty() ? state.CompletionMessage : state.FinalMessage;
   if (text.empty()) return;
@@ -192,19 +222,21 @@ void ExitCleanUp(const RunState& state, Host& host) {
   if (!state.WorkspaceDir.empty()) host.RemoveEmptyDirectory(state.WorkspaceDir);
 }
 
-ProgramOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
-                          const std::string& command_line) {
+RunOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
+                      const std::string& command_line) {
   std::unique_ptr<InstanceLock> lock;
-  if (!CheckSingleInstance(state, host, ui, lock)) return ProgramOutcome::kRefused;
+  if (!CheckSingleInstance(state, host, ui, lock)) {
+    return Ended(RunEnding::kRefused, LoadMessage(kMsgAlreadyRunning));
+  }
   // Without a workspace the package cannot be copied, and the checks would blame the file.
   if (!CreateWorkspace(host, kWorkspacePrefix, state.WorkspaceDir)) {
     // (CreateWorkspace has left WorkspaceDir empty.)
     ShowStop(ui, "Setup cannot create its temporary directory in \"" + host.TempDirectory() +
                      "\": the directory does not exist, cannot be written, or its path is too "
                      "long. Set TMP (TMPDIR on Linux) to a usable directory.");
-    return ProgramOutcome::kRefused;
+    return Ended(RunEnding::kRefused);
   }
-  const ProgramOutcome outcome = RunWithWorkspace(state, host, ui, drives, command_line);
+  const RunOutcome outcome = RunWithWorkspace(state, host, ui, drives, command_line);
   lock.reset();
   ExitCleanUp(state, host);
   return outcome;

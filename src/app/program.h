@@ -13,20 +13,12 @@
 
 namespace floppyset {
 
-// How a run went, for the Linux tool's exit status; the Win32 program ignores it.
-enum class ProgramOutcome {
-  kDone,       // the run or report did what was asked
-  kStopped,    // help shown or a bad switch refused
-  kRefused,    // another instance, no package, authenticity failed, no temporary space
-  kCancelled,  // the user cancelled
-  kFailed,     // a disk image could not be extracted, or the run failed
-};
-
 // Runs the program from CheckSingleInstance to ExitCleanUp. The front end has set
 // ProgramPath (and InstallerRunner, InstallerNeedsRunner) and done its own system check.
 // `command_line` is the whole line, the program's own path first.
-ProgramOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
-                          const std::string& command_line);
+// Returns how the run ended, with the account of the set's images once they were extracted.
+RunOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
+                      const std::string& command_line);
 
 // --- the steps, for the front ends and tests ---------------------------------------------
 
@@ -35,13 +27,15 @@ bool CheckSingleInstance(const RunState& state, Host& host, Ui& ui,
                          std::unique_ptr<InstanceLock>& lock);
 // Dialog 105: both integrity checks; on failure shows 536 with ProgramPath.
 bool RunAuthenticityCheck(RunState& state, Host& host, Ui& ui);
-// Dialog 111 (DialogStyle 0) or 104: extracts the disk images; true when all were made.
+// Dialog 111 (DialogStyle 0) or 104: extracts the disk images into the workspace and keeps
+// their account in state.Images; true when every image came out whole.
 bool RunImageExtraction(RunState& state, Host& host, Ui& ui);
 // The main window: 103 in a report mode, else 101 for DialogStyle 1 and 110 otherwise.
 int MainWindowDialog(const RunState& state);
 // The run-mode worker: silent floppy run, unpack run, or the confirmed floppy run.
 void RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& drives);
-// FinalMessage, else CompletionMessage, else nothing: no owner, "SETUP", information icon.
+// The failure, else FinalMessage, else CompletionMessage, else nothing: no owner, "SETUP".
+// A failed or refused run shows no closing words of the package.
 void ShowFinalMessage(const RunState& state, Ui& ui);
 // Deletes the workspace files and the workspace directory.
 void ExitCleanUp(const RunState& state, Host& host);

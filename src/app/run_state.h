@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "base/outcome.h"
 #include "package/package_header.h"
 
 namespace floppyset {
@@ -53,16 +55,25 @@ struct RunState {
   // started (InstallerNeedsRunner). Both unset on Win32, which starts the installer itself.
   std::string InstallerRunner;
   bool InstallerNeedsRunner = false;
-  bool FloppyRunFailed = false;   // the floppy run refused the set (flat images, bad geometry)
-  bool ExtractionFailed = false;  // the images from the failed member on are unusable
-  // The member at which extraction stopped (its stored name: show it, never open it) and why
-  // (an ExtractionResult code); 0 while nothing failed.
-  std::string ExtractionFailedMember;
-  int ExtractionFailureCode = 0;
+  bool FloppyRunFailed = false;  // the floppy run refused the set (flat images, bad geometry)
+  bool FloppySwitch = false;     // /F chose the floppy run, not the header
+  // Extraction goes on past a damaged member to the members behind it (Linux --salvage).
+  bool SalvageMembers = false;
+  // The disk images after extraction, one per disk; empty before it. Members stepped over
+  // are listed with their reasons in SkippedMembers.
+  SetAccount Images;
+  std::vector<std::string> SkippedMembers;
   // A front end whose output is UTF-8 names the code pages of the package's texts here, and
   // the reports convert them (0: the bytes as stored, as the Win32 program shows them).
   int TextAnsiCodePage = 0;  // header texts and flat-image paths
   int TextOemCodePage = 0;   // names on FAT12 disks
+
+  // Whether disk image `index` came out whole (every image does before extraction has run).
+  bool ImageIntact(uint32_t index) const {
+    return Images.empty() ||
+           (index < Images.size() && Images[index].condition == ImageCondition::kIntact);
+  }
+  bool SetWhole() const { return IsWhole(Images); }
 
   // Report mode: any flag but /C:n.
   bool IsReportMode() const { return ReportFlags >= 2; }

@@ -23,6 +23,7 @@ constexpr size_t kOutputChunk = 8192;
 constexpr size_t kNameOffset = 20;
 constexpr size_t kFieldsAfterName = 5;
 constexpr size_t kMinHeaderSize = kNameOffset + kFieldsAfterName;
+constexpr size_t kLevelOffset = 18;
 
 // Internal: the header reader met the 0 byte or the end of the file.
 constexpr int kEndOfArchive = 8;
@@ -46,6 +47,10 @@ struct LzhReader::State : Lh5Source {
   LzhProgressFn progress;
   void* param;
   uint64_t member_limit;
+  MemberHooks hooks;
+  bool stopped = false;
+  std::string stop_member;
+  int stop_code = kLzhOk;
 
   std::unique_ptr<File> archive;
   uint64_t archive_size = 0;
@@ -76,7 +81,12 @@ struct LzhReader::State : Lh5Source {
   std::span<const uint8_t> NextBlock() override;
 
   int ReadHeader(MemberHeader& header);
-  int ExtractMember(const MemberHeader& header);
+  bool SoundHeaderAt(uint64_t position);
+  bool FindNextHeader(uint64_t position);
+  int ExtractMember(const MemberHeader& header, const std::string& file);
+  void Done(const std::string& file, int result) {
+    if (hooks.member_done) hooks.member_done(member_name, file, result);
+  }
   void CopyStored(uint32_t size);
   bool Decompress(uint32_t size, uint64_t data_start, uint32_t compressed_size);
   void Write(std::span<const uint8_t> bytes);
@@ -146,21 +156,52 @@ int LzhReader::State::ReadHeader(MemberHeader& header) {
   if (Read(size_and_sum + 1, 1) != 1 || Read(bytes.data(), size) != size) return kLzhBadHeader;
   ReportProgress(Position());
 
+  // Level 0 keeps no operating system and extension fields behind the name, level 2 no
+  // checksum in the second byte: neither is read as level 1 would be.
+  if (size > kLevelOffset && bytes[kLevelOffset] != 1) return kLzhBadLevel;
   uint8_t sum = 0;
   for (size_t i = 0; i < size; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
   if (sum != size_and_sum[1]) return kLzhBadHeader;
-  if (size < kMinHeaderSize) return kLzhUnsafeHeader;
+  if (size < kMinHeaderSize) return kLzhBadHeader;
   const size_t name_length = bytes[kNameOffset - 1];
-  if (kNameOffset + name_length > size - kFieldsAfterName) return kLzhUnsafeHeader;
-  header.name.assign(reinterpret_cast<const char*>(bytes.data() + kNameOffset), name_length);
-  member_name = header.name;
-  if (!IsPlainFileName(header.name)) return kLzhUnsafeHeader;
+  if (kNameOffset + name_length > size - kFieldsAfterName) return kLzhBadHeader;
 
   header.method = static_cast<char>(bytes[3]);
   header.compressed_size = LoadLe32(bytes.data() + 5);
   header.original_size = LoadLe32(bytes.data() + 9);
   header.stored_crc = LoadLe16(bytes.data() + size - 5);
+  header.name.assign(reinterpret_cast<const char*>(bytes.data() + kNameOffset), name_length);
+  member_name = header.name;
+  if (!IsPlainFileName(header.name)) return kLzhUnsafeHeader;
   return kLzhOk;
+}
+
+// True when a sound level-1 header starts at `position`: a method id of the form "-l??-",
+// a checksum that matches, and a name that fits the header.
+bool LzhReader::State::SoundHeaderAt(uint64_t position) {
+  SeekTo(position);
+  uint8_t prefix[2];
+  if (Read(prefix, 2) != 2 || prefix[0] < kMinHeaderSize) return false;
+  std::array<uint8_t, 255> bytes{};
+  const size_t size = prefix[0];
+  if (Read(bytes.data(), size) != size) return false;
+  if (bytes[0] != '-' || bytes[1] != 'l' || bytes[4] != '-' || bytes[kLevelOffset] != 1) {
+    return false;
+  }
+  uint8_t sum = 0;
+  for (size_t i = 0; i < size; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
+  return sum == prefix[1] && kNameOffset + bytes[kNameOffset - 1] <= size - kFieldsAfterName;
+}
+
+// Moves to the first sound header after `position`; false when there is none.
+bool LzhReader::State::FindNextHeader(uint64_t position) {
+  for (uint64_t at = position + 1; at + 2 + kMinHeaderSize <= archive_size; ++at) {
+    if (SoundHeaderAt(at)) {
+      SeekTo(at);
+      return true;
+    }
+  }
+  return false;
 }
 
 void LzhReader::State::Write(std::span<const uint8_t> bytes) {
@@ -202,10 +243,10 @@ bool LzhReader::State::Decompress(uint32_t size, uint64_t data_start, uint32_t c
   return true;
 }
 
-int LzhReader::State::ExtractMember(const MemberHeader& header) {
+int LzhReader::State::ExtractMember(const MemberHeader& header, const std::string& file) {
   // The stored size is not covered by any checksum: it must not make us write gigabytes.
   if (header.original_size > member_limit) return kLzhTooLarge;
-  output = host.CreateForWrite(JoinPath(destination_dir, header.name));
+  output = host.CreateForWrite(JoinPath(destination_dir, file));
   if (!output) return kLzhCannotCreate;
   const bool stored = header.method == '0';
   if (!stored && header.method != '4' && header.method != '5') {
@@ -223,8 +264,6 @@ int LzhReader::State::ExtractMember(const MemberHeader& header) {
     intact = Decompress(header.original_size, data_start, header.compressed_size);
   }
   output.reset();
-  // The next header follows the member's data, however much of it the decoder used.
-  SeekTo(data_start + header.compressed_size);
   if (!intact || write_failed || crc != header.stored_crc) return kLzhBadData;
   return kLzhOk;
 }
@@ -239,15 +278,72 @@ LzhReader::LzhReader(Host& host, const std::string& archive_path,
 
 LzhReader::~LzhReader() = default;
 
-int LzhReader::ExtractAll() {
-  if (!state_->archive) return kLzhCannotOpenArchive;
+void LzhReader::SetHooks(MemberHooks hooks) {
+  state_->hooks = std::move(hooks);
+}
+
+int LzhReader::ExtractAll(bool salvage) {
+  State& s = *state_;
+  const auto stop = [&s](int code) {
+    s.stopped = true;
+    s.stop_member = s.member_name;
+    s.stop_code = code;
+  };
+  if (!s.archive) {
+    stop(kLzhCannotOpenArchive);
+    return kLzhCannotOpenArchive;
+  }
+  int first_failure = kLzhOk;
   MemberHeader header;
   for (;;) {
-    int result = state_->ReadHeader(header);
-    if (result == kEndOfArchive) return state_->read_failed ? kLzhCannotOpenArchive : kLzhOk;
-    if (result == kLzhOk) result = state_->ExtractMember(header);
-    if (result != kLzhOk) return result;
+    const uint64_t header_start = s.Position();
+    int result = s.ReadHeader(header);
+    if (result == kEndOfArchive) {
+      if (!s.read_failed) return first_failure;
+      stop(kLzhCannotOpenArchive);
+      return kLzhCannotOpenArchive;
+    }
+    if (result != kLzhOk && result != kLzhUnsafeHeader) {
+      // Without a sound header nothing says where the next member starts.
+      s.Done("", result);
+      if (first_failure == kLzhOk) first_failure = result;
+      if (!salvage || !s.FindNextHeader(header_start)) {
+        stop(result);
+        return first_failure;
+      }
+      continue;
+    }
+    // The next header follows the member's data, however much of it the decoder used.
+    const uint64_t next = s.Position() + header.compressed_size;
+    std::string file;
+    if (result == kLzhOk) {
+      file = s.hooks.output_name ? s.hooks.output_name(header.name) : header.name;
+      if (file.empty()) result = kLzhSkipped;
+    }
+    if (result == kLzhOk) result = s.ExtractMember(header, file);
+    s.Done(result == kLzhSkipped || result == kLzhUnsafeHeader ? "" : file, result);
+    s.SeekTo(next);
+    if (result == kLzhOk || result == kLzhSkipped) continue;
+    if (first_failure == kLzhOk) first_failure = result;
+    if (result == kLzhUnsafeHeader) continue;
+    // A member that cannot be created says the destination is unusable: nothing more can be.
+    if (!salvage || result == kLzhCannotCreate) {
+      stop(result);
+      return first_failure;
+    }
   }
+}
+
+bool LzhReader::Stopped() const {
+  return state_->stopped;
+}
+
+const std::string& LzhReader::StopMember() const {
+  return state_->stop_member;
+}
+
+int LzhReader::StopCode() const {
+  return state_->stop_code;
 }
 
 const std::string& LzhReader::CurrentMemberName() const {

@@ -23,9 +23,6 @@ constexpr uint32_t kFormatsBeforeFormatAlways = 5;
 constexpr char kFlatImagesRefused[] =
     "The disk images of \"%s\" are made for unpacking to a hard disk only and cannot be "
     "written to floppy disks.\n\nPlease unpack them instead.";
-constexpr char kExtractionFailed[] =
-    "The disk images of \"%s\" could not all be extracted from the package.\n\nNo floppy "
-    "disk was written.";
 constexpr char kNoDriveA[] = "Drive A: is not a floppy drive.\n\nNo floppy disk was written.";
 constexpr char kImageMissing[] =
     "Disk %u of \"%s\" cannot be written: its image is missing.\n\nNo floppy disk was written.";
@@ -76,19 +73,16 @@ std::string CheckDiskImage(const RunState& state, Host& host, uint32_t index, ui
   return "";
 }
 
+// The disks of the run: all, or only disk n with /C:n.
+void RunRange(const RunState& state, uint32_t& first, uint32_t& end) {
+  const bool single_disk = (state.ReportFlags & kFlagSingleDisk) != 0;
+  first = single_disk ? state.SingleDiskNumber - 1u : 0;
+  end = single_disk ? state.SingleDiskNumber : state.Header.DiskCount;
+}
+
 // Refuses the run before its first question when any of its images cannot be written.
-bool CheckFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, uint32_t first,
-                    uint32_t end) {
-  std::string refusal;
-  if (state.PackageUnpackMode != 0) {
-    refusal = FormatText(kFlatImagesRefused, state.ProductName.c_str());
-  } else if (state.ExtractionFailed) {
-    refusal = FormatText(kExtractionFailed, state.ProductName.c_str());
-  }
-  for (uint32_t i = first; i < end && refusal.empty(); ++i) {
-    uint32_t total = 0;
-    refusal = CheckDiskImage(state, host, i, total);
-  }
+bool CheckFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
+  std::string refusal = FloppySetRefusal(state, host);
   // Silent mode writes to A: without asking: it must be a floppy drive, not a hard disk.
   if (refusal.empty() && state.SilentMode && !drives.IsFloppyDrive(0)) refusal = kNoDriveA;
   if (refusal.empty()) return true;
@@ -96,6 +90,29 @@ bool CheckFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, u
   state.FloppyRunFailed = true;
   return false;
 }
+
+}  // namespace
+
+std::string FloppySetRefusal(const RunState& state, Host& host) {
+  if (state.PackageUnpackMode != 0) {
+    return FormatText(kFlatImagesRefused, state.ProductName.c_str());
+  }
+  // A floppy set is written whole or not at all.
+  if (!state.SetWhole()) {
+    return FormatMessageId(kMsgSetNotWritable, state.ProductName.c_str(),
+                           DescribeLostImages(state.Images).c_str());
+  }
+  uint32_t first = 0, end = 0;
+  RunRange(state, first, end);
+  for (uint32_t i = first; i < end; ++i) {
+    uint32_t total = 0;
+    std::string refusal = CheckDiskImage(state, host, i, total);
+    if (!refusal.empty()) return refusal;
+  }
+  return "";
+}
+
+namespace {
 
 // One disk in the drive: the device, the format bookkeeping and the user's answers.
 class DiskWriter {
@@ -244,9 +261,9 @@ bool CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, 
 void CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
   const bool single_disk = (state.ReportFlags & kFlagSingleDisk) != 0;
   const uint32_t disk_count = state.Header.DiskCount;
-  const uint32_t first = single_disk ? state.SingleDiskNumber - 1u : 0;
-  const uint32_t end = single_disk ? state.SingleDiskNumber : disk_count;
-  if (!CheckFloppySet(state, host, ui, drives, first, end)) return;
+  uint32_t first = 0, end = 0;
+  RunRange(state, first, end);
+  if (!CheckFloppySet(state, host, ui, drives)) return;
   if (!state.SilentMode && !SelectFloppyDrive(state, drives) &&
       !ChooseFloppyDrive(state, ui, drives)) {
     state.RunCancelled = true;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/run_state.h"
 #include "floppy/floppy_device.h"
@@ -20,6 +21,10 @@ inline constexpr uint32_t kCylinderBufferSize = 18432;
 // images, a failed extraction, an image missing, cut short or not of the 1.44 MB layout, or
 // in silent mode a drive A: that is no floppy drive).
 void CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives);
+
+// Why the run cannot write its disks (flat images, a set that is not whole, an image missing,
+// cut short or not of the 1.44 MB layout), naming the disk; empty when it can.
+std::string FloppySetRefusal(const RunState& state, Host& host);
 
 // Writes disk image `index` (0-based); `first` is the first index of the run. True when the
 // disk is finished, false when the user cancelled, the read-back failed or the image was

@@ -1,7 +1,9 @@
 #include "package/extraction.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
+#include <vector>
 
 #include "base/bytes.h"
 #include "base/path.h"
@@ -9,6 +11,7 @@
 #include "codec/crc32.h"
 #include "codec/explode.h"
 #include "codec/lzh_reader.h"
+#include "ui/messages.h"
 #include "workspace/workspace.h"
 
 namespace floppyset {
@@ -35,6 +38,20 @@ std::string TerminatedName(const std::string& stored) {
   return end == std::string::npos ? std::string() : stored.substr(0, end);
 }
 
+// Where the extraction stopped, for the images it did not reach.
+std::string StoppedAtText(const std::string& member, const std::string& why) {
+  return member.empty() ? why : member + ": " + why;
+}
+
+// The literal-mode byte that starts the member's data (0 binary, 1 ASCII); -1 unread.
+int LiteralModeByte(MemberCursor& cursor) {
+  uint8_t mode = 0;
+  if (!cursor.stream->Seek(cursor.data_position) || !ReadExactly(*cursor.stream, &mode, 1)) {
+    return -1;
+  }
+  return mode;
+}
+
 // The stored name as far as it goes, for reports.
 std::string MemberNameForReport(MemberCursor& cursor) {
   std::string stored;
@@ -42,18 +59,38 @@ std::string MemberNameForReport(MemberCursor& cursor) {
   return stored.substr(0, stored.find('\0'));
 }
 
-// The output file of the current member, or a failure code.
-int OutputPath(MemberCursor& cursor, const std::string& destination, std::string& path) {
-  if (!destination.empty() && !EndsWithSeparator(destination)) {
-    path = destination;  // a file name: the member is written there
-    return 0;
+// Stands for a member the hooks did not want; it is no failure.
+constexpr int kExtractSkipped = -1;
+
+// Finds the next member header at or after `from`: the "$PKF" magic, searched in blocks.
+bool FindMemberHeader(MemberCursor& cursor, uint64_t from) {
+  File& stream = *cursor.stream;
+  std::vector<uint8_t> block(64 * 1024);
+  for (uint64_t at = from;;) {
+    if (!stream.Seek(at)) return false;
+    const int64_t got = stream.Read(block.data(), block.size());
+    if (got < 4) return false;
+    const auto end = block.begin() + got;
+    static constexpr uint8_t kMagic[] = {'$', 'P', 'K', 'F'};
+    const auto found = std::search(block.begin(), end, std::begin(kMagic), std::end(kMagic));
+    if (found != end) {
+      cursor.next_position = at + static_cast<uint64_t>(found - block.begin());
+      if (ApstNextMember(cursor)) return true;
+      at = cursor.header_position + 1;
+      continue;
+    }
+    at += static_cast<uint64_t>(got) - 3;  // a magic may straddle two blocks
   }
-  std::string stored;
-  if (!ApstReadMemberName(cursor, stored, kMemberNameCapacity)) return kExtractReadFailed;
-  const std::string name = TerminatedName(stored);
-  if (!IsPlainFileName(name)) return kExtractBadName;
-  path = destination + name;
-  return path.size() < kOutputPathCapacity ? 0 : kExtractPathTooLong;
+}
+
+// What an extraction failure means for the members behind it.
+bool EndsExtraction(int code, bool salvage) {
+  if (code == 0 || code == kExtractSkipped || code == kExtractBadName) return false;
+  // The workspace cannot take the images: nothing further can be written either.
+  if (code == kExtractCannotCreate || code == kExtractWriteFailed || code == kExtractPathTooLong) {
+    return true;
+  }
+  return !salvage;
 }
 
 }  // namespace
@@ -164,18 +201,26 @@ int ExplodeFile(File& input, File& output, uint32_t& crc, ArchiveProgressFn prog
 
 int ApstExtractMember(MemberCursor& cursor, Host& host, const std::string& destination,
                       ArchiveProgressFn progress, void* progress_param, uint64_t limit) {
-  std::string path;
-  if (const int refused = OutputPath(cursor, destination, path); refused != 0) return refused;
+  std::string path = destination;
+  if (destination.empty() || EndsWithSeparator(destination)) {
+    std::string stored;
+    if (!ApstReadMemberName(cursor, stored, kMemberNameCapacity)) return kExtractReadFailed;
+    const std::string name = TerminatedName(stored);
+    if (!IsPlainFileName(name)) return kExtractBadName;
+    path += name;
+  }
+  if (path.size() >= kOutputPathCapacity) return kExtractPathTooLong;
   std::unique_ptr<File> output = host.CreateForWrite(path);
   if (!output) return kExtractCannotCreate;
   if (!cursor.stream->Seek(cursor.data_position)) return kExtractReadFailed;
   uint32_t crc = 0;
-  const int result = ExplodeFile(*cursor.stream, *output, crc, progress, progress_param, limit);
+  int result = ExplodeFile(*cursor.stream, *output, crc, progress, progress_param, limit);
   if (result == kExtractTooLarge) {
     // What was written is no image: nobody may take its first part for one.
     output.reset();
     host.RemoveFile(path);
   }
+  if (result == kExplodeBadMode && LiteralModeByte(cursor) == 1) result = kExtractAsciiMode;
   if (result != 0) return result;
   if (crc != cursor.header.MemberCrc) return kExtractCrcMismatch;
   // The data is complete, so the stored time is the one the file keeps.
@@ -184,11 +229,14 @@ int ApstExtractMember(MemberCursor& cursor, Host& host, const std::string& desti
 }
 
 ExtractionResult ApstExtractAll(Host& host, Ui* ui, const std::string& archive_path,
-                                const std::string& destination_dir, uint64_t limit) {
+                                const std::string& destination_dir, uint64_t limit,
+                                const MemberHooks& hooks, bool salvage) {
   ExtractionResult result;
   std::unique_ptr<File> stream = ApstOpen(host, kApstMagic, archive_path);
   if (!stream) {
     result.code = kExtractNoArchive;
+    result.stopped = true;
+    result.stopped_at = ExtractionFailureText(result.code);
     return result;
   }
   ExtractionProgress progress;
@@ -197,67 +245,209 @@ ExtractionResult ApstExtractAll(Host& host, Ui* ui, const std::string& archive_p
   MemberCursor cursor;
   if (!ApstFirstMember(cursor, *stream)) {
     result.code = kExtractNoMembers;
+    result.stopped = true;
+    result.stopped_at = ExtractionFailureText(result.code);
     return result;
   }
-  do {
+  for (bool more = true; more;) {
     progress.done += static_cast<uint32_t>(cursor.data_position - cursor.header_position);
-    const int code =
-        ApstExtractMember(cursor, host, destination_dir, ArchiveProgressStep, &progress, limit);
-    if (code != 0) {
+    const std::string name = MemberNameForReport(cursor);
+    std::string file;
+    int code = 0;
+    if (!IsPlainFileName(name) || name.size() >= kMemberNameCapacity) {
+      code = kExtractBadName;
+    } else {
+      file = hooks.output_name ? hooks.output_name(name) : name;
+      if (file.empty()) code = kExtractSkipped;
+    }
+    if (code == 0) {
+      // A destination without a trailing separator is the one output file.
+      const bool directory = destination_dir.empty() || EndsWithSeparator(destination_dir);
+      code = ApstExtractMember(cursor, host, directory ? destination_dir + file : destination_dir,
+                               ArchiveProgressStep, &progress, limit);
+    }
+    if (hooks.member_done) hooks.member_done(name, code == kExtractSkipped ? "" : file, code);
+    if (code != 0 && code != kExtractSkipped && result.code == 0) {
       result.code = code;
-      result.failed_member = MemberNameForReport(cursor);
+      result.failed_member = name;
+    }
+    if (EndsExtraction(code, salvage)) {
+      result.stopped = true;
+      result.stopped_at = StoppedAtText(name, ExtractionFailureText(code));
       return result;
     }
-  } while (ApstNextMember(cursor));
-  result.complete = ApstClose(std::move(stream));
+    const uint64_t failed_at = cursor.header_position;
+    more = ApstNextMember(cursor);
+    // A damaged member's sizes may be wrong too: look for the next header behind it.
+    if (!more && salvage && code != 0 && code != kExtractSkipped) {
+      more = FindMemberHeader(cursor, failed_at + 1);
+    }
+  }
+  result.complete = ApstClose(std::move(stream)) && result.code == 0;
   return result;
 }
 
-uint64_t ImageSizeLimit(const RunState& state) {
-  return state.PackageUnpackMode != 0 ? kMaxFlatImageBytes : kMaxFloppyImageBytes;
+uint64_t ImageSizeLimit(uint16_t package_unpack_mode) {
+  return package_unpack_mode != 0 ? kMaxFlatImageBytes : kMaxFloppyImageBytes;
 }
 
-std::string ExtractionFailureText(int code) {
+std::string ExtractionFailureText(int code, bool lha) {
+  if (lha) {
+    switch (code) {
+      case kLzhCannotOpenArchive:
+        return LoadMessage(kMsgWhyArchiveUnreadable);
+      case kLzhBadHeader:
+        return LoadMessage(kMsgWhyHeaderDamaged);
+      case kLzhBadMethod:
+        return LoadMessage(kMsgWhyMethodUnsupported);
+      case kLzhBadLevel:
+        return LoadMessage(kMsgWhyLevelUnsupported);
+      case kLzhUnsafeHeader:
+        return LoadMessage(kMsgWhyUnsafeName);
+      case kLzhCannotCreate:
+        return LoadMessage(kMsgWhyCannotCreate);
+      case kLzhTooLarge:
+        return LoadMessage(kMsgWhyTooLarge);
+      default:
+        return LoadMessage(kMsgWhyDataDamaged);
+    }
+  }
   switch (code) {
     case kExtractNoArchive:
-      return "the archive is missing or unreadable";
+      return LoadMessage(kMsgWhyArchiveUnreadable);
     case kExtractNoMembers:
-      return "the archive holds no member";
+      return LoadMessage(kMsgWhyNoMembers);
     case kExtractBadName:
-    case kLzhUnsafeHeader:
-      return "its name is not a plain file name";
+      return LoadMessage(kMsgWhyUnsafeName);
     case kExtractCannotCreate:
-    case kLzhCannotCreate:
-      return "its file cannot be created";
+      return LoadMessage(kMsgWhyCannotCreate);
     case kExtractWriteFailed:
-      return "its file cannot be written (disk full?)";
+      return LoadMessage(kMsgWhyCannotWrite);
     case kExtractTooLarge:
-    case kLzhTooLarge:
-      return "it is larger than a disk image may be (2,949,120 bytes, 64 MiB when flat)";
+      return LoadMessage(kMsgWhyTooLarge);
     case kExtractPathTooLong:
-      return "its path is too long";
+      return LoadMessage(kMsgWhyPathTooLong);
     case kExtractNoWorkspace:
-      return "there is no temporary directory";
+      return LoadMessage(kMsgWhyNoWorkspace);
+    case kExtractAsciiMode:
+      return LoadMessage(kMsgWhyAsciiMode);
     default:
-      return "its data is damaged";
+      return LoadMessage(kMsgWhyDataDamaged);
   }
 }
 
-ExtractionResult ExtractPackageImages(RunState& state, Host& host, Ui& ui) {
-  if (state.WorkspaceDir.empty()) {
-    ExtractionResult result;
+namespace {
+
+// Follows the members of one extraction and keeps the account of the set's images.
+class ImageLedger {
+ public:
+  ImageLedger(const ExtractionPlan& plan, Host& host) : plan_(plan), host_(host) {
+    images_.resize(plan.disk_count);
+    extracted_.resize(plan.disk_count, false);
+  }
+
+  MemberHooks Hooks() {
+    MemberHooks hooks;
+    hooks.output_name = [this](const std::string& stored) { return OutputName(stored); };
+    hooks.member_done = [this](const std::string& stored, const std::string& file, int code) {
+      MemberDone(stored, file, code);
+    };
+    return hooks;
+  }
+
+  // The images never met: not in the archive, or behind the point where extraction stopped.
+  SetAccount Finish(bool stopped, const std::string& stopped_at) {
+    for (uint32_t index = 0; index < plan_.disk_count; ++index) {
+      if (extracted_[index]) continue;
+      images_[index].condition = ImageCondition::kMissing;
+      images_[index].reason = stopped ? FormatMessageId(kMsgWhyNotReached, stopped_at.c_str())
+                                      : LoadMessage(kMsgWhyNotInArchive);
+    }
+    return images_;
+  }
+
+  std::vector<std::string> skipped_members;
+
+ private:
+  // The set's disks are the members named "image00.tii" ...; the name is matched without
+  // regard to case, as the file systems the sets were made on did.
+  std::string OutputName(const std::string& stored) {
+    current_ = plan_.disk_count;
+    for (uint32_t index = 0; index < plan_.disk_count; ++index) {
+      const std::string name = DiskImageName(index);
+      if (!std::equal(name.begin(), name.end(), stored.begin(), stored.end(),
+                      [](char a, char b) { return AsciiLower(a) == AsciiLower(b); })) {
+        continue;
+      }
+      if (extracted_[index]) {
+        skipped_members.push_back(FormatMessageId(kMsgMemberDuplicate, stored.c_str()));
+        return "";
+      }
+      current_ = index;
+      return name;
+    }
+    skipped_members.push_back(FormatMessageId(kMsgMemberNotAnImage, stored.c_str()));
+    return "";
+  }
+
+  void MemberDone(const std::string& stored, const std::string& file, int code) {
+    if (file.empty()) {
+      if (code != 0 && code != kExtractSkipped && code != kLzhSkipped) {
+        skipped_members.push_back(FormatMessageId(
+            kMsgMemberUnusable, stored.c_str(), ExtractionFailureText(code, !plan_.apst).c_str()));
+      }
+      return;
+    }
+    if (current_ >= plan_.disk_count) return;
+    extracted_[current_] = true;
+    ImageAccount& image = images_[current_];
+    if (code == 0) {
+      image = ImageAccount{ImageCondition::kIntact, ""};
+      return;
+    }
+    image = ImageAccount{ImageCondition::kDamaged, ExtractionFailureText(code, !plan_.apst)};
+    // What was written of a damaged member is no image: nothing may take it for one.
+    host_.RemoveFile(plan_.workspace_dir + file);
+  }
+
+  static char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+  const ExtractionPlan& plan_;
+  Host& host_;
+  SetAccount images_;
+  std::vector<bool> extracted_;
+  uint32_t current_ = 0;
+};
+
+}  // namespace
+
+ExtractionResult ExtractPackageImages(const ExtractionPlan& plan, Host& host, Ui& ui) {
+  ExtractionResult result;
+  if (plan.workspace_dir.empty()) {
     result.code = kExtractNoWorkspace;
+    result.images.assign(plan.disk_count, ImageAccount{ImageCondition::kMissing,
+                                                       ExtractionFailureText(result.code)});
     return result;
   }
-  if (state.Header.ArchiveKind != 0) {
-    return ApstExtractAll(host, &ui, ArchivePath(state), state.WorkspaceDir, ImageSizeLimit(state));
+  ImageLedger ledger(plan, host);
+  if (plan.apst) {
+    result = ApstExtractAll(host, &ui, plan.archive_path, plan.workspace_dir, plan.limit,
+                            ledger.Hooks(), plan.salvage);
+  } else {
+    LzhReader reader(host, plan.archive_path, plan.workspace_dir, SetExtractionProgress, &ui,
+                     plan.limit);
+    reader.SetHooks(ledger.Hooks());
+    result.code = reader.ExtractAll(plan.salvage);
+    result.failed_member = reader.CurrentMemberName();
+    result.stopped = reader.Stopped();
+    if (result.stopped) {
+      result.stopped_at =
+          StoppedAtText(reader.StopMember(), ExtractionFailureText(reader.StopCode(), true));
+    }
   }
-  LzhReader reader(host, ArchivePath(state), state.WorkspaceDir, SetExtractionProgress, &ui,
-                   ImageSizeLimit(state));
-  ExtractionResult result;
-  result.code = reader.ExtractAll();
-  result.complete = result.code == 0;
-  if (!result.complete) result.failed_member = reader.CurrentMemberName();
+  result.images = ledger.Finish(result.stopped, result.stopped_at);
+  result.skipped_members = std::move(ledger.skipped_members);
+  result.complete = IsWhole(result.images);
   return result;
 }
 

@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/run_state.h"
+#include "base/outcome.h"
+#include "codec/lzh_reader.h"
 #include "host/host.h"
 #include "ui/ui.h"
 
@@ -15,10 +16,17 @@ namespace floppyset {
 
 struct ExtractionResult {
   bool complete = false;
-  // The member that failed (its stored name, possibly unsafe: show it, never open it).
+  // The first member that failed (its stored name, possibly unsafe: show it, never open it).
   std::string failed_member;
-  // Why: the decoder's result (Explode 1..4, LzhReader's codes) or one of kExtract...
+  // Why: the decoder's result (Explode 1..4) or one of kExtract...
   int code = 0;
+  // Extraction ended before the end of the archive; `stopped_at` names the member and why.
+  bool stopped = false;
+  std::string stopped_at;
+  // The disk images of the set, in disk order (ExtractPackageImages only).
+  SetAccount images;
+  // Members stepped over, each with the reason (stored names: show them, never open them).
+  std::vector<std::string> skipped_members;
 };
 
 // Failure codes beside the decoders' own.
@@ -32,6 +40,7 @@ inline constexpr int kExtractCrcMismatch = 106;   // decoded bytes differ from M
 inline constexpr int kExtractNoWorkspace = 107;   // WorkspaceDir is empty
 inline constexpr int kExtractPathTooLong = 108;   // destination + name over 519 characters
 inline constexpr int kExtractTooLarge = 109;      // the image would pass its size limit
+inline constexpr int kExtractAsciiMode = 110;     // imploded in ASCII mode, which is not read
 
 // No disk image grows past these, whatever the archive's sizes say (they are not covered by
 // the package checksum): a FAT12 image is at most a 2.88 MB floppy, and a flat image, which
@@ -39,14 +48,30 @@ inline constexpr int kExtractTooLarge = 109;      // the image would pass its si
 // kExtractTooLarge (kLzhTooLarge) at the limit, writes nothing past it and leaves no file.
 inline constexpr uint64_t kMaxFloppyImageBytes = 2949120;
 inline constexpr uint64_t kMaxFlatImageBytes = uint64_t{64} << 20;
-// The limit for the images of a package: flat when PackageUnpackMode is non-zero.
-uint64_t ImageSizeLimit(const RunState& state);
-// What went wrong, in a few words, for a failure code of ExtractionResult.
-std::string ExtractionFailureText(int code);
+// The limit for the images of a package: flat when its stored UnpackMode is non-zero.
+uint64_t ImageSizeLimit(uint16_t package_unpack_mode);
+// What went wrong with a member, in a few words: an APST failure code (Explode's 1..4 or
+// kExtract...), or with `lha` an LzhResult.
+std::string ExtractionFailureText(int code, bool lha = false);
 
-// Extracts every disk image of the package into WorkspaceDir (APST when ArchiveKind is
-// non-zero, LHA when 0), reporting progress to control 153 of the window on top.
-ExtractionResult ExtractPackageImages(RunState& state, Host& host, Ui& ui);
+// What the extraction of a package's disk images is asked to do.
+struct ExtractionPlan {
+  std::string archive_path;   // the workspace copy of the archive
+  std::string workspace_dir;  // ends in a separator
+  bool apst = true;           // the APST kind; else LHA
+  uint32_t disk_count = 0;    // the images are the members "image00.tii" ... below this
+  uint64_t limit = kMaxFloppyImageBytes;
+  // Go on past a damaged member to the members behind it.
+  bool salvage = false;
+};
+
+// Extracts the plan's disk images into its workspace, reporting progress to control 153 of
+// the window on top. Only members named as the set's images are written (a name in another
+// case counts), each once; any other member is stepped over unwritten, so the workspace holds
+// at most disk_count images. A member with an unsafe name is stepped over and the members
+// behind it are still read. A damaged member ends the extraction (unless `salvage`); its
+// file is removed, so that no damaged image is ever taken for one.
+ExtractionResult ExtractPackageImages(const ExtractionPlan& plan, Host& host, Ui& ui);
 
 // --- progress ---------------------------------------------------------------------------
 
@@ -135,10 +160,14 @@ int ExplodeFile(File& input, File& output, uint32_t& crc, ArchiveProgressFn prog
 uint32_t ReadArchiveBlock(uint8_t* buffer, uint32_t* size, void* param);
 void WriteOutputBlock(uint8_t* buffer, uint32_t* size, void* param);
 
-// Extracts every member of an APST archive into `destination_dir`, reporting progress to
-// `ui` (may be null).
+// Extracts the members of an APST archive into `destination_dir`, reporting progress to `ui`
+// (may be null). The hooks choose each member's file and hear how it went (unset: every
+// member under its stored name). A member whose name is not a plain file name is stepped
+// over; any other failure ends the extraction unless `salvage` is set, in which case the
+// reader goes on behind the failed member, or at the next sound member header.
 ExtractionResult ApstExtractAll(Host& host, Ui* ui, const std::string& archive_path,
                                 const std::string& destination_dir,
-                                uint64_t limit = kMaxFloppyImageBytes);
+                                uint64_t limit = kMaxFloppyImageBytes,
+                                const MemberHooks& hooks = {}, bool salvage = false);
 
 }  // namespace floppyset

@@ -119,6 +119,7 @@ void OpenImageObject(JsonWriter& json, uint32_t index, const uint8_t* data, size
                      uint32_t used) {
   json.Open(nullptr, '{');
   json.Number("index", index + 1);
+  json.String("condition", "intact");
   json.Number("size", size);
   json.Number("used_size", used);
   char crc[16];
@@ -127,8 +128,30 @@ void OpenImageObject(JsonWriter& json, uint32_t index, const uint8_t* data, size
   json.Open("files", '[');
 }
 
+const char* ConditionName(ImageCondition condition) {
+  switch (condition) {
+    case ImageCondition::kIntact:
+      return "intact";
+    case ImageCondition::kDamaged:
+      return "damaged";
+    case ImageCondition::kMissing:
+      break;
+  }
+  return "missing";
+}
+
 void ImageObject(JsonWriter& json, const RunState& state, Host& host, uint32_t index,
                  JsonCodePages pages) {
+  if (!state.ImageIntact(index)) {
+    // Nothing of it is read: only what became of it.
+    const ImageAccount& image = state.Images[index];
+    json.Open(nullptr, '{');
+    json.Number("index", index + 1);
+    json.String("condition", ConditionName(image.condition));
+    json.String("reason", image.reason);
+    json.Close('}');
+    return;
+  }
   const std::string path = DiskImagePath(state, index);
   if (state.PackageUnpackMode != 0) {
     const std::unique_ptr<MappedFile> mapping = host.MapForRead(path);
@@ -188,7 +211,13 @@ std::string JsonString(const std::string& text) {
 std::string JsonReport(const RunState& state, Host& host, JsonCodePages pages) {
   JsonWriter json;
   json.Open(nullptr, '{');
-  json.Bool("ok", true);
+  // A set that is not whole still gives its reports, with what became of each image.
+  const bool whole = state.SetWhole();
+  json.Bool("ok", whole);
+  if (!whole) {
+    json.String("error", "the set is not whole: " + DescribeLostImages(state.Images));
+    json.Number("exit_status", 1);
+  }
   if (state.ReportFlags & kFlagAuth) {
     json.Open("integrity", '{');
     json.Bool("executable", state.Header.ExpectedExeChecksum == state.PeCheckSum);

@@ -87,7 +87,11 @@ void FileListReport(const RunState& state, Host& host, Ui& ui) {
   for (uint32_t index = 0; index < disk_count; ++index) {
     const std::string path = DiskImagePath(state, index);
     ui.AppendReportText(FormatMessageId(kMsgImageHeading, unsigned{index + 1}));
-    if (state.PackageUnpackMode != 0) {
+    if (!state.ImageIntact(index)) {
+      // Only the intact images are read; the others are marked under their headings.
+      ui.AppendReportText(FormatMessageId(kMsgReportImageLost,
+                                          DescribeLostImage(index, state.Images[index]).c_str()));
+    } else if (state.PackageUnpackMode != 0) {
       FlatImage image(host, path);
       ListFlatImage(image, state.TextAnsiCodePage, ui);
     } else {

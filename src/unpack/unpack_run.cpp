@@ -36,7 +36,8 @@ void ShowCannotCreate(Ui& ui) {
 // The message in place of 509 when the set was not unpacked in full: what and how much.
 std::string UnpackFailureText(const RunState& state, const std::vector<uint32_t>& unreadable,
                               const UnpackReport& report) {
-  std::string text = "Unpacking into " + state.DestinationDir + " failed.";
+  std::string text = FormatMessageId(kMsgUnpackIncomplete, state.DestinationDir.c_str());
+  if (!state.SetWhole()) text += "\n" + DescribeLostImages(state.Images);
   for (const uint32_t disk : unreadable) {
     text += "\nDisk image " + std::to_string(disk) + " (" + DiskImageName(disk - 1) +
             ") could not be read.";
@@ -127,13 +128,12 @@ bool ChooseAutostartDestination(RunState& state, Host& host) {
 
 void UnpackRun(RunState& state, Host& host, Ui& ui) {
   RelabelProgressWindow(ui);
-  // Images from a failed member on are missing or damaged: nothing of the set is unpacked
-  // (or started) rather than a part of it.
-  if (state.ExtractionFailed) {
+  // An installer is started only from a whole set; nothing can come of a set without any
+  // intact image. Everything else that is intact is unpacked, and the rest named.
+  if (!state.SetWhole() && (state.IsAutostart() || !AnyIntact(state.Images))) {
     state.RunFailed = true;
-    state.FailureMessage = "The disk images of \"" + state.ProductName +
-                           "\" could not all be extracted from the package.\n\nNothing was "
-                           "unpacked.";
+    state.FailureMessage = FormatMessageId(kMsgSetNotAutostarted, state.ProductName.c_str(),
+                                           DescribeLostImages(state.Images).c_str());
     return;
   }
   if (ChooseAutostartDestination(state, host)) {
@@ -165,6 +165,11 @@ void UnpackRun(RunState& state, Host& host, Ui& ui) {
   UnpackReport report;
   std::vector<uint32_t> unreadable;
   for (uint32_t disk = 1; disk <= disk_count; ++disk) {
+    if (!state.ImageIntact(disk - 1)) {
+      all_unpacked = false;
+      ui.SetProgressPosition(kControlDiskBar, static_cast<int>(disk));
+      continue;
+    }
     // An existing disk directory is reused; a file of that name is not one.
     const std::string directory = state.DestinationDir + "disk" + std::to_string(disk);
     const CreateDirectoryResult made = host.MakeDirectory(directory);

@@ -66,4 +66,20 @@ void DeleteWorkspaceFiles(const RunState& state, Host& host) {
   }
 }
 
+std::string DescribeLostImage(uint32_t index, const ImageAccount& image) {
+  return FormatMessageId(
+      image.condition == ImageCondition::kMissing ? kMsgImageMissing : kMsgImageDamaged,
+      unsigned{index + 1}, DiskImageName(index).c_str(), image.reason.c_str());
+}
+
+std::string DescribeLostImages(const SetAccount& images) {
+  std::string text;
+  for (uint32_t index = 0; index < images.size(); ++index) {
+    if (images[index].condition == ImageCondition::kIntact) continue;
+    if (!text.empty()) text += '\n';
+    text += DescribeLostImage(index, images[index]);
+  }
+  return text;
+}
+
 }  // namespace floppyset

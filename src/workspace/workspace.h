@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/run_state.h"
+#include "base/outcome.h"
 #include "host/host.h"
 
 namespace floppyset {
@@ -30,6 +31,12 @@ std::string DiskImageName(uint32_t index);
 std::string DiskImagePath(const RunState& state, uint32_t index);
 // WorkspaceDir + "image.tii".
 std::string ArchivePath(const RunState& state);
+
+// One line per disk image that is not intact, naming the disk, its file and the reason:
+// "Disk image 2 (image01.tii) is missing: not in the archive." Empty for a whole set.
+std::string DescribeLostImages(const SetAccount& images);
+// The line of one disk image (index from 0) that is not intact.
+std::string DescribeLostImage(uint32_t index, const ImageAccount& image);
 
 // Deletes every file of the workspace (the images, "image.tii" and any other member of the
 // archive); failures are ignored.

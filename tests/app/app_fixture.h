@@ -42,8 +42,8 @@ struct App {
     state.PackageUnpackMode = flat ? 1 : 0;
     state.ProductName = "Demo Product";
   }
-  ProgramOutcome Run(const std::string& switches = "") {
-    return RunProgram(state, host, ui, drives, program_path + " " + switches);
+  RunEnding Run(const std::string& switches = "") {
+    return RunProgram(state, host, ui, drives, program_path + " " + switches).ending;
   }
 
   TempDir root;

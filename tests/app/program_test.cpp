@@ -20,7 +20,7 @@ void Patch(App& app, size_t offset, uint8_t value) {
 // and started, and that the workspace is gone at the end.
 TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
   using R = PackageRecipe;
-  using O = ProgramOutcome;
+  using O = RunEnding;
   const auto unpack = [](App&, R& r) { r.header.UnpackMode = r.header.AutostartMode = 1; };
   const std::vector<std::string> both{"disk1.img", "disk2.img"};
   const auto style = [](uint32_t style, int confirmation) {
@@ -91,7 +91,8 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
        "", O::kFailed, {kMsgNoDestinationSpace}, "", {}},
       {"an image that cannot be extracted fails a report", 2, [](App& a, R&) {
          a.host.FailCreateNamed("image01.tii"); },
-       "/L", O::kFailed, {}, "SETUP.EXE\r\n\r\nImage 2:\r\n=", {}},
+       "/L", O::kFailed, {},
+       "Image 2:\r\n    *** Disk image 2 (image01.tii) is damaged: its file cannot be created. ***\r\n=", {}},
       {"nor is a damaged set unpacked or started", 2, [&](App& a, R& r) {
          unpack(a, r), a.host.FailCreateNamed("image01.tii"), a.state.InstallerRunner = "wine"; },
        "", O::kFailed, {0}, "Nothing was unpacked", {}},
@@ -130,11 +131,15 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
        "", O::kRefused, {0}, no_temp, {}},
       {"no room for the workspace", 1, [](App& a, R&) { a.host.SetFreeBytes(100); },
        "", O::kRefused, {kMsgNoTempSpace}, "", {}},
-      // A DiskCount that the archive does not fill, or 0, is refused before any question when
-      // the images are needed: not for the package report alone.
-      {"more disks than images", 2, count(3), "/D", O::kRefused, {0}, "image 3 (image02.tii) is not in", {}},
+      // A DiskCount that the archive does not fill gives what is there and fails; 0 is refused
+      // before any question when the images are needed: not for the package report alone.
+      {"more disks than images", 2, [&](App& a, R& r) {
+         count(3)(a, r), a.ui.Expect(kMsgCreateDirectory, Answer::kYes).TypeDestinations({a.root / "out"}); },
+       "/D", O::kFailed, {kMsgCreateDirectory, 0},
+       "Disk image 3 (image02.tii) is missing: not in the archive.", {}},
       {"no disks", 2, count(0), "/L", O::kRefused, {0}, "DiskCount is 0", {}},
-      {"more disks than images for the file list", 2, count(3), "/C:2 /L", O::kRefused, {0}, "image 3 (image02", {}},
+      {"more disks than images for the file list", 2, count(3), "/C:2 /L", O::kFailed, {},
+       "DATA.BIN\r\n\r\nImage 3:\r\n    *** Disk image 3 (image02.tii) is missing", {}},
       {"more disks than images for the package report", 2, count(3), "/P", O::kDone, {}, "Number of disks               : 3", {}},
       // clang-format on
   };

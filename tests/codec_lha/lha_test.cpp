@@ -306,8 +306,8 @@ TEST(LzhReaderTest, EveryFailureHasItsResultAndLeavesOnlyWhatWasWritten) {
       {"method", Level1({"-lh7-", "new.bin", {1, 2, 3}, 3, 0}), kLzhBadMethod, {"new.bin"}},
       {"name with a ..", Stored("../escape", {1, 2}), kLzhUnsafeHeader, {}},
       {"empty name", Stored("", {1, 2}), kLzhUnsafeHeader, {}},
-      {"name past the header", long_name, kLzhUnsafeHeader, {}},
-      {"small header", small, kLzhUnsafeHeader, {}},
+      {"name past the header", long_name, kLzhBadHeader, {}},
+      {"small header", small, kLzhBadHeader, {}},
       // Zeros leave the CRC-16 at 0: only the failed write tells that data was lost.
       {"failed writes", zeros, kLzhBadData, {"z.bin"}, &full},
       {"failed create", zeros, kLzhCannotCreate, {}, &no_create},

@@ -70,10 +70,19 @@ class PackageTest : public ::testing::Test {
   }
   std::string Workspace(const std::string& name) const { return state_.WorkspaceDir + name; }
   std::string Copy() const { return Workspace("image.tii"); }
-  ExtractionResult Extract(const Bytes& archive, uint16_t kind = 1) {
-    state_.Header.ArchiveKind = kind;
+  ExtractionPlan Plan(uint32_t disks = 3, uint16_t kind = 1, bool salvage = false) const {
+    ExtractionPlan plan;
+    plan.archive_path = Copy();
+    plan.workspace_dir = state_.WorkspaceDir;
+    plan.apst = kind != 0;
+    plan.disk_count = disks;
+    plan.salvage = salvage;
+    return plan;
+  }
+  ExtractionResult Extract(const Bytes& archive, uint16_t kind = 1, uint32_t disks = 3,
+                           bool salvage = false) {
     WriteFileBytes(Copy(), archive);
-    return ExtractPackageImages(state_, host_, ui_);
+    return ExtractPackageImages(Plan(disks, kind, salvage), host_, ui_);
   }
   Names WorkspaceFiles() const {
     Names names = Entries(state_.WorkspaceDir);
@@ -215,81 +224,126 @@ TEST_F(PackageTest, MembersBecomeImagesWithTheirTimesAndTheBarRises) {
        {std::string("x"), std::string(23, '$'), "$PK" + std::string(100, 'z')}) {
     Bytes archive = ApstArchive(Members(1));
     Append(archive, tail, tail.size());
-    EXPECT_TRUE(Extract(archive).complete) << tail.size();
+    EXPECT_TRUE(Extract(archive, 1, 1).complete) << tail.size();
   }
-  EXPECT_TRUE(Extract(WriteLh0Archive({{"image00.tii", members[0].data, 0x373B8707}}), 0).complete);
+  EXPECT_TRUE(
+      Extract(WriteLh0Archive({{"image00.tii", members[0].data, 0x373B8707}}), 0, 1).complete);
   EXPECT_EQ(ReadFileBytes(Workspace("image00.tii")), members[0].data);
   EXPECT_GE(ui_.ProgressPositions(kControlExtractionBar).back(), 99);
 }
 
-// One row per way an extraction fails: its code, the member named, and the images left, each
-// only what its member holds up to where it stopped.
-TEST_F(PackageTest, EveryFailureNamesItsMemberAndLeavesOnlyWhatWasDecoded) {
+// The letters of a set's account, one a disk: I intact, D damaged, M missing.
+std::string Conditions(const SetAccount& images) {
+  std::string letters;
+  for (const ImageAccount& image : images) {
+    letters += image.condition == ImageCondition::kIntact    ? 'I'
+               : image.condition == ImageCondition::kDamaged ? 'D'
+                                                             : 'M';
+  }
+  return letters;
+}
+
+// One row per way a set's archive is damaged or incomplete: the account of its images, the
+// first failure, and the images left in the workspace: only the intact ones, each exactly
+// what its member holds. Unsafe names and members that are no image of the set are stepped
+// over; a damaged member ends the extraction, or with salvage only itself.
+TEST_F(PackageTest, EveryIntactImageComesOutAndEveryLossIsNamed) {
   fs::create_directory(Workspace("sub"));
   std::vector<TestMember> crc = Members(3), cut = Members(2, 200000), unterminated = Members(1),
-                          nameless = Members(1),
+                          nameless = Members(1), upper = Members(2),
                           large = {{"image00.tii", Bytes(3 * kMaxFloppyImageBytes)}};
   crc[1].crc_xor = 1;
   cut[1].cut_packed_by = 1000;
   unterminated[0].name = std::string(300, 'a');
   unterminated[0].terminate = nameless[0].terminate = false;
   nameless[0].name = "";
+  upper[1].name = "IMAGE01.TII";
+  // Extra members of 44 bytes each beyond the set's one image: none of them is written.
+  std::vector<TestMember> bomb = Members(1);
+  for (int i = 0; i < 300; ++i) bomb.push_back({"x" + std::to_string(i), Bytes(3000000)});
+  Bytes ascii = ApstArchive(Members(1));
+  ascii[8 + 24 + 12] = 1;  // the literal-mode byte of the only member
   Bytes lha = WriteLh0Archive({{"image00.tii", ImageLike(1000, 1), 0}});
   PutLe(lha, 11, 0xA0000000);  // 2.5 GiB declared
   lha[1] = 0;
   for (size_t i = 2; i < size_t{2} + lha[0]; ++i) lha[1] = static_cast<uint8_t>(lha[1] + lha[i]);
+  Bytes lha_bad = WriteLh0Archive({{"image00.tii", ImageLike(1000, 1), 0},
+                                   {"image01.tii", ImageLike(1000, 2), 0},
+                                   {"image02.tii", ImageLike(1000, 3), 0}});
   struct Case {
+    std::string what;
     Bytes archive;
+    std::string account;
     int code;
     std::string failed;
     Names left;
     uint16_t kind = 1;
+    bool salvage = false;
+    bool no_create = false;  // image02.tii cannot be created
   };
   std::vector<Case> cases = {
-      {{'A', 'P', 'S', 'T', 0, 0, 0, 0}, kExtractNoMembers, "", {}},
-      {{'A', 'P', 'S', 'T', 0, 0, 0}, kExtractNoArchive, "", {}},
-      {{'A', 'P', 'S', 'X', 0, 0, 0, 0}, kExtractNoArchive, "", {}},
-      {ApstArchive(crc), kExtractCrcMismatch, "image01.tii", {"image00.tii", "image01.tii"}},
-      {ApstArchive(cut), 4, "image01.tii", {"image00.tii", "image01.tii"}},
-      {ApstArchive(unterminated), kExtractBadName, std::string(260, 'a'), {}},
-      {ApstArchive(nameless), kExtractBadName, "", {}},
-      {ApstArchive(large), kExtractTooLarge, "image00.tii", {}},
-      {lha, kLzhTooLarge, "image00.tii", {}, 0},
+      {"no member", {'A', 'P', 'S', 'T', 0, 0, 0, 0}, "MMM", kExtractNoMembers, "", {}},
+      {"short", {'A', 'P', 'S', 'T', 0, 0, 0}, "MMM", kExtractNoArchive, "", {}},
+      {"magic", {'A', 'P', 'S', 'X', 0, 0, 0, 0}, "MMM", kExtractNoArchive, "", {}},
+      {"crc", ApstArchive(crc), "IDM", kExtractCrcMismatch, "image01.tii", {"image00.tii"}},
+      {"crc salvaged", ApstArchive(crc), "IDI", kExtractCrcMismatch, "image01.tii",
+       {"image00.tii", "image02.tii"}, 1, true},
+      {"cut", ApstArchive(cut), "IDM", 4, "image01.tii", {"image00.tii"}},
+      {"unterminated", ApstArchive(unterminated), "MMM", kExtractBadName, std::string(260, 'a'),
+       {}},
+      {"nameless", ApstArchive(nameless), "MMM", kExtractBadName, "", {}},
+      {"large", ApstArchive(large), "DMM", kExtractTooLarge, "image00.tii", {}},
+      {"ascii", ascii, "DMM", kExtractAsciiMode, "image00.tii", {}},
+      {"upper case", ApstArchive(upper), "IIM", 0, "", {"image00.tii", "image01.tii"}},
+      {"bomb", ApstArchive(bomb), "IMM", 0, "", {"image00.tii"}},
+      {"lha large", lha, "DMM", kLzhTooLarge, "", {}, 0},
   };
   for (const char* name : {"../evil.tii", "sub/evil.tii", "/tmp/evil.tii", "C:evil.tii", "..", ".",
                            "", "a\x01", "CON.tii"}) {
-    cases.push_back({ApstArchive({{name, {1}}, Members(2)[1]}), kExtractBadName, name, {}});
+    cases.push_back({name, ApstArchive({{name, {1}}, Members(2)[1]}), "MIM", kExtractBadName, name,
+                     {"image01.tii"}});
   }
-  host_.FailCreateNamed("image02.tii");
-  cases.push_back({ApstArchive(Members(3)),
-                   kExtractCannotCreate,
-                   "image02.tii",
-                   {"image00.tii", "image01.tii"}});
+  for (const bool salvage : {false, true}) {
+    // The second member's data (stored, so its bytes are plain) no longer matches its CRC.
+    Bytes archive = lha_bad;
+    archive[archive.size() - 1 - 1000 - (2 + archive[0]) - 500] ^= 0xFF;
+    cases.push_back({"lha crc", archive, salvage ? "IDI" : "IDM", kLzhBadData, "",
+                     salvage ? Names{"image00.tii", "image02.tii"} : Names{"image00.tii"}, 0,
+                     salvage});
+  }
+  cases.push_back({"cannot create", ApstArchive(Members(3)), "IID", kExtractCannotCreate,
+                   "image02.tii", {"image00.tii", "image01.tii"}, 1, false, true});
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.failed);
+    SCOPED_TRACE(c.what);
+    if (c.no_create) host_.FailCreateNamed("image02.tii");
     for (const std::string& name : WorkspaceFiles()) fs::remove(Workspace(name));
     fs::create_directory(Workspace("sub"));
-    const ExtractionResult result = Extract(c.archive, c.kind);
-    EXPECT_FALSE(result.complete);
+    const ExtractionResult result = Extract(c.archive, c.kind, 3, c.salvage);
+    EXPECT_EQ(Conditions(result.images), c.account);
+    EXPECT_EQ(result.complete, c.account == "III");
     EXPECT_EQ(result.code, c.code);
-    EXPECT_EQ(result.failed_member, c.failed);
+    if (c.kind != 0) {
+      EXPECT_EQ(result.failed_member, c.failed);
+    }
+    for (const ImageAccount& image : result.images) {
+      EXPECT_EQ(image.reason.empty(), image.condition == ImageCondition::kIntact);
+    }
     Names left = c.left;
     left.insert(left.begin(), "sub");
     std::sort(left.begin(), left.end());
     EXPECT_EQ(WorkspaceFiles(), left);
-    for (size_t i = 0; i < c.left.size(); ++i) {
-      const Bytes written = ReadFileBytes(Workspace(c.left[i]));
-      EXPECT_FALSE(written.empty());
-      EXPECT_EQ(written, ImageLike(written.size(), i + 1));
+    for (const std::string& name : c.left) {
+      const Bytes written = ReadFileBytes(Workspace(name));
+      EXPECT_EQ(written, ImageLike(written.size(), name[6] - '0' + 1));
     }
   }
   EXPECT_FALSE(fs::exists(temp_ / "evil.tii"));
-  EXPECT_TRUE(Extract(ApstArchive({{"image00.tii", Bytes(kMaxFloppyImageBytes)}})).complete);
+  EXPECT_TRUE(Extract(ApstArchive({{"image00.tii", Bytes(kMaxFloppyImageBytes)}}), 1, 1).complete);
 
   fs::remove(Copy());
-  EXPECT_EQ(ExtractPackageImages(state_, host_, ui_).code, kExtractNoArchive);
+  EXPECT_EQ(ExtractPackageImages(Plan(), host_, ui_).code, kExtractNoArchive);
   state_.WorkspaceDir.clear();
-  EXPECT_EQ(ExtractPackageImages(state_, host_, ui_).code, kExtractNoWorkspace);
+  EXPECT_EQ(ExtractPackageImages(Plan(), host_, ui_).code, kExtractNoWorkspace);
 }
 
 TEST_F(PackageTest, DestinationsOfApstExtractAll) {

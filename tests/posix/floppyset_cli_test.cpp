@@ -225,8 +225,8 @@ TEST_F(FloppysetCli, ADiskImageThatCannotBeExtractedIsNamed) {
       const Result result = Floppyset({"/L", "--images=" + (dir_ / "img").string()});
       EXPECT_EQ(result.status, 1) << kind << result.err;
       const std::string disk = std::to_string(last + 1), member = std::to_string(last);
-      EXPECT_TRUE(Has(result.err, "floppyset: disk image " + disk + " (image0" + member +
-                                      ".tii) could not be extracted"))
+      EXPECT_TRUE(Has(result.err, "floppyset: Disk image " + disk + " (image0" + member +
+                                      ".tii) is damaged: its data is damaged."))
           << kind << result.err;
       // Only the images before the failed one are whole.
       EXPECT_TRUE(Has(result.err, "written: " + member + " of 2")) << result.err;

@@ -102,9 +102,9 @@ bool MakeDirectories(const std::string& path) {
   return false;
 }
 
-// After the extraction dialog: names the disk image that could not be extracted and, for
-// --images=DIR, copies the extracted images out of the workspace as DIR/disk<n>.img before the
-// clean-up deletes them.
+// After the extraction dialog: names every disk image that did not come out whole and every
+// member stepped over and, for --images=DIR, copies the intact images out of the workspace as
+// DIR/disk<n>.img before the clean-up deletes them.
 class ExtractionWatch {
  public:
   ExtractionWatch(const RunState& state, Host& host, TerminalUi& ui,
@@ -113,58 +113,24 @@ class ExtractionWatch {
 
   void AfterWorkDialog(int dialog) {
     if (dialog != kDialogBannerExtraction && dialog != kDialogPlainExtraction) return;
-    const uint32_t whole = NameFailedImage();
-    if (images_dir_) ExportImages(whole);
+    for (const std::string& note : state_.SkippedMembers) ui_.Note("floppyset: " + note);
+    for (uint32_t index = 0; index < state_.Images.size(); ++index) {
+      if (state_.ImageIntact(index)) continue;
+      ui_.Note("floppyset: " + DescribeLostImage(index, state_.Images[index]));
+    }
+    if (images_dir_) ExportImages();
   }
 
   bool export_failed() const { return export_failed_; }
 
  private:
-  // Returns how many images came out whole: extraction stops at the first member it cannot
-  // make whole, and the run kept which one that was.
-  uint32_t NameFailedImage() {
-    if (state_.ExtractionFailureCode == 0) return state_.Header.DiskCount;
-    const uint32_t failed = ImageIndexOf(state_.ExtractionFailedMember);
-    NameImage(failed, state_.ExtractionFailedMember,
-              ExtractionFailureText(state_.ExtractionFailureCode));
-    return failed;
-  }
-
- public:
-  // After a run whose extraction failed with every image there: the last one failed.
-  void NameLastImage() {
-    if (!named_ && state_.Header.DiskCount > 0) {
-      NameImage(state_.Header.DiskCount - 1, DiskImageName(state_.Header.DiskCount - 1));
-    }
-  }
-
- private:
-  uint32_t ImageIndexOf(const std::string& member) const {
-    for (uint32_t index = 0; index < state_.Header.DiskCount; ++index) {
-      if (member == DiskImageName(index)) return index;
-    }
-    return state_.Header.DiskCount;
-  }
-
-  void NameImage(uint32_t index, const std::string& member, const std::string& reason = "") {
-    named_ = true;
-    std::string shown;  // a stored name: shown, printable characters only
-    for (const char c : member.substr(0, 64))
-      shown += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
-    const std::string disk =
-        index < state_.Header.DiskCount ? "disk image " + std::to_string(index + 1) + " " : "";
-    ui_.Note("floppyset: " + disk + "(" + shown + ") could not be extracted from the package" +
-             (reason.empty() ? "" : ": " + reason));
-  }
-
-  void ExportImages(uint32_t whole) {
-    if (!MakeDirectories(*images_dir_)) {
-      export_failed_ = true;
-      return;
-    }
-    host_.AddWriteRoot(*images_dir_);
+  void ExportImages() {
+    const uint32_t count = state_.Header.DiskCount;
     uint32_t written = 0;
-    for (uint32_t index = 0; index < whole; ++index) {
+    for (uint32_t index = 0; index < count; ++index) {
+      if (!state_.ImageIntact(index)) continue;  // named above
+      if (written == 0 && !MakeDirectories(*images_dir_)) break;
+      host_.AddWriteRoot(*images_dir_);
       const std::string target = *images_dir_ + "/disk" + std::to_string(index + 1) + ".img";
       if (CopyImage(DiskImagePath(state_, index), target)) {
         ++written;
@@ -172,9 +138,9 @@ class ExtractionWatch {
         ui_.Note("floppyset: cannot write " + target);
       }
     }
-    if (written < state_.Header.DiskCount) export_failed_ = true;
-    ui_.Note("Disk images written: " + std::to_string(written) + " of " +
-             std::to_string(state_.Header.DiskCount) + " in " + *images_dir_);
+    if (written < count) export_failed_ = true;
+    ui_.Note("Disk images written: " + std::to_string(written) + " of " + std::to_string(count) +
+             " in " + *images_dir_);
   }
 
   // Through the host, which never follows a link in the images directory.
@@ -196,20 +162,20 @@ class ExtractionWatch {
   TerminalUi& ui_;
   std::optional<std::string> images_dir_;
   bool export_failed_ = false;
-  bool named_ = false;
 };
 
-int ExitStatus(ProgramOutcome outcome, const TerminalUi& ui) {
-  switch (outcome) {
-    case ProgramOutcome::kDone:
+int ExitStatus(const RunOutcome& outcome, const TerminalUi& ui) {
+  switch (outcome.ending) {
+    case RunEnding::kDone:
+    case RunEnding::kHelp:
       return kExitDone;
-    case ProgramOutcome::kStopped:
+    case RunEnding::kUsage:
       return ui.help_shown() ? kExitDone : kExitUsage;
-    case ProgramOutcome::kRefused:
+    case RunEnding::kRefused:
       return kExitRefused;
-    case ProgramOutcome::kCancelled:
+    case RunEnding::kCancelled:
       return kExitCancelled;
-    case ProgramOutcome::kFailed:
+    case RunEnding::kFailed:
       return kExitFailed;
   }
   return kExitFailed;
@@ -238,8 +204,24 @@ std::string FailureReason(const RunState& state, const TerminalUi& ui, int statu
     }
   }
   if (!state.PackageFound) return "no setup package found (not a setup program, or cut short)";
-  if (status == kExitFailed) return "a disk image could not be extracted";
+  if (status == kExitFailed) return "the set is not whole, or the run failed";
   return "the run ended with exit status " + std::to_string(status);
+}
+
+// --test: one line per image that is not intact, then the verdict on the whole set.
+void PrintTestVerdict(const RunState& state, int status) {
+  const std::string name = state.ProgramPath;
+  if (!state.PackageFound || state.Images.empty()) {
+    std::printf("%s: not tested (see above)\n", VisibleText(name).c_str());
+    return;
+  }
+  for (uint32_t index = 0; index < state.Images.size(); ++index) {
+    if (state.ImageIntact(index)) continue;
+    std::printf("%s\n", VisibleText(DescribeLostImage(index, state.Images[index])).c_str());
+  }
+  std::printf("%s: %s\n", VisibleText(name).c_str(),
+              status == kExitDone ? "every disk image is whole and sound"
+                                  : "the set is not whole or not sound");
 }
 
 int Run(Options options) {
@@ -273,9 +255,10 @@ int Run(Options options) {
   settings.show_progress = ::isatty(STDERR_FILENO) == 1;
   // With --json the text reports are not written; the document is made while the extracted
   // images are still in the workspace.
+  const bool quiet_reports = options.json || options.test;
   std::unique_ptr<FILE, int (*)(FILE*)> no_report(
-      options.json ? std::fopen("/dev/null", "w") : nullptr, &std::fclose);
-  if (options.json && !no_report) {
+      quiet_reports ? std::fopen("/dev/null", "w") : nullptr, &std::fclose);
+  if (quiet_reports && !no_report) {
     // Else the text reports would land in the document's stream.
     std::fputs(JsonFailure(state, "cannot open /dev/null", kExitFailed, pages).c_str(), stdout);
     return kExitFailed;
@@ -283,6 +266,7 @@ int Run(Options options) {
   TerminalStreams streams;
   if (no_report) streams.out = no_report.get();
   TerminalUi ui(host, settings, streams);
+  state.SalvageMembers = options.salvage;
   std::string json;
   // The check results stay on screen for a second in the dialog; a terminal has no dialog.
   host.SetSleepFilter([&ui] { return ui.CurrentWindow() == kDialogAuthenticity; });
@@ -311,15 +295,14 @@ int Run(Options options) {
     drives = std::make_unique<LinuxFloppyDrives>(options.device.value_or(""));
   }
 
-  const ProgramOutcome outcome = RunProgram(state, host, ui, *drives, CoreCommandLine(options));
+  const RunOutcome outcome = RunProgram(state, host, ui, *drives, CoreCommandLine(options));
   host.RemoveTempDirectories();
   host.SetSleepFilter(nullptr);
 
   int status = ExitStatus(outcome, ui);
-  const bool run_failed = state.RunFailed || state.FloppyRunFailed || state.UnpackFailed != 0;
-  if (outcome == ProgramOutcome::kFailed && !run_failed) watch.NameLastImage();
+  if (options.test && status != kExitUsage) PrintTestVerdict(state, status);
   // (Without a workspace the package was never read; the refusal has said why.)
-  if (!state.PackageFound && outcome == ProgramOutcome::kRefused &&
+  if (!state.PackageFound && outcome.ending == RunEnding::kRefused &&
       !ui.WasShown(kMsgAlreadyRunning) && !state.WorkspaceDir.empty()) {
     PrintError("no setup package found in " + state.ProgramPath +
                " (not a setup program, or the file is cut short)");
@@ -330,7 +313,10 @@ int Run(Options options) {
     PrintError("cancelled: standard input is not a terminal (answer with --yes or --no)");
   }
   if (options.json) {
-    if (status != kExitDone || json.empty())
+    // A set that is not whole still has its reports, with what became of each image.
+    const bool reported = !json.empty() && status == kExitFailed && state.PackageFound &&
+                          !state.Images.empty() && state.FailureMessage.empty();
+    if ((status != kExitDone && !reported) || json.empty())
       json = JsonFailure(state, FailureReason(state, ui, status), status, pages);
     std::fputs(json.c_str(), stdout);
   }

@@ -71,7 +71,8 @@ class Parser {
     if (result_.error.empty() && options.drive_dir && options.device) {
       Fail("--drive and --device exclude each other");
     }
-    if (result_.error.empty() && options.json) CheckJsonSwitches();
+    if (result_.error.empty() && options.json) CheckReportSwitches("--json");
+    if (result_.error.empty() && options.test) CheckReportSwitches("--test");
     return result_;
   }
 
@@ -132,6 +133,10 @@ class Parser {
       options.auto_answer = answer;
     } else if (name == "json") {
       options.json = true;
+    } else if (name == "test") {
+      options.test = true;
+    } else if (name == "salvage") {
+      options.salvage = true;
     } else if (name == "help") {
       options.show_help = true;
     } else if (name == "version") {
@@ -141,12 +146,12 @@ class Parser {
     }
   }
 
-  // --json is a report: /A, /P and /L only, all three when none is given.
-  void CheckJsonSwitches() {
+  // --json and --test are reports: /A, /P and /L only, all three when none is given.
+  void CheckReportSwitches(const std::string& option) {
     std::vector<std::string>& switches = result_.options.switches;
     for (const std::string& item : switches) {
       if (item.size() != 2 || std::string_view("aAlLpP").find(item[1]) == std::string_view::npos)
-        return Fail("--json goes with the report switches /A, /P and /L only, not " + item);
+        return Fail(option + " goes with the report switches /A, /P and /L only, not " + item);
     }
     if (switches.empty()) switches = {"/A", "/P", "/L"};
   }
@@ -199,6 +204,9 @@ std::string HelpText() {
          "  --device=PATH  write to this floppy drive (for example /dev/fd0)\n"
          "  --json         write the reports (/A /P /L, all three by default) as one JSON\n"
          "                 document on standard output, also for a refused or damaged set\n"
+         "  --test         verify the whole set (both checks, every image and file) and\n"
+         "                 write nothing; one line per damaged image or file\n"
+         "  --salvage      go on past a damaged archive member to the members behind it\n"
          "  --ansi-codepage=N  code page of the package's texts (default 1252)\n"
          "  --oem-codepage=N   code page of the names on the disks (default 437); both\n"
          "                 become UTF-8 in JSON and on a UTF-8 terminal\n"
@@ -218,7 +226,8 @@ std::string HelpText() {
          "\n"
          "Exit status:\n"
          "  0        done\n"
-         "  1        failed: a disk image could not be extracted, unpacked or written, no\n"
+         "  1        failed: a disk image is missing or damaged, or could not be unpacked\n"
+         "           or written (whatever is intact is still listed or unpacked), no\n"
          "           space at the destination, the program file cannot be read\n"
          "  2        bad switch or option\n"
          "  3        refused: no setup package or a damaged one, no space for the\n"

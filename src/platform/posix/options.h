@@ -20,6 +20,8 @@ struct Options {
   std::optional<std::string> device;       // --device=PATH
   AutoAnswer auto_answer = AutoAnswer::kAsk;
   bool json = false;          // --json: the reports as one JSON document
+  bool test = false;          // --test: verify the whole set, write nothing
+  bool salvage = false;       // --salvage: go on past a damaged member
   int ansi_code_page = 1252;  // --ansi-codepage=N: texts of the package header
   int oem_code_page = 437;    // --oem-codepage=N: names on the FAT disks
   bool show_help = false;     // --help without a program file

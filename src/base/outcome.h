@@ -1,0 +1,55 @@
+// What a run gives back: the state of every disk image of the set and how the run ended.
+// The lower layers fill it; each front end turns it into its own form once (the Linux exit
+// status and JSON, the Win32 closing message).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace floppyset {
+
+enum class ImageCondition {
+  kIntact,   // extracted whole, its CRC checked
+  kDamaged,  // extracted, but its data (or its file system) cannot be trusted
+  kMissing,  // not in the archive, or not reached
+};
+
+struct ImageAccount {
+  ImageCondition condition = ImageCondition::kMissing;
+  std::string reason;  // why it is damaged or missing, in words; empty when intact
+};
+
+// One account per disk of the set, in disk order.
+using SetAccount = std::vector<ImageAccount>;
+
+inline bool IsWhole(const SetAccount& images) {
+  for (const ImageAccount& image : images) {
+    if (image.condition != ImageCondition::kIntact) return false;
+  }
+  return true;
+}
+
+inline bool AnyIntact(const SetAccount& images) {
+  for (const ImageAccount& image : images) {
+    if (image.condition == ImageCondition::kIntact) return true;
+  }
+  return false;
+}
+
+enum class RunEnding {
+  kDone,       // the run or report did what was asked, for the whole set
+  kHelp,       // the help was shown
+  kUsage,      // a bad switch was refused
+  kRefused,    // not run: another instance, no package, integrity failed, no temporary space
+  kCancelled,  // the user cancelled
+  kFailed,     // something of the set was lost, or the run could not finish
+};
+
+struct RunOutcome {
+  RunEnding ending = RunEnding::kDone;
+  std::string reason;  // for a refusal or failure, in words
+  SetAccount images;   // after extraction; empty before it
+};
+
+}  // namespace floppyset
