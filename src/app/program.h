@@ -17,7 +17,7 @@ namespace floppyset {
 enum class ProgramOutcome {
   kDone,       // the run or report did what was asked
   kStopped,    // help shown or a bad switch refused
-  kRefused,    // another instance, no package, authenticity failed, no temporary space
+  kRefused,    // another instance, no (plausible) package, authenticity failed, no temp space
   kCancelled,  // the user cancelled
   kFailed,     // a disk image could not be extracted, or the run failed
 };

@@ -189,6 +189,7 @@ std::string JsonReport(const RunState& state, Host& host, JsonCodePages pages) {
   JsonWriter json;
   json.Open(nullptr, '{');
   json.Bool("ok", true);
+  json.Bool("setup", true);
   if (state.ReportFlags & kFlagAuth) {
     json.Open("integrity", '{');
     json.Bool("executable", state.Header.ExpectedExeChecksum == state.PeCheckSum);
@@ -207,11 +208,12 @@ std::string JsonReport(const RunState& state, Host& host, JsonCodePages pages) {
   return json.Finish();
 }
 
-std::string JsonFailure(const RunState& state, const std::string& reason, int exit_status,
-                        JsonCodePages pages) {
+std::string JsonFailure(const RunState& state, bool setup, const std::string& reason,
+                        int exit_status, JsonCodePages pages) {
   JsonWriter json;
   json.Open(nullptr, '{');
   json.Bool("ok", false);
+  json.Bool("setup", setup);
   json.String("error", reason);
   json.Number("exit_status", static_cast<uint64_t>(exit_status));
   if (state.PackageFound) ProductFields(json, state, pages);
