@@ -212,7 +212,8 @@ TEST_F(FloppysetCli, ExitStatusesForScripts) {
 
 // Every .exe and .dll of Wine and MinGW on this machine (a sample) and hand-made programs with
 // a certificate table, an overlay or as a DLL are not setup programs: status 3 and their own
-// message, never 536 nor a damaged set. Help and a bad switch are answered all the same.
+// message, never 536 nor a damaged set. Help and a bad switch are answered all the same; a
+// set, odd or damaged, stays a setup program.
 TEST_F(FloppysetCli, OtherProgramsAreNotSetupPrograms) {
   std::vector<std::string> found;
   std::vector<fs::path> roots{"/usr/lib/x86_64-linux-gnu/wine", "/usr/i686-w64-mingw32",
@@ -281,6 +282,21 @@ TEST_F(FloppysetCli, OtherProgramsAreNotSetupPrograms) {
     EXPECT_EQ(result.status, status);
     EXPECT_TRUE(Has(result.out + result.err, shown)) << result.out << result.err;
     EXPECT_FALSE(Has(result.err, "authenticity") || Has(result.err, "not a setup")) << result.err;
+  }
+  // A set stays one, also when its package is damaged (536) or its header odd.
+  program_ = (dir_ / "set.exe").string();
+  for (const size_t damaged : {size_t{0}, size_t{1}}) {
+    MakeSet({"--archive=lha", "--dialog-style=7"});
+    Bytes bytes = ReadFileBytes(program_);
+    bytes[bytes.size() - 30] ^= damaged;
+    WriteFileBytes(program_, bytes);
+    const Result result = Floppyset({"--json", "/P"});
+    EXPECT_EQ(result.status, damaged ? 3 : 0) << result.err;
+    EXPECT_TRUE(Has(result.out, damaged ? "\"ok\": false,\n  \"setup\": true,\n  \"error\": "
+                                          "\"the package failed its integrity check\""
+                                        : "\"ok\": true,\n  \"setup\": true,\n  \"product\""))
+        << result.out;
+    EXPECT_EQ(Has(result.err, "failed authenticity check"), damaged == 1) << result.err;
   }
 }
 

@@ -259,12 +259,6 @@ int Run(Options options) {
   }
   // Given any file, the tool refuses one without a package as not a setup program.
   state.RequirePlausiblePackage = true;
-  // Whether a run without a report had a setup program: a refusal before the package was
-  // read (another copy running, no temporary directory) asks the file itself.
-  const auto is_setup = [&](const TerminalUi& ui) {
-    if (state.PackagePlausible) return true;
-    return !ui.WasShown(kMsgNotSetupProgram) && HoldsPlausiblePackage(host, state.ProgramPath);
-  };
   // The installers of the sets are Win32 programs: only the user's runner may start them.
   if (const char* runner = std::getenv("FLOPPYSET_RUNNER")) state.InstallerRunner = runner;
   state.InstallerNeedsRunner = true;
@@ -333,8 +327,13 @@ int Run(Options options) {
     PrintError("cancelled: standard input is not a terminal (answer with --yes or --no)");
   }
   if (options.json) {
-    if (status != kExitDone || json.empty())
-      json = JsonFailure(state, is_setup(ui), FailureReason(state, ui, status), status, pages);
+    if (status != kExitDone || json.empty()) {
+      // A refusal before the package was read (another copy running, no temporary directory)
+      // asks the file itself whether it is a setup program.
+      const bool setup = state.PackagePlausible || (!ui.WasShown(kMsgNotSetupProgram) &&
+                                                    HoldsPlausiblePackage(host, state.ProgramPath));
+      json = JsonFailure(state, setup, FailureReason(state, ui, status), status, pages);
+    }
     std::fputs(json.c_str(), stdout);
   }
   return status;
