@@ -42,7 +42,8 @@ bool IsDigit(char c) {
 }
 
 // /C:n: the leading digits from the fourth character, kept in 16 bits as the program does.
-bool ParseSingleDisk(RunState& state, Ui& ui, const std::string& token) {
+// The number is checked against DiskCount only once the header is read.
+bool ParseSingleDisk(RunState& state, Ui& ui, const std::string& token, bool header_read) {
   if (token.size() < 4 || token[2] != ':' || !IsDigit(token[3])) {
     return RefuseUnknown(state, ui, token);
   }
@@ -52,7 +53,7 @@ bool ParseSingleDisk(RunState& state, Ui& ui, const std::string& token) {
   }
   state.ReportFlags |= kFlagSingleDisk;
   state.SingleDiskNumber = number;
-  if (number == 0 || number > state.Header.DiskCount) {
+  if (header_read && (number == 0 || number > state.Header.DiskCount)) {
     ShowRefusal(ui, kMsgBadDiskNumber, FormatMessageId(kMsgBadDiskNumber, int{number}));
     return false;
   }
@@ -60,7 +61,7 @@ bool ParseSingleDisk(RunState& state, Ui& ui, const std::string& token) {
 }
 
 // One token starting with '/'; false when the parse stops here.
-bool ApplySwitch(RunState& state, Ui& ui, const std::string& token) {
+bool ApplySwitch(RunState& state, Ui& ui, const std::string& token, bool header_read) {
   const char letter = token.size() < 2
                           ? '\0'
                           : static_cast<char>(std::toupper(static_cast<unsigned char>(token[1])));
@@ -72,7 +73,7 @@ bool ApplySwitch(RunState& state, Ui& ui, const std::string& token) {
       state.ReportFlags |= kFlagAuth;
       return true;
     case 'C':
-      return ParseSingleDisk(state, ui, token);
+      return ParseSingleDisk(state, ui, token, header_read);
     case 'D':
       state.Header.UnpackMode = 1;
       state.Header.AutostartMode = 0;
@@ -103,17 +104,26 @@ bool ApplySwitch(RunState& state, Ui& ui, const std::string& token) {
   }
 }
 
-}  // namespace
-
-bool ParseCommandLine(RunState& state, Ui& ui, const std::string& command_line) {
+bool ApplySwitches(RunState& state, Ui& ui, const std::string& command_line, bool header_read) {
   const std::vector<std::string> tokens = SplitOnSpaces(command_line);
   // The first token is the program's own path, which on POSIX begins with '/' too.
   for (size_t i = 1; i < tokens.size(); ++i) {
     const std::string& token = tokens[i];
     if (token[0] != '/') continue;
-    if (!ApplySwitch(state, ui, token)) return false;
+    if (!ApplySwitch(state, ui, token, header_read)) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool CheckSwitches(const RunState& state, Ui& ui, const std::string& command_line) {
+  RunState scratch = state;  // the switches take effect after the header, which they change
+  return ApplySwitches(scratch, ui, command_line, false);
+}
+
+bool ParseCommandLine(RunState& state, Ui& ui, const std::string& command_line) {
+  return ApplySwitches(state, ui, command_line, true);
 }
 
 }  // namespace floppyset

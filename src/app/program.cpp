@@ -16,6 +16,7 @@ namespace {
 
 constexpr char kCaption[] = "SETUP";
 constexpr char kErrorCaption[] = "Error";
+constexpr char kToolCaption[] = "floppyset";
 constexpr char kNoWindowText[] = "Unable to create dialog";
 constexpr unsigned kCheckPauseMilliseconds = 1000;
 
@@ -26,6 +27,13 @@ Answer Ask(Ui& ui, int id, std::string text, Buttons buttons, Icon icon) {
 void ShowAuthenticityFailure(const RunState& state, Ui& ui) {
   ui.ShowMessage({kMsgAuthFailed, FormatMessageId(kMsgAuthFailed, state.ProgramPath.c_str()),
                   kCaption, Buttons::kOk, Icon::kExclamation, Owner::kNone});
+}
+
+// The refusal of a file that holds no package: the tool's own words, captioned with its name.
+void ShowNotSetupProgram(const RunState& state, Ui& ui) {
+  ui.ShowMessage({kMsgNotSetupProgram,
+                  FormatMessageId(kMsgNotSetupProgram, state.ProgramPath.c_str()), kToolCaption,
+                  Buttons::kOk, Icon::kStop, Owner::kNone});
 }
 
 // The floppy confirmation: 504 for one disk, 503 (name and count) otherwise.
@@ -72,10 +80,17 @@ RunOutcome OutcomeOfRun(const RunState& state) {
 // Everything between the workspace and the exit clean-up.
 RunOutcome RunWithWorkspace(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
                             const std::string& command_line) {
+  // Help and a bad switch need no package: answered before any file is blamed.
+  if (!CheckSwitches(state, ui, command_line)) return Ended(RunEnding::kUsage);
   if (!ReadPackageHeader(state, host, ui)) return Ended(RunEnding::kRefused);
   // A program file without a package would otherwise pass both checks with zero sums and
-  // "create" an empty set; refuse it like a damaged package.
+  // "create" an empty set. The setup program blames its own file as damaged; a tool given
+  // any file says that it is not a setup program.
   if (!state.PackageFound) {
+    if (state.RequirePlausiblePackage) {
+      ShowNotSetupProgram(state, ui);
+      return Ended(RunEnding::kRefused, "not a setup program");
+    }
     ShowAuthenticityFailure(state, ui);
     return Ended(RunEnding::kRefused);
   }

@@ -27,6 +27,11 @@ struct RunState {
   uint16_t PackageUnpackMode = 0;  // UnpackMode as stored: non-zero means flat images
   uint32_t PeCheckSum = 0;         // CheckSum of the program file's PE optional header
   bool PackageFound = false;       // the header and strings were read from the program file
+  bool PackagePlausible = false;   // ... and what they lie in looks like a package (JudgePackage)
+  // Set by a front end that is given other programs' files (the Linux tool): a file without a
+  // plausible package is then refused as not a setup program, before any check. The Win32
+  // program carries its own package and blames a missing one on the file (536).
+  bool RequirePlausiblePackage = false;
 
   std::string ProductName;
   std::string InstallerName;

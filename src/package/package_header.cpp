@@ -1,8 +1,35 @@
 #include "package/package_header.h"
 
+#include <cstring>
+
 #include "base/bytes.h"
 
 namespace floppyset {
+namespace {
+
+// "APST" at the start of an APST archive; an LHA archive starts with a member header of
+// level 0, 1 or 2, all of which keep the method id ("-lh5-", "-lh0-", "-lzs-" ...) at offset 2
+// and the level at offset 20.
+bool HasArchiveSignature(uint16_t archive_kind, std::span<const uint8_t> head) {
+  if (archive_kind != 0) return head.size() >= 4 && std::memcmp(head.data(), "APST", 4) == 0;
+  return head.size() >= kArchiveSignatureSize && head[2] == '-' && head[3] == 'l' &&
+         head[6] == '-' && head[20] <= 2;
+}
+
+}  // namespace
+
+PackageVerdict JudgePackage(const PackageHeader& header, uint64_t package_offset,
+                            uint64_t file_size, std::span<const uint8_t> archive_head) {
+  const uint64_t archive_offset = package_offset + kPackageHeaderSize + header.ProductNameLength +
+                                  header.FinalMessageLength + header.InstallerNameLength;
+  if (archive_offset > file_size) return PackageVerdict::kOutsideFile;
+  if (header.FinalMessageLength > kFinalMessageLimit) return PackageVerdict::kFinalMessageTooLong;
+  if (archive_offset == file_size) return PackageVerdict::kEmptyArchive;
+  if (!HasArchiveSignature(header.ArchiveKind, archive_head)) {
+    return PackageVerdict::kNoArchiveSignature;
+  }
+  return PackageVerdict::kPlausible;
+}
 
 PackageHeader DecodePackageHeader(const uint8_t (&b)[kPackageHeaderSize]) {
   PackageHeader h;

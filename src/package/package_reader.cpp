@@ -43,6 +43,14 @@ bool ReadHeaderAndStrings(RunState& state, File& program, const PeFields& pe) {
       !ReadPackageString(program, header.InstallerNameLength, kTextLimit, installer)) {
     return false;
   }
+  // The archive's first bytes, read where the copy starts from again.
+  const uint64_t archive_offset = program.Tell();
+  uint8_t head[kArchiveSignatureSize];
+  const size_t head_size =
+      static_cast<size_t>(std::min<uint64_t>(sizeof head, *file_size - archive_offset));
+  if (!ReadExactly(program, head, head_size) || !program.Seek(archive_offset)) return false;
+  state.PackagePlausible = JudgePackage(header, pe.SizeOfImage, *file_size, {head, head_size}) ==
+                           PackageVerdict::kPlausible;
   state.Header = header;
   state.PackageUnpackMode = header.UnpackMode;
   state.PeCheckSum = pe.CheckSum;
@@ -51,6 +59,18 @@ bool ReadHeaderAndStrings(RunState& state, File& program, const PeFields& pe) {
   state.InstallerName = std::move(installer);
   state.PackageFound = true;
   return true;
+}
+
+// Without a package the header stays all zero and the strings empty.
+void ForgetPackage(RunState& state) {
+  state.Header = PackageHeader();
+  state.PackageUnpackMode = 0;
+  state.PeCheckSum = 0;
+  state.ProductName.clear();
+  state.FinalMessage.clear();
+  state.InstallerName.clear();
+  state.PackageFound = false;
+  state.PackagePlausible = false;
 }
 
 }  // namespace
@@ -70,18 +90,16 @@ bool ReadPeFields(File& program, PeFields& fields) {
 }
 
 bool ReadPackageHeader(RunState& state, Host& host, Ui& ui) {
-  // Without a package the header stays all zero and the strings empty.
-  state.Header = PackageHeader();
-  state.PackageUnpackMode = 0;
-  state.PeCheckSum = 0;
-  state.ProductName.clear();
-  state.FinalMessage.clear();
-  state.InstallerName.clear();
-  state.PackageFound = false;
+  ForgetPackage(state);
   const std::unique_ptr<File> program = host.OpenForRead(state.ProgramPath);
   PeFields pe;
   if (!program || !ReadPeFields(*program, pe) || !ReadHeaderAndStrings(state, *program, pe)) {
-    return true;  // no package: start-up goes on and the front end says so
+    return true;  // no package: start-up goes on and refuses the file
+  }
+  // Another program's bytes: neither their "sizes" nor their copy are worth the disk.
+  if (state.RequirePlausiblePackage && !state.PackagePlausible) {
+    ForgetPackage(state);
+    return true;
   }
   // Summed in 64 bits: two sizes near 4 GiB must not wrap to a small demand.
   const uint64_t required = uint64_t{state.Header.ArchiveSpace} + state.Header.UnpackedSpace;
@@ -93,6 +111,14 @@ bool ReadPackageHeader(RunState& state, Host& host, Ui& ui) {
     return false;
   }
   return true;
+}
+
+bool HoldsPlausiblePackage(Host& host, const std::string& program_path) {
+  RunState probe;
+  const std::unique_ptr<File> program = host.OpenForRead(program_path);
+  PeFields pe;
+  return program && ReadPeFields(*program, pe) && ReadHeaderAndStrings(probe, *program, pe) &&
+         probe.PackagePlausible;
 }
 
 bool CheckTempSpace(Host& host, Ui& ui, uint64_t required) {

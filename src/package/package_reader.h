@@ -13,9 +13,6 @@
 
 namespace floppyset {
 
-// FinalMessage lives in a 10000-byte buffer, its NUL included.
-inline constexpr uint16_t kFinalMessageLimit = 10000;
-
 // Offsets of the PE headers as read from the program file.
 inline constexpr size_t kDosHeaderSize = 64;
 inline constexpr size_t kPeHeaderOffsetField = 60;  // e_lfanew
@@ -35,9 +32,14 @@ struct PeFields {
 bool ReadPeFields(File& program, PeFields& fields);
 
 // Reads the package header and strings from RunState::ProgramPath, sets PackageFound when
-// they were read, and copies the archive into the workspace. False when the temporary drive
-// lacks space (message 543 has been shown) or the copy failed (said so): start-up must stop.
+// they were read (and PackagePlausible when they look like a package), and copies the archive
+// into the workspace. With RequirePlausiblePackage an implausible package counts as none.
+// False when the temporary drive lacks space (message 543 has been shown) or the copy failed
+// (said so): start-up must stop.
 bool ReadPackageHeader(RunState& state, Host& host, Ui& ui);
+
+// Whether the file holds a plausible package, for a front end that never got to read it.
+bool HoldsPlausiblePackage(Host& host, const std::string& program_path);
 
 // True when the volume of the temporary directory has `required` bytes free or cannot be
 // asked; otherwise shows message 543 and returns false.

@@ -214,6 +214,7 @@ std::string JsonReport(const RunState& state, Host& host, JsonCodePages pages) {
   // A set that is not whole still gives its reports, with what became of each image.
   const bool whole = state.SetWhole();
   json.Bool("ok", whole);
+  json.Bool("setup", true);
   if (!whole) {
     json.String("error", "the set is not whole: " + DescribeLostImages(state.Images));
     json.Number("exit_status", 1);
@@ -236,11 +237,12 @@ std::string JsonReport(const RunState& state, Host& host, JsonCodePages pages) {
   return json.Finish();
 }
 
-std::string JsonFailure(const RunState& state, const std::string& reason, int exit_status,
-                        JsonCodePages pages) {
+std::string JsonFailure(const RunState& state, bool setup, const std::string& reason,
+                        int exit_status, JsonCodePages pages) {
   JsonWriter json;
   json.Open(nullptr, '{');
   json.Bool("ok", false);
+  json.Bool("setup", setup);
   json.String("error", reason);
   json.Number("exit_status", static_cast<uint64_t>(exit_status));
   if (state.PackageFound) ProductFields(json, state, pages);

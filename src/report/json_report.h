@@ -17,10 +17,10 @@ struct JsonCodePages {
 // disk count, creation time and "package"; /L: "images"), read from the extracted images.
 std::string JsonReport(const RunState& state, Host& host, JsonCodePages pages);
 
-// The document of a run that ended without a report: the reason and the exit status, and
-// the header fields when the package header could be read.
-std::string JsonFailure(const RunState& state, const std::string& reason, int exit_status,
-                        JsonCodePages pages);
+// The document of a run that ended without a report: whether the file is a setup program,
+// the reason and the exit status, and the header fields when the package header was read.
+std::string JsonFailure(const RunState& state, bool setup, const std::string& reason,
+                        int exit_status, JsonCodePages pages);
 
 // `text` as a JSON string literal (quotes, backslashes and control characters escaped);
 // `text` must be UTF-8.

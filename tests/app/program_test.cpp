@@ -170,5 +170,47 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
   }
 }
 
+// A program without a package (bare, or with zeros behind its image): the setup program blames
+// its own file (536); a front end given any file says it is no setup program, also for an /C:n
+// that only a header could check. Help and an unknown switch come first, package or not.
+TEST(Program, AFileWithoutAPackageIsRefusedAfterHelpAndSwitches) {
+  using O = RunEnding;
+  const Bytes bare = ProgramImage(0x2000, 0);
+  Bytes zeros = bare;
+  zeros.resize(bare.size() + 4096);
+  const struct {
+    bool required;
+    const Bytes& program;
+    std::string switches;
+    O outcome;
+    std::vector<int> ids;
+    bool help = false;
+  } cases[] = {
+      {false, bare, "/P", O::kRefused, {kMsgAuthFailed}},
+      {true, bare, "/P", O::kRefused, {kMsgNotSetupProgram}},
+      {true, zeros, "/L", O::kRefused, {kMsgNotSetupProgram}},
+      {true, zeros, "/C:9", O::kRefused, {kMsgNotSetupProgram}},
+      {false, bare, "/?", O::kUsage, {}, true},
+      {true, zeros, "/P /?", O::kUsage, {}, true},
+      {false, bare, "/X", O::kUsage, {kMsgUnknownSwitch}},
+      {true, zeros, "/C:0 /X", O::kUsage, {kMsgUnknownSwitch}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.switches + (c.required ? " required" : ""));
+    App app;
+    app.state.RequirePlausiblePackage = c.required;
+    WriteFileBytes(app.program_path, c.program);
+    EXPECT_EQ(app.Run(c.switches), c.outcome);
+    EXPECT_EQ(app.ui.MessageIds(), c.ids);
+    EXPECT_EQ(app.ui.Count(UiEventKind::kHelp), c.help);
+    if (c.ids == std::vector<int>{kMsgNotSetupProgram}) {
+      EXPECT_EQ(app.ui.LastMessage().text,
+                app.program_path +
+                    ": not a setup program (no setup package behind its executable image)");
+    }
+    EXPECT_TRUE(Entries(app.temp_dir).empty()) << "left in the temporary directory";
+  }
+}
+
 }  // namespace
 }  // namespace floppyset::testing

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "codec/lzh_reader.h"
 #include "mkfloppyset/lzh_writer.h"
@@ -180,6 +181,95 @@ TEST_F(PackageTest, MissingOrMalformedPackageIsNotFound) {
   fs::current_path(before);
   EXPECT_TRUE(state_.PackageFound);
   EXPECT_FALSE(fs::exists(temp_ / "image.tii"));
+}
+
+// What lies at SizeOfImage is a package only with its strings inside the file and its archive's
+// signature in place; the flags, DialogStyle and DiskCount may be anything another builder
+// wrote.
+TEST(PackageVerdictTest, OnlyAPackageWithItsArchiveSignatureIsPlausible) {
+  using V = PackageVerdict;
+  const auto lha = [](const char* method, uint8_t level) {
+    Bytes head(kArchiveSignatureSize, 0x20);
+    std::copy_n(method, 5, head.begin() + 2);
+    head[20] = level;
+    return head;
+  };
+  const Bytes apst = {'A', 'P', 'S', 'T', 0, 0, 0, 0};
+  Bytes cut = lha("-lh5-", 0);
+  cut.pop_back();
+  constexpr uint64_t kOffset = 0x1000;
+  const struct {
+    const char* name;
+    uint16_t kind;
+    Bytes head;
+    int64_t archive_size;  // bytes behind the strings (below 0: missing from them)
+    V verdict;
+    std::function<void(PackageHeader&)> change = nullptr;
+  } cases[] = {
+      {"APST", 1, apst, 5000, V::kPlausible},
+      {"any flags, style and kind", 0x8001, apst, 5000, V::kPlausible,
+       [](PackageHeader& h) {
+         h.DialogStyle = 7, h.BootDisk = h.VerifyAfterWrite = h.UnpackMode = 0xFFFF;
+         h.AutostartMode = 2, h.DiskCount = 0, h.ArchiveSpace = h.UnpackedSpace = 0xFFFFFFFF;
+       }},
+      {"LHA level 0", 0, lha("-lh5-", 0), 5000, V::kPlausible},
+      {"LHA level 1, stored", 0, lha("-lh0-", 1), 5000, V::kPlausible},
+      {"LHA level 2, other method", 0, lha("-lzs-", 2), 5000, V::kPlausible},
+      {"final message at its limit", 1, apst, 5000, V::kPlausible,
+       [](PackageHeader& h) { h.FinalMessageLength = kFinalMessageLimit; }},
+      {"final message past its limit", 1, apst, 5000, V::kFinalMessageTooLong,
+       [](PackageHeader& h) { h.FinalMessageLength = kFinalMessageLimit + 1; }},
+      {"LHA level 3", 0, lha("-lh5-", 3), 5000, V::kNoArchiveSignature},
+      {"LHA header cut short", 0, cut, 20, V::kNoArchiveSignature},
+      {"no method id", 0, lha("xlh5-", 0), 5000, V::kNoArchiveSignature},
+      {"APST where LHA is named", 0, apst, 5000, V::kNoArchiveSignature},
+      {"LHA where APST is named", 1, lha("-lh5-", 0), 5000, V::kNoArchiveSignature},
+      {"APST cut short", 1, {'A', 'P', 'S'}, 3, V::kNoArchiveSignature},
+      {"zeros (an all-zero overlay)", 0, Bytes(kArchiveSignatureSize, 0), 5000,
+       V::kNoArchiveSignature},
+      {"empty archive", 1, {}, 0, V::kEmptyArchive},
+      {"strings past the end", 1, {}, -1, V::kOutsideFile},
+      {"header past the end", 1, {}, -61, V::kOutsideFile},  // 53 bytes at the offset
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PackageHeader header;
+    header.ArchiveKind = c.kind;
+    header.DiskCount = 2;
+    header.ProductNameLength = 20, header.FinalMessageLength = 30, header.InstallerNameLength = 10;
+    if (c.change) c.change(header);
+    const uint64_t end = kOffset + kPackageHeaderSize + header.ProductNameLength +
+                         header.FinalMessageLength + header.InstallerNameLength;
+    EXPECT_EQ(JudgePackage(header, kOffset, end + c.archive_size, c.head), c.verdict);
+  }
+  // Offsets near 4 GiB do not wrap.
+  PackageHeader header;
+  header.ProductNameLength = 0xFFFF;
+  EXPECT_EQ(JudgePackage(header, 0xFFFFFFFF, 0x1000, apst), V::kOutsideFile);
+}
+
+// The setup program reads an implausible package as it stands (and blames its file); a front
+// end that requires plausibility forgets it, before asking for space or copying anything.
+TEST_F(PackageTest, AnImplausiblePackageIsNoneWhereAPackageIsRequired) {
+  Bytes signed_archive = {'A', 'P', 'S', 'T'};
+  Append(signed_archive, ImageLike(64, 1));
+  for (const bool required : {false, true}) {
+    for (const bool plausible : {false, true}) {
+      SCOPED_TRACE(std::to_string(required) + std::to_string(plausible));
+      fs::remove(Copy());
+      state_.RequirePlausiblePackage = required;
+      ASSERT_TRUE(
+          Read(Program(ExampleHeader(), "", plausible ? signed_archive : ImageLike(64, 1))));
+      EXPECT_EQ(state_.PackagePlausible, plausible);
+      EXPECT_EQ(state_.PackageFound, plausible || !required);
+      EXPECT_EQ(state_.ProductName.empty(), required && !plausible);
+      EXPECT_EQ(fs::exists(Copy()), plausible || !required);
+    }
+  }
+  // Nor is space asked for by the sizes such a "header" names (6.88 MB here).
+  host_.SetFreeBytes(0);
+  EXPECT_TRUE(Read(Program(ExampleHeader(), "", ImageLike(64, 1))));
+  EXPECT_TRUE(ui_.Messages().empty());
 }
 
 // The workspace is the run's own: whatever the archive put there goes, beyond DiskCount too.

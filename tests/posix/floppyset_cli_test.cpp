@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <thread>
 
 #include "package/integrity.h"
@@ -174,7 +175,7 @@ TEST_F(FloppysetCli, ExitStatusesForScripts) {
       {{"/X"}, 2, "Unknown command line parameter: /X.\n  Run " + program_ + " /? for help."},
       {{"--frobnicate"}, 2, "floppyset: unknown option --frobnicate"},
       {{"/?"}, 0, "Command line parameters:\n  /L    - List files in set\n"},
-      {{"--help"}, 0, "  3        refused: no setup package"},
+      {{"--help"}, 0, "  3        refused: not a setup program"},
       // Without a terminal the confirmation and the unpack question say no.
       {{}, 4, "OK or Cancel? Cancel (no terminal to ask)"},
       {{"--no"}, 4, "Yes or No? No (--no)"},
@@ -184,7 +185,7 @@ TEST_F(FloppysetCli, ExitStatusesForScripts) {
       {{"/F", "--yes", "--device=" + (dir_ / "no-such-device").string()},
        4,
        "OK or Cancel? Cancel (--yes, asked once too often)"},
-      {{"/P"}, 3, "floppyset: no setup package found in " + text, text},
+      {{"/P"}, 3, "floppyset: " + text + ": not a setup program", text},
       {{"/P"}, 1, "floppyset: cannot open " + missing + ": No such file or directory\n", missing},
       {{"/P"}, 1, "floppyset: " + dir_.string() + " is not a file\n", dir_.string()}};
   const std::vector<uint8_t> whole = ReadFileBytes(program_);
@@ -207,6 +208,96 @@ TEST_F(FloppysetCli, ExitStatusesForScripts) {
     ExpectTempClean();
   }
   EXPECT_FALSE(fs::exists(dir_ / "new"));
+}
+
+// Every .exe and .dll of Wine and MinGW on this machine (a sample) and hand-made programs with
+// a certificate table, an overlay or as a DLL are not setup programs: status 3 and their own
+// message, never 536 nor a damaged set. Help and a bad switch are answered all the same; a
+// set, odd or damaged, stays a setup program.
+TEST_F(FloppysetCli, OtherProgramsAreNotSetupPrograms) {
+  std::vector<std::string> found;
+  std::vector<fs::path> roots{"/usr/lib/x86_64-linux-gnu/wine", "/usr/i686-w64-mingw32",
+                              "/usr/x86_64-w64-mingw32"};
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/usr/lib/gcc", error)) {
+    if (Has(entry.path().filename().string(), "mingw")) roots.push_back(entry.path());
+  }
+  for (const fs::path& root : roots) {
+    for (auto it = fs::recursive_directory_iterator(root, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+      std::string name = it->path().filename().string();
+      std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+      if ((name.ends_with(".exe") || name.ends_with(".dll")) && it->is_regular_file()) {
+        found.push_back(it->path().string());
+      }
+    }
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> programs;  // every n-th, at most about 150, and setx.exe
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (i % (found.size() / 150 + 1) == 0 || found[i].ends_with("/setx.exe")) {
+      programs.push_back(found[i]);
+    }
+  }
+  if (programs.empty()) std::cerr << "no Wine or MinGW programs here: hand-made ones only\n";
+
+  // A PE32 image of 0x3000 bytes with a certificate table behind it (where signing puts it),
+  // with zeros or a zip behind it (an overlay), and a DLL that ends with its image.
+  Bytes image = ProgramImage(0x3000, 0x4D2F);
+  PutLe(image, 0x80 + 24, 0x10B, 2);      // PE32
+  PutLe(image, 0x80 + 24 + 92, 16);       // data directories
+  PutLe(image, 0x80 + 24 + 128, 0x3000);  // the certificate table
+  PutLe(image, 0x80 + 24 + 132, 0x208);
+  Bytes signed_program = image, zeros = image, zip = image, dll = image;
+  Append(signed_program, Bytes{0x08, 0x02, 0, 0, 0, 0x02, 0x02, 0, 0x30, 0x82, 0x01, 0xF9, 0x06});
+  signed_program.resize(0x3000 + 0x208, 0xA5);
+  zeros.resize(0x3000 + 4096);
+  Append(zip, std::string("PK\3\4\24\0\0\0\10\0setup.inf and more"), 300);
+  PutLe(dll, 0x80 + 4 + 18, 0x2102, 2);  // DLL, executable, 32-bit
+  for (const auto& [name, bytes] : {std::pair{"signed.exe", signed_program},
+                                    {"zeros.exe", zeros},
+                                    {"zip.exe", zip},
+                                    {"library.dll", dll}}) {
+    programs.push_back((dir_ / name).string());
+    WriteFileBytes(programs.back(), bytes);
+  }
+
+  for (const std::string& program : programs) {
+    program_ = program;
+    const Result result = Floppyset({"--json"});
+    EXPECT_EQ(result.status, 3) << program;
+    EXPECT_EQ(result.out,
+              "{\n  \"ok\": false,\n  \"setup\": false,\n  \"error\": \"not a setup program\",\n"
+              "  \"exit_status\": 3\n}\n")
+        << program;
+    EXPECT_EQ(result.err, "floppyset: " + program +
+                              ": not a setup program (no setup package behind its executable "
+                              "image)\n");
+  }
+  ExpectTempClean();
+  for (const auto& [args, status, shown] :
+       {std::tuple{Args{"/?"}, 0, "Command line parameters:\n"},
+        {Args{"/P", "/X"}, 2, "SETUP: Unknown command line parameter: /X.\n"}}) {
+    const Result result = Floppyset(args);
+    EXPECT_EQ(result.status, status);
+    EXPECT_TRUE(Has(result.out + result.err, shown)) << result.out << result.err;
+    EXPECT_FALSE(Has(result.err, "authenticity") || Has(result.err, "not a setup")) << result.err;
+  }
+  // A set stays one, also when its package is damaged (536) or its header odd.
+  program_ = (dir_ / "set.exe").string();
+  for (const size_t damaged : {size_t{0}, size_t{1}}) {
+    MakeSet({"--archive=lha", "--dialog-style=7"});
+    Bytes bytes = ReadFileBytes(program_);
+    bytes[bytes.size() - 30] ^= damaged;
+    WriteFileBytes(program_, bytes);
+    const Result result = Floppyset({"--json", "/P"});
+    EXPECT_EQ(result.status, damaged ? 3 : 0) << result.err;
+    EXPECT_TRUE(Has(result.out, damaged ? "\"ok\": false,\n  \"setup\": true,\n  \"error\": "
+                                          "\"the package failed its integrity check\""
+                                        : "\"ok\": true,\n  \"setup\": true,\n  \"product\""))
+        << result.out;
+    EXPECT_EQ(Has(result.err, "failed authenticity check"), damaged == 1) << result.err;
+  }
 }
 
 // One byte of the archive damaged and the package checksum fixed, as a broken builder would

@@ -23,6 +23,7 @@
 #include "app/program.h"
 #include "floppy/image_file_drive.h"
 #include "package/extraction.h"
+#include "package/package_reader.h"
 #include "platform/posix/linux_floppy.h"
 #include "platform/posix/options.h"
 #include "platform/posix/posix_host.h"
@@ -194,16 +195,14 @@ std::string FailureReason(const RunState& state, const TerminalUi& ui, int statu
   static constexpr std::pair<int, const char*> kReasons[] = {
       {kMsgAlreadyRunning, "another copy of the program is running"},
       {kMsgNoTempSpace, "not enough space for the temporary files"},
+      {kMsgNotSetupProgram, "not a setup program"},
       {kMsgAuthFailed, "the package failed its integrity check"},
       {kMsgUnknownSwitch, "unknown switch"},
   };
   for (const auto& [message, reason] : kReasons) {
-    if (ui.WasShown(message)) {
-      if (message == kMsgAuthFailed && !state.PackageFound) break;
-      return reason;
-    }
+    if (ui.WasShown(message)) return reason;
   }
-  if (!state.PackageFound) return "no setup package found (not a setup program, or cut short)";
+  if (state.WorkspaceDir.empty()) return "cannot create the temporary directory";
   if (status == kExitFailed) return "the set is not whole, or the run failed";
   return "the run ended with exit status " + std::to_string(status);
 }
@@ -234,11 +233,14 @@ int Run(Options options) {
   const JsonCodePages pages{options.ansi_code_page, options.oem_code_page};
   if (!CheckProgramFile(state.ProgramPath)) {
     if (options.json) {
-      std::fputs(JsonFailure(state, "cannot read the program file", kExitFailed, pages).c_str(),
-                 stdout);
+      std::fputs(
+          JsonFailure(state, false, "cannot read the program file", kExitFailed, pages).c_str(),
+          stdout);
     }
     return kExitFailed;
   }
+  // Given any file, the tool refuses one without a package as not a setup program.
+  state.RequirePlausiblePackage = true;
   // The installers of the sets are Win32 programs: only the user's runner may start them.
   if (const char* runner = std::getenv("FLOPPYSET_RUNNER")) state.InstallerRunner = runner;
   state.InstallerNeedsRunner = true;
@@ -260,7 +262,9 @@ int Run(Options options) {
       quiet_reports ? std::fopen("/dev/null", "w") : nullptr, &std::fclose);
   if (quiet_reports && !no_report) {
     // Else the text reports would land in the document's stream.
-    std::fputs(JsonFailure(state, "cannot open /dev/null", kExitFailed, pages).c_str(), stdout);
+    const bool setup = HoldsPlausiblePackage(host, state.ProgramPath);
+    std::fputs(JsonFailure(state, setup, "cannot open /dev/null", kExitFailed, pages).c_str(),
+               stdout);
     return kExitFailed;
   }
   TerminalStreams streams;
@@ -301,13 +305,6 @@ int Run(Options options) {
 
   int status = ExitStatus(outcome, ui);
   if (options.test && status != kExitUsage) PrintTestVerdict(state, status);
-  // (Without a workspace the package was never read; the refusal has said why.)
-  if (!state.PackageFound && outcome.ending == RunEnding::kRefused &&
-      !ui.WasShown(kMsgAlreadyRunning) && !state.WorkspaceDir.empty()) {
-    PrintError("no setup package found in " + state.ProgramPath +
-               " (not a setup program, or the file is cut short)");
-    status = kExitRefused;
-  }
   if (watch.export_failed() && status == kExitDone) status = kExitFailed;
   if (status == kExitCancelled && ui.unasked_questions() > 0) {
     PrintError("cancelled: standard input is not a terminal (answer with --yes or --no)");
@@ -316,8 +313,13 @@ int Run(Options options) {
     // A set that is not whole still has its reports, with what became of each image.
     const bool reported = !json.empty() && status == kExitFailed && state.PackageFound &&
                           !state.Images.empty() && state.FailureMessage.empty();
-    if ((status != kExitDone && !reported) || json.empty())
-      json = JsonFailure(state, FailureReason(state, ui, status), status, pages);
+    if ((status != kExitDone && !reported) || json.empty()) {
+      // A refusal before the package was read (another copy running, no temporary directory)
+      // asks the file itself whether it is a setup program.
+      const bool setup = state.PackagePlausible || (!ui.WasShown(kMsgNotSetupProgram) &&
+                                                    HoldsPlausiblePackage(host, state.ProgramPath));
+      json = JsonFailure(state, setup, FailureReason(state, ui, status), status, pages);
+    }
     std::fputs(json.c_str(), stdout);
   }
   return status;

@@ -230,7 +230,7 @@ std::string HelpText() {
          "           or written (whatever is intact is still listed or unpacked), no\n"
          "           space at the destination, the program file cannot be read\n"
          "  2        bad switch or option\n"
-         "  3        refused: no setup package or a damaged one, no space for the\n"
+         "  3        refused: not a setup program, a damaged package, no space for the\n"
          "           temporary files, another copy of the program running\n"
          "  4        cancelled, also by a question answered without a terminal\n"
          "  130/143  interrupted by Ctrl-C / SIGTERM (temporary files are removed)\n";
