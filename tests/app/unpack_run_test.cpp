@@ -102,6 +102,13 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
        {"1 file(s) or directories not written", "/disk1/SUB"}},
       {"cancelled", [](FaultHost&, ScriptedUi& ui, const std::string&) {
          ui.TypeDestinations({}); }, {}},
+      // Last: it damages the second image for good.
+      {"an image without a layout", [&](FaultHost&, ScriptedUi&, const std::string&) {
+         std::vector<uint8_t> bytes = ReadFileBytes(DiskImagePath(state, 1));
+         std::fill_n(bytes.begin(), 512, 0);
+         WriteFileBytes(DiskImagePath(state, 1), bytes); },
+       {"Disk image 2 (image01.tii) is damaged: no FAT12 layout in its boot sector",
+        "; nothing of it was unpacked."}},
       // clang-format on
   };
   for (const auto& c : cases) {
