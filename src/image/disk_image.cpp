@@ -114,6 +114,7 @@ BootFields ReadBootFields(const uint8_t* base, size_t size) {
           LoadLe16(base + kReservedSectorsField), base[kFatCountField],
           LoadLe16(base + kRootSlotsField),       LoadLe16(base + kSectorsPerFatField)};
 }
+
 bool IsPowerOfTwo(uint32_t value) {
   return value != 0 && (value & (value - 1)) == 0;
 }
@@ -136,8 +137,9 @@ Fat12Layout ReadFat12Layout(const uint8_t* base, size_t size) {
   if (!IsPowerOfTwo(b.bytes_per_sector) || b.bytes_per_sector < 128 || b.bytes_per_sector > 4096) {
     return {number(b.bytes_per_sector, "bytes per sector")};
   }
-  if (!IsPowerOfTwo(b.sectors_per_cluster))
+  if (!IsPowerOfTwo(b.sectors_per_cluster)) {
     return {number(b.sectors_per_cluster, "sectors per cluster")};
+  }
   if (b.reserved == 0) return {"no reserved sector"};
   if (b.fats == 0) return {"no FAT"};
   if (b.root_slots == 0) return {"no root directory slots"};
@@ -160,8 +162,9 @@ Fat12Layout ReadFat12Layout(const uint8_t* base, size_t size) {
   }
   const uint64_t clusters = total > data_sector ? (total - data_sector) / b.sectors_per_cluster : 0;
   if (clusters == 0) return {"no data clusters"};
-  if (clusters > kMaxFat12Clusters)
+  if (clusters > kMaxFat12Clusters) {
     return {number(static_cast<uint32_t>(clusters), "clusters: not FAT12")};
+  }
   return {"", static_cast<uint16_t>(clusters)};
 }
 
