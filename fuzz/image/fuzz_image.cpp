@@ -1,14 +1,15 @@
-// Arbitrary bytes after a first byte that picks the use. Bit 1 set: a flat image, walked and
-// unpacked. Else a FAT12 image, sized and copied out: with bit 0 clear, the rest is laid over
-// the standard 1.44 MB layout (boot sector, first 1,024 FAT bytes, first 32 root slots, data
-// area) so that short inputs reach deep structures; with it set, the rest is the whole image.
-// Nothing may be written outside the destination.
+// Arbitrary bytes after a first byte that picks the use. Bit 1 set: a flat image, walked,
+// checked and unpacked. Else a FAT12 image, sized, checked and copied out: with bit 0 clear,
+// the rest is laid over the standard 1.44 MB layout (boot sector, first 1,024 FAT bytes, first
+// 32 root slots, data area) so that short inputs reach deep structures; with it set, the rest
+// is the whole image. Nothing may be written outside the destination.
 #include <cstring>
 #include <vector>
 
 #include "fuzz_support.h"
 #include "image/disk_image.h"
 #include "image/flat_image.h"
+#include "image/image_check.h"
 #include "platform/posix/posix_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -24,7 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // Each record takes at least its header: the walk ends within the file.
       if (++records > size / floppyset::kFlatHeaderSize) std::abort();
     }
+    const floppyset::ImageCheck check = floppyset::CheckFlatImage(flat);
     flat.ExtractAll(sandbox.FreshDestination());
+    // A list cut short is named alike by the check and the unpack.
+    if (flat.IsReady() && flat.unpack_report().damage != check.reason) std::abort();
     sandbox.CheckNothingEscaped();
     return 0;
   }
@@ -49,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   floppyset::DiskImage image(host, sandbox.input_path());
   if (!image.IsOpen()) return 0;
   if (image.UsedImageSize() > image.size()) std::abort();
+  if (floppyset::CheckDiskImage(image).readable != image.IsReadable()) std::abort();
   image.EnterSubdirectory("SUB");
   image.LeaveSubdirectory();
   image.CurrentDirectory = 0;

@@ -63,11 +63,6 @@ std::string TrimmedText(std::string_view field) {
 // the image; twice that leaves room and still stops cross-linked chains from multiplying it.
 constexpr uint64_t kUnpackSizeFactor = 2;
 
-DiskImage::DiskImage(Host& host, const std::string& path)
-    : host_(host), path_(path), mapping_(host.MapForRead(path)) {
-  unpack_left_ = kUnpackSizeFactor * size();
-}
-
 DiskImage::~DiskImage() = default;
 
 const uint8_t* DiskImage::data() const {
@@ -119,7 +114,73 @@ BootFields ReadBootFields(const uint8_t* base, size_t size) {
           LoadLe16(base + kReservedSectorsField), base[kFatCountField],
           LoadLe16(base + kRootSlotsField),       LoadLe16(base + kSectorsPerFatField)};
 }
+
+bool IsPowerOfTwo(uint32_t value) {
+  return value != 0 && (value & (value - 1)) == 0;
+}
+
+// The layout as far as the walks need it, or why there is none: the FATs, the root directory
+// and the start of the data area lie inside the image, and the clusters are FAT12 clusters.
+// The image may end before its last cluster (cut images are read as far as they go).
+struct Fat12Layout {
+  std::string problem;
+  uint16_t clusters = 0;
+};
+Fat12Layout ReadFat12Layout(const uint8_t* base, size_t size) {
+  constexpr uint32_t kMaxFat12Clusters = 4084;
+  constexpr size_t kLargeTotalSectorsField = 32;
+  if (size < kBootFieldsEnd) return {"the image ends inside its boot sector"};
+  const BootFields b = ReadBootFields(base, size);
+  const auto number = [](uint32_t value, const char* what) {
+    return std::to_string(value) + " " + what;
+  };
+  if (!IsPowerOfTwo(b.bytes_per_sector) || b.bytes_per_sector < 128 || b.bytes_per_sector > 4096) {
+    return {number(b.bytes_per_sector, "bytes per sector")};
+  }
+  if (!IsPowerOfTwo(b.sectors_per_cluster)) {
+    return {number(b.sectors_per_cluster, "sectors per cluster")};
+  }
+  if (b.reserved == 0) return {"no reserved sector"};
+  if (b.fats == 0) return {"no FAT"};
+  if (b.root_slots == 0) return {"no root directory slots"};
+  if (b.sectors_per_fat == 0) return {"no sectors per FAT"};
+  // FAT copies are addressed with 16-bit offsets: the first must begin below 64 KiB.
+  const uint64_t fat_start = uint64_t{b.reserved} * b.bytes_per_sector;
+  const uint64_t fat_end = fat_start + uint64_t{b.fats} * b.sectors_per_fat * b.bytes_per_sector;
+  if (fat_start > 0xFFFF || fat_end > size) return {"the FAT area lies past the end of the image"};
+  if (fat_end + uint64_t{b.root_slots} * kSlotSize > size) {
+    return {"the root directory lies past the end of the image"};
+  }
+  const uint64_t data_sector = uint64_t{b.reserved} + uint64_t{b.fats} * b.sectors_per_fat +
+                               b.root_slots * kSlotSize / b.bytes_per_sector;
+  if (data_sector * b.bytes_per_sector > size) {
+    return {"the data area lies past the end of the image"};
+  }
+  uint32_t total = LoadLe16(base + kTotalSectorsField);
+  if (total == 0 && size >= kLargeTotalSectorsField + 4) {
+    total = LoadLe32(base + kLargeTotalSectorsField);
+  }
+  const uint64_t clusters = total > data_sector ? (total - data_sector) / b.sectors_per_cluster : 0;
+  if (clusters == 0) return {"no data clusters"};
+  if (clusters > kMaxFat12Clusters) {
+    return {number(static_cast<uint32_t>(clusters), "clusters: not FAT12")};
+  }
+  return {"", static_cast<uint16_t>(clusters)};
+}
+
 }  // namespace
+
+DiskImage::DiskImage(Host& host, const std::string& path)
+    : host_(host), path_(path), mapping_(host.MapForRead(path)) {
+  unpack_left_ = kUnpackSizeFactor * size();
+  if (IsOpen()) {
+    const Fat12Layout layout = ReadFat12Layout(data(), size());
+    if (!layout.problem.empty()) {
+      layout_problem_ = "no FAT12 layout in its boot sector (" + layout.problem + ")";
+    }
+    cluster_count_ = layout.clusters;
+  }
+}
 
 // --- address arithmetic -------------------------------------------------------------------
 
@@ -196,6 +257,7 @@ const uint8_t* DiskImage::ClusterData(uint16_t cluster) const {
 }
 
 const DirectoryEntry* DiskImage::DirectoryStart() const {
+  if (!IsReadable()) return nullptr;
   if (CurrentDirectory == 0) return RootDirectory();
   const uint8_t* start = ClusterData(CurrentDirectory);
   return start ? AsEntry(start) : nullptr;
@@ -356,43 +418,79 @@ uint16_t DiskImage::HighestCluster(const DirectoryEntry* entry) const {
   return highest;
 }
 
-void DiskImage::CollectHighestCluster(uint16_t& maximum) {
-  ClusterSet visited;
-  visited.Insert(0);
-  visited.Insert(CurrentDirectory);
-  // Entries that share a chain (cross-linked, in a hostile image up to one per slot) have
-  // it walked once.
-  std::vector<uint16_t> highest_of(0x1000, kUnknownHighest);
-  CollectHighestCluster(maximum, visited, highest_of, 0);
-}
+namespace {
 
-uint16_t DiskImage::CachedHighestCluster(const DirectoryEntry* entry,
-                                         std::vector<uint16_t>& highest_of) const {
-  const uint16_t first = entry->first_cluster();
-  if (first >= highest_of.size()) return HighestCluster(entry);
-  if (highest_of[first] == kUnknownHighest) highest_of[first] = HighestCluster(entry);
-  return highest_of[first];
-}
-
-void DiskImage::CollectHighestCluster(uint16_t& maximum, ClusterSet& visited,
-                                      std::vector<uint16_t>& highest_of, int depth) {
-  if (!IsOpen()) return;
-  for (const DirectoryEntry* file = FirstFile(); file; file = NextFile(file)) {
-    maximum = std::max(maximum, CachedHighestCluster(file, highest_of));
+// The highest cluster of every file and directory; entries that share a chain (cross-linked,
+// in a hostile image up to one per slot) have it walked once.
+class HighestClusterSearch : public FatTreeVisitor {
+ public:
+  explicit HighestClusterSearch(const DiskImage& image) : image_(image) {}
+  void File(const DirectoryEntry& file) override { Note(file); }
+  bool Directory(const DirectoryEntry& directory, WalkBlock block) override {
+    Note(directory);
+    return block == WalkBlock::kNone;
   }
-  for (const DirectoryEntry* sub = FirstSubdirectory(); sub; sub = NextSubdirectory(sub)) {
-    maximum = std::max(maximum, CachedHighestCluster(sub, highest_of));
-    // Each directory is walked once: a loop back to an ancestor is not followed.
-    if (depth >= kMaxDirectoryDepth || !visited.Insert(sub->first_cluster())) continue;
+  uint16_t highest() const { return highest_; }
+
+ private:
+  void Note(const DirectoryEntry& entry) {
+    const uint16_t first = entry.first_cluster();
+    uint16_t highest = 0;
+    if (first >= highest_of_.size()) {
+      highest = image_.HighestCluster(&entry);
+    } else {
+      if (highest_of_[first] == kUnknownHighest) highest_of_[first] = image_.HighestCluster(&entry);
+      highest = highest_of_[first];
+    }
+    highest_ = std::max(highest_, highest);
+  }
+
+  const DiskImage& image_;
+  std::vector<uint16_t> highest_of_ = std::vector<uint16_t>(0x1000, kUnknownHighest);
+  uint16_t highest_ = 0;
+};
+
+}  // namespace
+
+void DiskImage::WalkTree(FatTreeVisitor& visitor) {
+  if (!IsReadable()) return;
+  ClusterSet walked;
+  walked.Insert(0);
+  walked.Insert(CurrentDirectory);
+  const uint16_t start = CurrentDirectory;
+  WalkTree(visitor, walked, 0);
+  CurrentDirectory = start;
+}
+
+void DiskImage::WalkTree(FatTreeVisitor& visitor, ClusterSet& walked, int depth) {
+  for (const DirectoryEntry* file = FirstFile(); file && !visitor.Stopped();
+       file = NextFile(file)) {
+    visitor.File(*file);
+  }
+  for (const DirectoryEntry* sub = FirstSubdirectory(); sub && !visitor.Stopped();
+       sub = NextSubdirectory(sub)) {
+    const uint16_t cluster = sub->first_cluster();
+    const WalkBlock block = walked.Contains(cluster)      ? WalkBlock::kLoop
+                            : depth >= kMaxDirectoryDepth ? WalkBlock::kTooDeep
+                                                          : WalkBlock::kNone;
+    if (!visitor.Directory(*sub, block) || block != WalkBlock::kNone) continue;
+    walked.Insert(cluster);
     const uint16_t saved = CurrentDirectory;
-    CurrentDirectory = sub->first_cluster();
-    CollectHighestCluster(maximum, visited, highest_of, depth + 1);
+    CurrentDirectory = cluster;
+    WalkTree(visitor, walked, depth + 1);
     CurrentDirectory = saved;
+    visitor.Leave(*sub);
   }
+}
+
+void DiskImage::CollectHighestCluster(uint16_t& maximum) {
+  HighestClusterSearch search(*this);
+  WalkTree(search);
+  maximum = std::max(maximum, search.highest());
 }
 
 uint32_t DiskImage::UsedImageSize() {
-  if (!IsOpen()) return 0;
+  if (!IsReadable()) return 0;
   const BootFields b = ReadBootFields(data(), size());
   uint64_t used = 0;
   if (!FirstFile() && !FirstSubdirectory()) {
@@ -489,50 +587,62 @@ std::optional<FileTime> DiskImage::LocalFileTime(uint16_t dos_date, uint16_t dos
   return last_time_;
 }
 
-bool DiskImage::ExtractTree(const std::string& destination) {
-  if (!IsOpen()) return false;
-  ClusterSet visited;
-  visited.Insert(0);
-  visited.Insert(CurrentDirectory);
-  ExtractTree(destination, visited);
-  return true;
-}
-
-void DiskImage::ExtractTree(const std::string& destination, ClusterSet& visited) {
-  for (const DirectoryEntry* file = FirstFile(); file && !report_.over_limit;
-       file = NextFile(file)) {
-    ExtractFile(file, destination);
+// Makes each directory and copies its files; a directory that cannot be made safely is
+// skipped with all it holds.
+class DiskImage::TreeCopy : public FatTreeVisitor {
+ public:
+  TreeCopy(DiskImage& image, const std::string& destination) : image_(image) {
+    paths_.push_back(destination);
   }
-  for (const DirectoryEntry* sub = FirstSubdirectory(); sub && !report_.over_limit;
-       sub = NextSubdirectory(sub)) {
-    const std::string name = HostEntryName(*sub);
-    const std::string path = JoinPath(destination, name);
+  void File(const DirectoryEntry& file) override { image_.ExtractFile(&file, paths_.back()); }
+  bool Directory(const DirectoryEntry& directory, WalkBlock block) override {
+    const std::string name = HostEntryName(directory);
+    const std::string path = JoinPath(paths_.back(), name);
     // A directory that leads back to one being copied is a loop of the image.
-    if (!IsPlainFileName(name) || path.size() >= kMaxPath ||
-        visited.Contains(sub->first_cluster())) {
-      report_.Skip(path);
-      continue;
+    if (!IsPlainFileName(name) || path.size() >= kMaxPath || block != WalkBlock::kNone) {
+      image_.report_.Skip(path);
+      return false;
     }
     // A directory left by an earlier unpack is entered, so that its files are replaced.
-    const CreateDirectoryResult made = host_.MakeDirectory(path);
+    const CreateDirectoryResult made = image_.host_.MakeDirectory(path);
     if (made == CreateDirectoryResult::kFailed ||
         (made == CreateDirectoryResult::kAlreadyExists &&
-         (host_.Attributes(path).value_or(0) & kAttrDirectory) == 0)) {
-      report_.Skip(path);
-      continue;
+         (image_.host_.Attributes(path).value_or(0) & kAttrDirectory) == 0)) {
+      image_.report_.Skip(path);
+      return false;
     }
-    visited.Insert(sub->first_cluster());
-    const uint16_t saved = CurrentDirectory;
-    CurrentDirectory = sub->first_cluster();
-    ExtractTree(path, visited);
-    CurrentDirectory = saved;
+    paths_.push_back(path);
+    created_.push_back(made == CreateDirectoryResult::kCreated);
+    return true;
+  }
+  void Leave(const DirectoryEntry& directory) override {
     // Windows does not keep directories read-only for their contents; POSIX would, and the
     // unpacked set could then not be replaced or removed. The bit is left out. Only a
     // directory made here gets attributes.
-    if (made == CreateDirectoryResult::kCreated) {
-      host_.SetAttributes(path, sub->attributes() & ~kAttrReadOnly);
+    if (created_.back()) {
+      image_.host_.SetAttributes(paths_.back(), directory.attributes() & ~kAttrReadOnly);
     }
+    paths_.pop_back();
+    created_.pop_back();
   }
+  bool Stopped() const override { return image_.report_.over_limit; }
+
+ private:
+  DiskImage& image_;
+  std::vector<std::string> paths_;
+  std::vector<bool> created_;
+};
+
+bool DiskImage::ExtractTree(const std::string& destination) {
+  if (!IsReadable()) {
+    if (IsOpen()) {
+      report_.damage = layout_problem_ + "; nothing of it was unpacked";
+    }
+    return false;
+  }
+  TreeCopy copy(*this, destination);
+  WalkTree(copy);
+  return true;
 }
 
 // --- names --------------------------------------------------------------------------------

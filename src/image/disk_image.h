@@ -56,6 +56,32 @@ class ClusterSet {
   std::bitset<kSize> seen_;
 };
 
+// Why a directory is not entered by DiskImage::WalkTree.
+enum class WalkBlock {
+  kNone,
+  kLoop,     // it leads back to a directory walked already (an ancestor, itself, the root)
+  kTooDeep,  // it lies deeper than any DOS path reaches
+};
+
+// What DiskImage::WalkTree hands out. It walks the directory being visited as the image's
+// CurrentDirectory, so a visitor may ask the image about it.
+class FatTreeVisitor {
+ public:
+  virtual ~FatTreeVisitor() = default;
+  // A plain file of the directory being walked.
+  virtual void File(const DirectoryEntry& file) { (void)file; }
+  // A subdirectory, before its contents; true to enter it. One that `block`s is never
+  // entered, whatever the answer.
+  virtual bool Directory(const DirectoryEntry& directory, WalkBlock block) {
+    (void)directory;
+    return block == WalkBlock::kNone;
+  }
+  // After the contents of a subdirectory that was entered.
+  virtual void Leave(const DirectoryEntry& directory) { (void)directory; }
+  // True ends the walk at once.
+  virtual bool Stopped() const { return false; }
+};
+
 class DiskImage {
  public:
   // Maps the image; a missing, empty or unmappable file leaves the object not open.
@@ -65,6 +91,14 @@ class DiskImage {
   DiskImage& operator=(const DiskImage&) = delete;
 
   bool IsOpen() const { return mapping_ != nullptr; }
+  // Open, and its boot sector gives a usable FAT12 layout. Only such an image has directories:
+  // on any other the walks find nothing and the copy-out writes nothing.
+  bool IsReadable() const { return IsOpen() && layout_problem_.empty(); }
+  // Why the boot sector gives no usable FAT12 layout ("no FAT12 layout in its boot sector (...)");
+  // empty when it does or when the image is not open.
+  const std::string& LayoutProblem() const { return layout_problem_; }
+  // Data clusters of a readable image (numbered from 2); 0 otherwise.
+  uint16_t ClusterCount() const { return cluster_count_; }
   const std::string& path() const { return path_; }
   // The whole mapped image (null and 0 when not open).
   const uint8_t* data() const;
@@ -103,10 +137,16 @@ class DiskImage {
   bool EnterSubdirectory(const std::string& name);
   void LeaveSubdirectory();
 
+  // Walks the tree below CurrentDirectory depth first: the files of a directory, then each
+  // subdirectory followed by its contents. Each directory is entered once at most (a loop is
+  // not followed) and no deeper than DOS paths reach; CurrentDirectory is restored.
+  void WalkTree(FatTreeVisitor& visitor);
+
   // --- used size ---
   uint16_t HighestCluster(const DirectoryEntry* entry) const;
   void CollectHighestCluster(uint16_t& maximum);
-  // Leading bytes of the image that hold data; 0 when only empty files exist (or not open).
+  // Leading bytes of the image that hold data; 0 when only empty files exist (or not readable):
+  // then the whole image counts.
   uint32_t UsedImageSize();
 
   // --- copying out ---
@@ -114,29 +154,29 @@ class DiskImage {
   // when it was skipped or not written in full (see unpack_report()).
   bool ExtractFile(const DirectoryEntry* entry, const std::string& destination);
   // Copies the current directory's files and subdirectories, entering subdirectories that
-  // exist already; false only when not open.
+  // exist already; false only when not readable (unpack_report() then says why, if open).
   bool ExtractTree(const std::string& destination);
   // What the copies so far skipped or cut. All copies of one object together write at most
   // twice the image's size: past that they stop (over_limit).
   const UnpackReport& unpack_report() const { return report_; }
 
  private:
+  class TreeCopy;
+
   bool ContainsSlot(const uint8_t* slot) const;
   uint32_t RootSlotLimit() const;
   uint32_t ClusterBytes() const;
   bool IsDataCluster(uint16_t cluster) const;
   template <typename Visit>
   void WalkChain(uint16_t first, Visit visit) const;
-  uint16_t CachedHighestCluster(const DirectoryEntry* entry,
-                                std::vector<uint16_t>& highest_of) const;
-  void CollectHighestCluster(uint16_t& maximum, ClusterSet& visited,
-                             std::vector<uint16_t>& highest_of, int depth);
-  void ExtractTree(const std::string& destination, ClusterSet& visited);
+  void WalkTree(FatTreeVisitor& visitor, ClusterSet& walked, int depth);
   std::optional<FileTime> LocalFileTime(uint16_t dos_date, uint16_t dos_time);
 
   Host& host_;
   std::string path_;
   std::unique_ptr<MappedFile> mapping_;
+  std::string layout_problem_;
+  uint16_t cluster_count_ = 0;
   // The last cluster NextSlotInChain found in the chain of `chain_directory_`: steps inside
   // it need no walk of the chain.
   mutable uint16_t chain_directory_ = 0;

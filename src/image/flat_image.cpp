@@ -34,6 +34,13 @@ const FlatRecord* FlatImage::RecordAt(size_t offset) const {
   return record;
 }
 
+const uint8_t* FlatImage::data() const {
+  return mapping_ ? mapping_->data() : nullptr;
+}
+size_t FlatImage::size() const {
+  return mapping_ ? mapping_->size() : 0;
+}
+
 const FlatRecord* FlatImage::FirstRecord() const {
   return RecordAt(0);
 }
@@ -44,8 +51,31 @@ const FlatRecord* FlatImage::NextRecord(const FlatRecord* record) const {
   return RecordAt(offset + kFlatHeaderSize + record->DataSize());
 }
 
+std::string FlatImage::ListDamage() const {
+  if (!IsReady()) return "";
+  size_t end = 0;
+  for (const FlatRecord* record = FirstRecord(); record; record = NextRecord(record)) {
+    end = static_cast<size_t>(record->raw - data()) + kFlatHeaderSize + record->DataSize();
+  }
+  const uint8_t* rest = data() + end;
+  const size_t left = size() - end;
+  if (left >= kFlatHeaderSize) {
+    const std::string_view path = reinterpret_cast<const FlatRecord*>(rest)->RelativePath();
+    if (path.empty()) return "";  // the terminator
+    return "the record \"" + std::string(path) +
+           "\" runs past the end of the image; it and any records behind it are lost";
+  }
+  // A header cut short: harmless when it holds nothing (a terminator cut short).
+  for (size_t i = 0; i < left; ++i) {
+    if (rest[i] != 0)
+      return "the image ends inside a record header; any records from there on are lost";
+  }
+  return "";
+}
+
 bool FlatImage::ExtractAll(const std::string& directory) {
   if (!IsReady()) return false;
+  report_.damage = ListDamage();
   const std::string base = WithTrailingSeparator(directory);
   if (!CreateRecordDirectories(base)) return false;
   return WriteRecordFiles(base);

@@ -39,14 +39,22 @@ class FlatImage {
   FlatImage& operator=(const FlatImage&) = delete;
 
   bool IsReady() const { return mapping_ != nullptr; }
+  // The whole mapped image (null and 0 when not ready).
+  const uint8_t* data() const;
+  size_t size() const;
 
   // Records whose header and data lie wholly inside the file; null at the end of the list.
   const FlatRecord* FirstRecord() const;
   const FlatRecord* NextRecord(const FlatRecord* record) const;
+  // Why the records do not reach their terminator or the exact end of the image (a record or
+  // header that runs past the end: the records from there on are lost), in words; empty when
+  // they do or when the image is not ready.
+  std::string ListDamage() const;
 
   // Creates the directories of all records, then writes all files, below `directory`.
-  // False when a directory could not be made (no file is then written) or any record was
-  // skipped or cut (see unpack_report()).
+  // False when a directory could not be made (no file is then written), any record was
+  // skipped or cut, or the list is cut short (see unpack_report(); the records before the cut
+  // are written).
   bool ExtractAll(const std::string& directory);
   const UnpackReport& unpack_report() const { return report_; }
   // `directory` ends in a separator in both passes.

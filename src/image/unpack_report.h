@@ -1,6 +1,7 @@
 // What an unpack could not do as the image asked: entries skipped (a name that is no plain
-// file name, a path over the 260-byte limit, a file or directory that cannot be made) and
-// files written short (a failed write, a full disk, a chain shorter than the file's size).
+// file name, a path over the 260-byte limit, a file or directory that cannot be made), files
+// written short (a failed write, a full disk, a chain shorter than the file's size) and damage
+// that lost more than single files (no FAT12 layout, a flat record list cut short).
 // The unpack run turns it into the failure message in place of its congratulation.
 #pragma once
 
@@ -24,6 +25,9 @@ struct UnpackReport {
   bool over_limit = false;
   // The first few entries concerned, as host paths (stored bytes: show them, never open them).
   std::vector<std::string> names;
+  // Why the image was not unpacked whole, in words that follow "is damaged: "; empty when it
+  // was. It belongs to one image: Add leaves it out, the run names each image's own.
+  std::string damage;
 
   void Skip(const std::string& name) {
     ++skipped;
@@ -44,7 +48,7 @@ struct UnpackReport {
     over_limit = over_limit || other.over_limit;
     for (const std::string& name : other.names) Keep(name);
   }
-  bool clean() const { return skipped == 0 && cut == 0 && !over_limit; }
+  bool clean() const { return skipped == 0 && cut == 0 && !over_limit && damage.empty(); }
 
  private:
   void Keep(const std::string& name) {

@@ -1,11 +1,13 @@
 #include "report/json_report.h"
 
 #include <cstdio>
+#include <set>
 
 #include "base/codepage.h"
 #include "codec/crc32.h"
 #include "image/disk_image.h"
 #include "image/flat_image.h"
+#include "image/image_check.h"
 #include "workspace/workspace.h"
 
 namespace floppyset {
@@ -71,52 +73,74 @@ std::string AttributeLetters(uint32_t attributes) {
   return letters;
 }
 
+// `lost`: the file would not come out whole (cut, or skipped for its name).
 void FileObject(JsonWriter& json, const std::string& path, uint32_t size, const std::string& mtime,
-                uint32_t attributes) {
+                uint32_t attributes, bool lost) {
   json.Open(nullptr, '{');
   json.String("path", path);
   json.Number("size", size);
   json.Raw("mtime", mtime);
   json.String("attributes", AttributeLetters(attributes));
+  if (lost) json.Bool("cut", true);
   json.Close('}');
 }
 
-// Depth first as the /L report; `prefix` is the directory's path ending in '/'.
-void FatFiles(JsonWriter& json, DiskImage& image, const std::string& prefix, ClusterSet& visited,
-              int oem) {
-  for (const DirectoryEntry* file = image.FirstFile(); file; file = image.NextFile(file)) {
-    FileObject(json, prefix + CodePageToUtf8(HostEntryName(*file), oem), file->size(),
-               IsoTimeOrNull(DosDateTimeToCalendar(file->date(), file->time()), false),
-               file->attributes());
-  }
-  for (const DirectoryEntry* dir = image.FirstSubdirectory(); dir;
-       dir = image.NextSubdirectory(dir)) {
-    const std::string name = HostEntryName(*dir);
-    const uint16_t parent = image.CurrentDirectory;
-    if (!image.EnterSubdirectory(name)) continue;
-    if (visited.Insert(image.CurrentDirectory)) {
-      FatFiles(json, image, prefix + CodePageToUtf8(name, oem) + '/', visited, oem);
-    }
-    image.LeaveSubdirectory();
-    image.CurrentDirectory = parent;
-  }
+// The paths of the files an image would lose, as stored.
+std::set<std::string> LostPaths(const ImageCheck& check) {
+  std::set<std::string> paths;
+  for (const FileLoss& loss : check.files) paths.insert(loss.path);
+  return paths;
 }
 
-void FlatFiles(JsonWriter& json, const FlatImage& image, int ansi) {
+// Depth first as the /L report; paths join directories with '/'.
+class FatFiles : public FatTreeVisitor {
+ public:
+  FatFiles(JsonWriter& json, int oem, const std::set<std::string>& lost)
+      : json_(json), oem_(oem), lost_(lost) {}
+  void File(const DirectoryEntry& file) override {
+    const std::string name = HostEntryName(file);
+    FileObject(json_, Prefix(true) + CodePageToUtf8(name, oem_), file.size(),
+               IsoTimeOrNull(DosDateTimeToCalendar(file.date(), file.time()), false),
+               file.attributes(), lost_.count(Prefix(false) + name) != 0);
+  }
+  bool Directory(const DirectoryEntry& directory, WalkBlock block) override {
+    if (block != WalkBlock::kNone) return false;
+    const std::string name = HostEntryName(directory);
+    prefixes_.push_back(
+        {Prefix(true) + CodePageToUtf8(name, oem_) + '/', Prefix(false) + name + '/'});
+    return true;
+  }
+  void Leave(const DirectoryEntry&) override { prefixes_.pop_back(); }
+
+ private:
+  // The path of the directory walked, ending in '/' (or empty): in UTF-8, or as stored.
+  std::string Prefix(bool utf8) const {
+    if (prefixes_.empty()) return "";
+    return utf8 ? prefixes_.back().first : prefixes_.back().second;
+  }
+
+  JsonWriter& json_;
+  const int oem_;
+  const std::set<std::string>& lost_;
+  std::vector<std::pair<std::string, std::string>> prefixes_;
+};
+
+void FlatFiles(JsonWriter& json, const FlatImage& image, int ansi,
+               const std::set<std::string>& lost) {
   for (const FlatRecord* record = image.FirstRecord(); record; record = image.NextRecord(record)) {
     std::string path(record->RelativePath());
     for (char& c : path) {
       if (c == '\\') c = '/';
     }
     FileObject(json, CodePageToUtf8(path, ansi), record->DataSize(),
-               IsoTimeOrNull(FileTimeToCalendar(record->WrittenTime()), true),
-               record->Attributes());
+               IsoTimeOrNull(FileTimeToCalendar(record->WrittenTime()), true), record->Attributes(),
+               lost.count(path) != 0);
   }
 }
 
 // The fields of one image up to its open file list; the caller lists the files and closes.
 void OpenImageObject(JsonWriter& json, uint32_t index, const uint8_t* data, size_t size,
-                     uint32_t used) {
+                     uint32_t used, const ImageCheck& check) {
   json.Open(nullptr, '{');
   json.Number("index", index + 1);
   json.String("condition", "intact");
@@ -125,6 +149,8 @@ void OpenImageObject(JsonWriter& json, uint32_t index, const uint8_t* data, size
   char crc[16];
   std::snprintf(crc, sizeof crc, "%08x", Crc32Update(data, size, 0xFFFFFFFFu) ^ 0xFFFFFFFFu);
   json.String("crc32", crc);
+  json.String("condition", check.sound() ? "intact" : "damaged");
+  if (!check.reason.empty()) json.String("damage", check.reason);
   json.Open("files", '[');
 }
 
@@ -154,17 +180,18 @@ void ImageObject(JsonWriter& json, const RunState& state, Host& host, uint32_t i
   }
   const std::string path = DiskImagePath(state, index);
   if (state.PackageUnpackMode != 0) {
-    const std::unique_ptr<MappedFile> mapping = host.MapForRead(path);
-    const size_t size = mapping ? mapping->size() : 0;
-    OpenImageObject(json, index, mapping ? mapping->data() : nullptr, size,
-                    static_cast<uint32_t>(size));
-    FlatFiles(json, FlatImage(host, path), pages.ansi);
+    const FlatImage image(host, path);
+    const ImageCheck check = CheckFlatImage(image);
+    OpenImageObject(json, index, image.data(), image.size(), static_cast<uint32_t>(image.size()),
+                    check);
+    FlatFiles(json, image, pages.ansi, LostPaths(check));
   } else {
     DiskImage image(host, path);
-    OpenImageObject(json, index, image.data(), image.size(), image.UsedImageSize());
-    ClusterSet visited;
-    visited.Insert(image.CurrentDirectory);
-    FatFiles(json, image, "", visited, pages.oem);
+    const ImageCheck check = CheckDiskImage(image);
+    OpenImageObject(json, index, image.data(), image.size(), image.UsedImageSize(), check);
+    const std::set<std::string> lost = LostPaths(check);
+    FatFiles files(json, pages.oem, lost);
+    image.WalkTree(files);
   }
   json.Close(']');
   json.Close('}');

@@ -1,5 +1,7 @@
 #include "report/reports.h"
 
+#include <vector>
+
 #include "base/codepage.h"
 #include "image/disk_image.h"
 #include "image/flat_image.h"
@@ -35,27 +37,30 @@ std::string DirectoryLineName(const DirectoryEntry& entry) {
   return name + '\\';
 }
 
-// Files of the current directory, then each subdirectory's line and listing, depth first.
-// `visited` holds the directories listed so far: a directory that leads back to one of
-// them is not listed again.
-void ListImageTree(DiskImage& image, const std::string& prefix, ClusterSet& visited, int oem,
-                   Ui& ui) {
-  for (const DirectoryEntry* file = image.FirstFile(); file; file = image.NextFile(file)) {
-    ui.AppendReportText(FileLine(DosDateTimeToCalendar(file->date(), file->time()), file->size(),
-                                 Shown(FormatEntryName(*file), oem)));
+// Files of a directory, then each subdirectory's line and listing, depth first. A directory
+// that leads back into the tree is listed by its line alone.
+class TreeListing : public FatTreeVisitor {
+ public:
+  TreeListing(int oem, Ui& ui) : oem_(oem), ui_(ui) {}
+  void File(const DirectoryEntry& file) override {
+    ui_.AppendReportText(FileLine(DosDateTimeToCalendar(file.date(), file.time()), file.size(),
+                                  Shown(FormatEntryName(file), oem_)));
   }
-  for (const DirectoryEntry* dir = image.FirstSubdirectory(); dir;
-       dir = image.NextSubdirectory(dir)) {
-    const std::string name = DirectoryLineName(*dir);
-    const std::string path = prefix + name;
-    ui.AppendReportText(FormatMessageId(kMsgDirectoryLine, Shown(path, oem).c_str()));
-    const uint16_t parent = image.CurrentDirectory;
-    if (!image.EnterSubdirectory(name.substr(0, name.size() - 1))) continue;
-    if (visited.Insert(image.CurrentDirectory)) ListImageTree(image, path, visited, oem, ui);
-    image.LeaveSubdirectory();
-    image.CurrentDirectory = parent;
+  bool Directory(const DirectoryEntry& directory, WalkBlock block) override {
+    const std::string path =
+        (prefixes_.empty() ? "" : prefixes_.back()) + DirectoryLineName(directory);
+    ui_.AppendReportText(FormatMessageId(kMsgDirectoryLine, Shown(path, oem_).c_str()));
+    if (block != WalkBlock::kNone) return false;
+    prefixes_.push_back(path);
+    return true;
   }
-}
+  void Leave(const DirectoryEntry&) override { prefixes_.pop_back(); }
+
+ private:
+  const int oem_;
+  Ui& ui_;
+  std::vector<std::string> prefixes_;  // the line of each directory entered
+};
 
 void ListFlatImage(const FlatImage& image, int ansi, Ui& ui) {
   for (const FlatRecord* record = image.FirstRecord(); record; record = image.NextRecord(record)) {
@@ -96,9 +101,8 @@ void FileListReport(const RunState& state, Host& host, Ui& ui) {
       ListFlatImage(image, state.TextAnsiCodePage, ui);
     } else {
       DiskImage image(host, path);
-      ClusterSet visited;
-      visited.Insert(image.CurrentDirectory);
-      ListImageTree(image, "", visited, state.TextOemCodePage, ui);
+      TreeListing listing(state.TextOemCodePage, ui);
+      image.WalkTree(listing);
     }
     if (index + 1 < disk_count) ui.AppendReportText("\r\n");
   }

@@ -17,15 +17,20 @@ bool UnpackDiskImage(const RunState& state, Host& host, uint32_t image_index,
   const std::string directory = DiskDirectory(state, image_index);
   const std::string image_path = DiskImagePath(state, image_index);
   bool unpacked = false;
+  const auto pass_on = [&](const UnpackReport& image_report) {
+    if (!report) return;
+    report->Add(image_report);
+    report->damage = image_report.damage;
+  };
   if (state.PackageUnpackMode != 0) {
     FlatImage image(host, image_path);
     unpacked = image.ExtractAll(directory);
-    if (report) report->Add(image.unpack_report());
+    pass_on(image.unpack_report());
     return unpacked;
   }
   DiskImage image(host, image_path);
   unpacked = image.ExtractTree(directory) && image.unpack_report().clean();
-  if (report) report->Add(image.unpack_report());
+  pass_on(image.unpack_report());
   return unpacked;
 }
 

@@ -15,7 +15,8 @@ std::string DiskDirectory(const RunState& state, uint32_t image_index);
 
 // Unpacks image `image_index` (FAT12, or flat when PackageUnpackMode is non-zero) into its disk
 // directory, which the caller has created. True when the image could be opened and unpacked
-// in full; what was skipped or cut goes to `report`.
+// in full; what was skipped or cut goes to `report`, and its `damage` says why an image that
+// could be opened was not unpacked whole (no FAT12 layout, a flat list cut short).
 bool UnpackDiskImage(const RunState& state, Host& host, uint32_t image_index,
                      UnpackReport* report = nullptr);
 

@@ -33,14 +33,21 @@ void ShowCannotCreate(Ui& ui) {
        Icon::kExclamation, Owner::kDialog);
 }
 
+// A disk whose image could not be unpacked whole; `damage` is empty when it could not be read.
+struct DamagedDisk {
+  uint32_t disk;
+  std::string damage;
+};
+
 // The message in place of 509 when the set was not unpacked in full: what and how much.
-std::string UnpackFailureText(const RunState& state, const std::vector<uint32_t>& unreadable,
+std::string UnpackFailureText(const RunState& state, const std::vector<DamagedDisk>& damaged,
                               const UnpackReport& report) {
   std::string text = FormatMessageId(kMsgUnpackIncomplete, state.DestinationDir.c_str());
   if (!state.SetWhole()) text += "\n" + DescribeLostImages(state.Images);
-  for (const uint32_t disk : unreadable) {
-    text += "\nDisk image " + std::to_string(disk) + " (" + DiskImageName(disk - 1) +
-            ") could not be read.";
+  for (const auto& [disk, damage] : damaged) {
+    text += "\n" +
+            DescribeLostImage(disk - 1, {ImageCondition::kDamaged,
+                                         damage.empty() ? LoadMessage(kMsgWhyUnreadable) : damage});
   }
   if (report.skipped != 0) {
     text += "\n" + std::to_string(report.skipped) +
@@ -163,7 +170,7 @@ void UnpackRun(RunState& state, Host& host, Ui& ui) {
   ui.SetProgressRange(kControlDiskBar, 0, static_cast<int>(disk_count));
   bool all_unpacked = true;
   UnpackReport report;
-  std::vector<uint32_t> unreadable;
+  std::vector<DamagedDisk> damaged;
   for (uint32_t disk = 1; disk <= disk_count; ++disk) {
     if (!state.ImageIntact(disk - 1)) {
       all_unpacked = false;
@@ -180,7 +187,9 @@ void UnpackRun(RunState& state, Host& host, Ui& ui) {
       UnpackReport disk_report;
       if (!UnpackDiskImage(state, host, disk - 1, &disk_report)) {
         all_unpacked = false;
-        if (disk_report.clean()) unreadable.push_back(disk);
+        if (disk_report.clean() || !disk_report.damage.empty()) {
+          damaged.push_back({disk, disk_report.damage});
+        }
       }
       report.Add(disk_report);
     }
@@ -190,7 +199,7 @@ void UnpackRun(RunState& state, Host& host, Ui& ui) {
   // the message says what failed instead.
   if (!all_unpacked) {
     state.RunFailed = true;
-    state.FailureMessage = UnpackFailureText(state, unreadable, report);
+    state.FailureMessage = UnpackFailureText(state, damaged, report);
     return;
   }
   if (state.IsAutostart()) return;

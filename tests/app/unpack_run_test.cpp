@@ -91,7 +91,7 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
          WriteFileText(dest + "/disk1/SUB/INNER.TXT", "stale"); }, {}},
       {"an image missing", [&](FaultHost& host, ScriptedUi&, const std::string&) {
          host.FailOpen(DiskImagePath(state, 1)); },
-       {"Disk image 2 (image01.tii) could not be read."}},
+       {"Disk image 2 (image01.tii) is damaged: it cannot be read."}},
       {"a full disk", [](FaultHost& host, ScriptedUi&, const std::string&) {
          host.SetDiskRoom(1000); }, {"3 file(s) written short", "/disk1/A.TXT"}},
       {"disk1 is a file", [](FaultHost&, ScriptedUi&, const std::string& dest) {
@@ -102,6 +102,13 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
        {"1 file(s) or directories not written", "/disk1/SUB"}},
       {"cancelled", [](FaultHost&, ScriptedUi& ui, const std::string&) {
          ui.TypeDestinations({}); }, {}},
+      // Last: it damages the second image for good.
+      {"an image without a layout", [&](FaultHost&, ScriptedUi&, const std::string&) {
+         std::vector<uint8_t> bytes = ReadFileBytes(DiskImagePath(state, 1));
+         std::fill_n(bytes.begin(), 512, 0);
+         WriteFileBytes(DiskImagePath(state, 1), bytes); },
+       {"Disk image 2 (image01.tii) is damaged: no FAT12 layout in its boot sector",
+        "; nothing of it was unpacked."}},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -117,7 +124,7 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
     const bool cancelled = c.name == std::string("cancelled");
     EXPECT_EQ(run.RunCancelled, cancelled);
     EXPECT_EQ(run.RunFailed, !c.said.empty());
-    EXPECT_EQ(Has(run.FailureMessage, "could not be read"),
+    EXPECT_EQ(Has(run.FailureMessage, "it cannot be read"),
               c.name == std::string("an image missing"));
     for (const std::string& text : c.said) {
       EXPECT_TRUE(Has(run.FailureMessage, text)) << run.FailureMessage;

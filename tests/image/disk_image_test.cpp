@@ -12,8 +12,10 @@
 
 #include "base/bytes.h"
 #include "base/path.h"
+#include "image/image_check.h"
 #include "platform/posix/posix_host.h"
 #include "support/temp_dir.h"
+#include "test_images.h"
 
 namespace floppyset {
 namespace {
@@ -23,56 +25,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using Names = std::vector<std::string>;
 using Tree = std::map<std::string, std::string>;  // path -> content, "<dir>" for a directory
-
-// A standard 1.44 MB image.
-struct TestFatImage {
-  static constexpr size_t kSize = 1'474'560;
-  Bytes bytes = Bytes(kSize, 0);
-
-  TestFatImage() {
-    const uint8_t boot[] = {0, 2, 1, 1, 0, 2, 224, 0, 0x40, 0x0B, 0xF0, 9, 0, 18, 0, 2};
-    std::memcpy(bytes.data() + 11, boot, sizeof boot);
-    SetFat(0, 0xFF0);
-    SetFat(1, 0xFFF);
-  }
-  void SetFat(uint16_t cluster, uint16_t value) {
-    uint8_t* entry = bytes.data() + 512 + cluster * 3 / 2;
-    const uint16_t word = LoadLe16(entry);
-    StoreLe16(entry, (cluster & 1) ? static_cast<uint16_t>((word & 0x000F) | value << 4)
-                                   : static_cast<uint16_t>((word & 0xF000) | value));
-  }
-  void Chain(const std::vector<uint16_t>& clusters) {  // linked in order, then ended
-    for (size_t i = 0; i < clusters.size(); ++i)
-      SetFat(clusters[i], i + 1 < clusters.size() ? clusters[i + 1] : 0xFFF);
-  }
-  uint8_t* Root(size_t slot) { return bytes.data() + 19 * 512 + slot * 32; }
-  uint8_t* Cluster(uint16_t cluster) { return bytes.data() + (cluster + 31) * 512; }
-  // `name11` is the 11 bytes of name and extension.
-  static void Slot(uint8_t* slot, const char* name11, uint8_t attributes, uint16_t cluster = 0,
-                   uint32_t size = 0) {
-    std::memcpy(slot, name11, 11);
-    slot[11] = attributes;
-    StoreLe16(slot + 22, 0x8000);
-    StoreLe16(slot + 24, 0x2E21);
-    StoreLe16(slot + 26, cluster);
-    StoreLe32(slot + 28, size);
-  }
-  void Subdirectory(uint8_t* slot, const char* name11, uint16_t cluster, uint16_t parent) {
-    Slot(slot, name11, 0x10, cluster);
-    Chain({cluster});
-    Slot(Cluster(cluster), ".          ", 0x10, cluster);
-    Slot(Cluster(cluster) + 32, "..         ", 0x10, parent);
-  }
-  // Data filling consecutive clusters from `first`.
-  void File(uint8_t* slot, const char* name11, uint16_t first, uint32_t size, uint8_t fill,
-            uint8_t attributes = 0x20) {
-    Slot(slot, name11, attributes, size ? first : 0, size);
-    std::vector<uint16_t> chain;
-    for (uint32_t i = 0; i * 512 < size; ++i) chain.push_back(static_cast<uint16_t>(first + i));
-    Chain(chain);
-    if (size) std::memset(Cluster(first), fill, size);
-  }
-};
 
 // Every entry of the tree, walked the way the /L report does; each must be a whole slot inside
 // the image.
@@ -122,8 +74,11 @@ class DiskImageTest : public ::testing::Test {
     if (!image.IsOpen()) return {};
     WalkTree(image);
     EXPECT_LE(image.UsedImageSize(), bytes.size());
-    EXPECT_TRUE(image.ExtractTree(Out()));
+    const ImageCheck check = CheckDiskImage(image);
+    EXPECT_EQ(check.readable, image.IsReadable());
+    EXPECT_EQ(image.ExtractTree(Out()), image.IsReadable());
     report_ = image.unpack_report();
+    EXPECT_TRUE(report_.clean() || !check.sound());  // what the copy lost, the check saw
     EXPECT_EQ(image.CurrentDirectory, 0);
     EXPECT_EQ(host_.ListDirectory(dir_.path()).size(), 2u);  // the image and out/
     return Written();
@@ -236,9 +191,9 @@ TEST_F(DiskImageTest, BootSectorsAndChainsThatTheFileDoesNotHold) {
   Exercise(bytes);
 
   bytes = fat_.bytes;
-  bytes[13] = 0;  // no sectors per cluster: no cluster has data, and none is made up
-  EXPECT_EQ(Exercise(bytes), (Tree{{"A.TXT", ""}, {"CUT.BIN", ""}}));
-  EXPECT_EQ(report_.cut, 2u);
+  bytes[13] = 0;  // no sectors per cluster: no layout, and nothing is made up
+  EXPECT_TRUE(Exercise(bytes).empty());
+  EXPECT_NE(report_.damage.find("(0 sectors per cluster)"), std::string::npos);
   bytes = fat_.bytes;
   bytes.resize((40 + 31) * 512 + 700);  // the second cluster of CUT.BIN is cut: what exists
   EXPECT_EQ(Exercise(bytes),

@@ -12,34 +12,16 @@
 #include "support/fault_host.h"
 #include "support/set_builder.h"
 #include "support/temp_dir.h"
+#include "test_images.h"
 
 namespace floppyset {
 namespace {
 
+using testing::FlatBytes;
 using testing::ReadFileBytes;
 using testing::ReadFileText;
+using testing::Record;
 using Bytes = std::vector<uint8_t>;
-
-struct Record {
-  std::string path, data;
-  uint32_t attributes = kAttrArchive;
-  uint64_t times[3] = {};  // created, accessed, written
-};
-
-Bytes FlatBytes(const std::vector<Record>& records, bool terminated = true) {
-  Bytes out;
-  for (const Record& r : records) {
-    Bytes header(kFlatHeaderSize, 0);
-    StoreLe32(header.data(), r.attributes);
-    for (int i = 0; i < 3; ++i) StoreLe64(header.data() + 4 + 8 * i, r.times[i]);
-    StoreLe32(header.data() + 28, static_cast<uint32_t>(r.data.size()));
-    std::copy_n(r.path.begin(), std::min<size_t>(r.path.size(), 260), header.begin() + 32);
-    out.insert(out.end(), header.begin(), header.end());
-    out.insert(out.end(), r.data.begin(), r.data.end());
-  }
-  if (terminated) out.resize(out.size() + kFlatHeaderSize, 0);
-  return out;
-}
 
 struct stat Stat(const std::string& path) {
   struct stat st {};
@@ -104,8 +86,9 @@ TEST_F(FlatImageTest, UnsafeOrCutRecordsAreSkippedAndTheRestUnpacks) {
 
   EXPECT_TRUE(Unpack(FlatBytes({})));
   Bytes image = FlatBytes({{"A.TXT", "aaa"}, {"B.TXT", std::string(100, 'b')}}, false);
-  image.pop_back();  // B's data is one byte short
-  ASSERT_TRUE(Unpack(image));
+  image.pop_back();  // B's data is one byte short: the list is cut there
+  EXPECT_FALSE(Unpack(image));
+  EXPECT_EQ(ReadFileText(Out("A.TXT")), "aaa");
   EXPECT_FALSE(host_.Attributes(Out("B.TXT")));
   image.resize(image.size() - 300);  // B's header is cut
   testing::WriteFileBytes(dir_ / "cut.tii", image);

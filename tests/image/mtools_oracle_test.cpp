@@ -8,6 +8,7 @@
 
 #include "base/path.h"
 #include "image/disk_image.h"
+#include "image/image_check.h"
 #include "mkfloppyset/fat12_builder.h"
 #include "platform/posix/posix_host.h"
 #include "support/temp_dir.h"
@@ -79,7 +80,10 @@ class MtoolsOracleTest : public ::testing::Test {
     ASSERT_EQ(host_.MakeDirectory(theirs), CreateDirectoryResult::kCreated);
     ASSERT_EQ(host_.MakeDirectory(mine), CreateDirectoryResult::kCreated);
     ASSERT_EQ(RunShell(Mtools(Image(), "mcopy -s -m -n") + "'::*' '" + theirs + "'"), 0);
-    ASSERT_TRUE(DiskImage(host_, Image()).ExtractTree(mine));
+    DiskImage image(host_, Image());
+    const ImageCheck check = CheckDiskImage(image);
+    EXPECT_TRUE(check.sound()) << check.reason << (check.files.empty() ? "" : check.files[0].what);
+    ASSERT_TRUE(image.ExtractTree(mine));
     const auto expected = TreeFacts(theirs, Image());
     EXPECT_GT(expected.size(), 4u);
     EXPECT_EQ(TreeFacts(mine), expected);
@@ -109,6 +113,31 @@ TEST_F(MtoolsOracleTest, ImagesOfTheRealToolsCopyOutLikeMcopy) {
       "mmd -i ../disk.ima ::A ::A/B && mcopy -m -i ../disk.ima README D.BIN ::A/B && "
       "mcopy -m -i ../disk.ima README INNER.TXT E.TXT ::");
   ExpectAgreement();
+}
+
+// Every floppy size of both tools has a FAT12 layout the reader takes, and checks sound.
+TEST_F(MtoolsOracleTest, EveryFloppyFormatChecksSound) {
+  struct Count : FatTreeVisitor {
+    void File(const DirectoryEntry&) override { ++files; }
+    int files = 0;
+  };
+  Run("mkdir fmt && printf data > fmt/DATA.TXT && head -c 5000 /dev/urandom > fmt/BIG.BIN");
+  for (const char* kilobytes : {"360", "720", "1200", "1440", "2880"}) {
+    for (const std::string& format :
+         {"mkfs.fat -C -F 12 disk.ima " + std::string(kilobytes),
+          "mformat -C -f " + std::string(kilobytes) + " -i disk.ima ::"}) {
+      SCOPED_TRACE(format);
+      Run("rm -f disk.ima && " + format +
+          " && mmd -i disk.ima ::SUB && mcopy -i disk.ima fmt/DATA.TXT fmt/BIG.BIN ::SUB && "
+          "mcopy -i disk.ima fmt/DATA.TXT ::");
+      DiskImage image(host_, Image());
+      const ImageCheck check = CheckDiskImage(image);
+      EXPECT_TRUE(check.sound()) << check.reason;
+      Count count;
+      image.WalkTree(count);
+      EXPECT_EQ(count.files, 3);
+    }
+  }
 }
 
 TEST_F(MtoolsOracleTest, OurBuilderMakesCleanImages) {
