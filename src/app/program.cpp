@@ -3,6 +3,9 @@
 #include "app/autostart.h"
 #include "app/command_line.h"
 #include "floppy/floppy_run.h"
+#include "image/disk_image.h"
+#include "image/flat_image.h"
+#include "image/image_check.h"
 #include "package/extraction.h"
 #include "package/integrity.h"
 #include "package/package_reader.h"
@@ -44,6 +47,29 @@ std::string ConfirmationText(const RunState& state) {
   return FormatMessageId(kMsgConfirmDisks, state.ProductName.c_str(), int{state.Header.DiskCount});
 }
 
+// The file system of every intact image: one that cannot be read at all is damaged; faults
+// of a readable one, and files it would not give whole, are kept beside it.
+void CheckImageStructures(RunState& state, Host& host) {
+  for (uint32_t index = 0; index < state.Images.size(); ++index) {
+    ImageAccount& account = state.Images[index];
+    if (account.condition != ImageCondition::kIntact) continue;
+    const std::string path = DiskImagePath(state, index);
+    ImageCheck check;
+    if (state.PackageUnpackMode != 0) {
+      check = CheckFlatImage(FlatImage(host, path));
+    } else {
+      DiskImage image(host, path);
+      check = CheckDiskImage(image);
+    }
+    if (!check.readable) {
+      account = MakeAccount(ImageCondition::kDamaged, check.reason);
+      continue;
+    }
+    if (!check.reason.empty()) account.faults.push_back(check.reason);
+    for (const FileLoss& loss : check.files) account.faults.push_back(loss.path + ": " + loss.what);
+  }
+}
+
 // A set that names no disk has nothing to write, unpack or list: refused before any question.
 // /A and /P alone need no image.
 bool CheckDiskCount(const RunState& state, Ui& ui) {
@@ -69,10 +95,11 @@ RunOutcome OutcomeOfRun(const RunState& state) {
     outcome.reason = state.FailureMessage;
   } else if (state.RunCancelled) {
     outcome.ending = RunEnding::kCancelled;
-  } else if (!state.SetWhole() && (!state.IsReportMode() || (state.ReportFlags & kFlagList))) {
-    // The file list shows what is there, but the set is not whole.
+  } else if (!state.IsReportMode() ? !state.SetWhole()
+                                   : (state.ReportFlags & kFlagList) && !state.SetSound()) {
+    // The file list shows what is there, but the set is not whole and sound.
     outcome.ending = RunEnding::kFailed;
-    outcome.reason = DescribeLostImages(state.Images);
+    outcome.reason = DescribeSetDamage(state.Images);
   }
   return outcome;
 }
@@ -175,6 +202,7 @@ bool RunImageExtraction(RunState& state, Host& host, Ui& ui) {
     // Kept before the dialog ends: a front end's hook on its end reads the account.
     state.Images = std::move(result.images);
     state.SkippedMembers = std::move(result.skipped_members);
+    CheckImageStructures(state, host);
     return 1;
   });
   return state.SetWhole();

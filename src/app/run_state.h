@@ -79,6 +79,7 @@ struct RunState {
            (index < Images.size() && Images[index].condition == ImageCondition::kIntact);
   }
   bool SetWhole() const { return IsWhole(Images); }
+  bool SetSound() const { return IsSound(Images); }
 
   // Report mode: any flag but /C:n.
   bool IsReportMode() const { return ReportFlags >= 2; }

@@ -18,7 +18,17 @@ enum class ImageCondition {
 struct ImageAccount {
   ImageCondition condition = ImageCondition::kMissing;
   std::string reason;  // why it is damaged or missing, in words; empty when intact
+  // An intact image whose file system is damaged all the same (cross-linked clusters, a
+  // broken directory), and the files that would not come out whole, in words.
+  std::vector<std::string> faults;
 };
+
+inline ImageAccount MakeAccount(ImageCondition condition, std::string reason = {}) {
+  ImageAccount account;
+  account.condition = condition;
+  account.reason = std::move(reason);
+  return account;
+}
 
 // One account per disk of the set, in disk order.
 using SetAccount = std::vector<ImageAccount>;
@@ -26,6 +36,14 @@ using SetAccount = std::vector<ImageAccount>;
 inline bool IsWhole(const SetAccount& images) {
   for (const ImageAccount& image : images) {
     if (image.condition != ImageCondition::kIntact) return false;
+  }
+  return true;
+}
+
+// Whole, and no fault in any image's file system.
+inline bool IsSound(const SetAccount& images) {
+  for (const ImageAccount& image : images) {
+    if (image.condition != ImageCondition::kIntact || !image.faults.empty()) return false;
   }
   return true;
 }

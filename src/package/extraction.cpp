@@ -402,10 +402,10 @@ class ImageLedger {
     extracted_[current_] = true;
     ImageAccount& image = images_[current_];
     if (code == 0) {
-      image = ImageAccount{ImageCondition::kIntact, ""};
+      image = MakeAccount(ImageCondition::kIntact, "");
       return;
     }
-    image = ImageAccount{ImageCondition::kDamaged, ExtractionFailureText(code, !plan_.apst)};
+    image = MakeAccount(ImageCondition::kDamaged, ExtractionFailureText(code, !plan_.apst));
     // What was written of a damaged member is no image: nothing may take it for one.
     host_.RemoveFile(plan_.workspace_dir + file);
   }
@@ -425,8 +425,8 @@ ExtractionResult ExtractPackageImages(const ExtractionPlan& plan, Host& host, Ui
   ExtractionResult result;
   if (plan.workspace_dir.empty()) {
     result.code = kExtractNoWorkspace;
-    result.images.assign(plan.disk_count, ImageAccount{ImageCondition::kMissing,
-                                                       ExtractionFailureText(result.code)});
+    result.images.assign(plan.disk_count,
+                         MakeAccount(ImageCondition::kMissing, ExtractionFailureText(result.code)));
     return result;
   }
   ImageLedger ledger(plan, host);

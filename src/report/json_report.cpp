@@ -143,7 +143,6 @@ void OpenImageObject(JsonWriter& json, uint32_t index, const uint8_t* data, size
                      uint32_t used, const ImageCheck& check) {
   json.Open(nullptr, '{');
   json.Number("index", index + 1);
-  json.String("condition", "intact");
   json.Number("size", size);
   json.Number("used_size", used);
   char crc[16];
@@ -239,11 +238,11 @@ std::string JsonReport(const RunState& state, Host& host, JsonCodePages pages) {
   JsonWriter json;
   json.Open(nullptr, '{');
   // A set that is not whole still gives its reports, with what became of each image.
-  const bool whole = state.SetWhole();
+  const bool whole = (state.ReportFlags & kFlagList) ? state.SetSound() : state.SetWhole();
   json.Bool("ok", whole);
   json.Bool("setup", true);
   if (!whole) {
-    json.String("error", "the set is not whole: " + DescribeLostImages(state.Images));
+    json.String("error", "the set is not whole and sound: " + DescribeSetDamage(state.Images));
     json.Number("exit_status", 1);
   }
   if (state.ReportFlags & kFlagAuth) {

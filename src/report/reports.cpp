@@ -104,6 +104,11 @@ void FileListReport(const RunState& state, Host& host, Ui& ui) {
       TreeListing listing(state.TextOemCodePage, ui);
       image.WalkTree(listing);
     }
+    if (index < state.Images.size()) {
+      for (const std::string& fault : state.Images[index].faults) {
+        ui.AppendReportText(FormatMessageId(kMsgReportImageLost, fault.c_str()));
+      }
+    }
     if (index + 1 < disk_count) ui.AppendReportText("\r\n");
   }
 }

@@ -45,9 +45,10 @@ std::string UnpackFailureText(const RunState& state, const std::vector<DamagedDi
   std::string text = FormatMessageId(kMsgUnpackIncomplete, state.DestinationDir.c_str());
   if (!state.SetWhole()) text += "\n" + DescribeLostImages(state.Images);
   for (const auto& [disk, damage] : damaged) {
-    text += "\n" +
-            DescribeLostImage(disk - 1, {ImageCondition::kDamaged,
-                                         damage.empty() ? LoadMessage(kMsgWhyUnreadable) : damage});
+    text +=
+        "\n" + DescribeLostImage(
+                   disk - 1, MakeAccount(ImageCondition::kDamaged,
+                                         damage.empty() ? LoadMessage(kMsgWhyUnreadable) : damage));
   }
   if (report.skipped != 0) {
     text += "\n" + std::to_string(report.skipped) +

@@ -72,6 +72,18 @@ std::string DescribeLostImage(uint32_t index, const ImageAccount& image) {
       unsigned{index + 1}, DiskImageName(index).c_str(), image.reason.c_str());
 }
 
+std::string DescribeSetDamage(const SetAccount& images) {
+  std::string text = DescribeLostImages(images);
+  for (uint32_t index = 0; index < images.size(); ++index) {
+    for (const std::string& fault : images[index].faults) {
+      if (!text.empty()) text += '\n';
+      text += FormatMessageId(kMsgImageFault, unsigned{index + 1}, DiskImageName(index).c_str(),
+                              fault.c_str());
+    }
+  }
+  return text;
+}
+
 std::string DescribeLostImages(const SetAccount& images) {
   std::string text;
   for (uint32_t index = 0; index < images.size(); ++index) {

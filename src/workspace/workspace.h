@@ -35,6 +35,8 @@ std::string ArchivePath(const RunState& state);
 // One line per disk image that is not intact, naming the disk, its file and the reason:
 // "Disk image 2 (image01.tii) is missing: not in the archive." Empty for a whole set.
 std::string DescribeLostImages(const SetAccount& images);
+// DescribeLostImages, then a line for each fault found in an intact image.
+std::string DescribeSetDamage(const SetAccount& images);
 // The line of one disk image (index from 0) that is not intact.
 std::string DescribeLostImage(uint32_t index, const ImageAccount& image);
 

@@ -300,8 +300,8 @@ TEST_F(FloppyRunTest, UnwritableSetsAreRefusedBeforeTheFirstQuestion) {
     SCOPED_TRACE(std::to_string(c.offset) + "/" + std::to_string(c.size));
     Reset({0, 1});  // a drive choice would come first
     state.Header.DiskCount = 3;
-    state.Images.assign(3, ImageAccount{ImageCondition::kIntact, ""});
-    if (c.extraction_failed) state.Images[1] = {ImageCondition::kDamaged, "its data is damaged"};
+    state.Images.assign(3, MakeAccount(ImageCondition::kIntact, ""));
+    if (c.extraction_failed) state.Images[1] = MakeAccount(ImageCondition::kDamaged, "damaged");
     state.PackageUnpackMode = c.flat;
     MakeImage(0, kEmptyRoot);
     MakeImage(1, kTo1403);

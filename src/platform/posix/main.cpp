@@ -214,10 +214,8 @@ void PrintTestVerdict(const RunState& state, int status) {
     std::printf("%s: not tested (see above)\n", VisibleText(name).c_str());
     return;
   }
-  for (uint32_t index = 0; index < state.Images.size(); ++index) {
-    if (state.ImageIntact(index)) continue;
-    std::printf("%s\n", VisibleText(DescribeLostImage(index, state.Images[index])).c_str());
-  }
+  const std::string damage = DescribeSetDamage(state.Images);
+  if (!damage.empty()) std::printf("%s\n", VisibleText(damage).c_str());
   std::printf("%s: %s\n", VisibleText(name).c_str(),
               status == kExitDone ? "every disk image is whole and sound"
                                   : "the set is not whole or not sound");
