@@ -300,29 +300,82 @@ TEST_F(FloppysetCli, OtherProgramsAreNotSetupPrograms) {
   }
 }
 
-// One byte of the archive damaged and the package checksum fixed, as a broken builder would
-// do: the package passes its checks, the extraction fails, and the image is named.
-TEST_F(FloppysetCli, ADiskImageThatCannotBeExtractedIsNamed) {
+// One byte of the first member damaged (the package checksum fixed, as a broken builder would
+// do), or a DiskCount above the archive's images, in every mode: whatever is intact comes back,
+// every loss is named with its disk, and no such run ends as a success or asks to write it.
+TEST_F(FloppysetCli, ADamagedOrIncompleteSetGivesBackWhatIsIntact) {
   for (const std::string kind : {"apst", "lha"}) {
-    for (const bool last : {false, true}) {
-      MakeSet({"--archive=" + kind});
-      Bytes bytes = ReadFileBytes(program_);
-      const uint32_t package = PackageOffset(bytes);
-      const size_t archive = package + 54 + GetLe(bytes, package + 48, 2) +
-                             GetLe(bytes, package + 50, 2) + GetLe(bytes, package + 52, 2);
-      bytes[last ? bytes.size() - 21 : archive + 100] ^= 0x5A;  // in the first or last member
-      PutLe(bytes, package + 44, PackageSum(&bytes[archive], bytes.size() - archive));
-      WriteFileBytes(program_, bytes);
-      const Result result = Floppyset({"/L", "--images=" + (dir_ / "img").string()});
-      EXPECT_EQ(result.status, 1) << kind << result.err;
-      const std::string disk = std::to_string(last + 1), member = std::to_string(last);
-      EXPECT_TRUE(Has(result.err, "floppyset: Disk image " + disk + " (image0" + member +
-                                      ".tii) is damaged: its data is damaged."))
-          << kind << result.err;
-      // Only the images before the failed one are whole.
-      EXPECT_TRUE(Has(result.err, "written: " + member + " of 2")) << result.err;
+    SCOPED_TRACE(kind);
+    MakeSet({"--archive=" + kind});
+    const Bytes good = ReadFileBytes(program_);
+    const uint32_t package = PackageOffset(good);
+    const size_t archive = package + 54 + GetLe(good, package + 48, 2) +
+                           GetLe(good, package + 50, 2) + GetLe(good, package + 52, 2);
+    Bytes damaged = good, incomplete = good;
+    damaged[archive + 100] ^= 0x5A;
+    PutLe(damaged, package + 44, PackageSum(&damaged[archive], damaged.size() - archive));
+    PutLe(incomplete, package + 22, 3, 2);
+    const std::string lost1 = "Disk image 1 (image00.tii) is damaged: its data is damaged.",
+                      lost3 = "Disk image 3 (image02.tii) is missing: not in the archive.";
+    const auto at = [&](const std::string& name) { return (dir_ / name).string(); };
+    const struct {
+      const Bytes& program;
+      Args args;
+      int status;
+      std::vector<std::string> said;  // on either stream
+      std::vector<std::string> made = {}, absent = {};
+    } cases[] = {
+        {damaged, {"/L"}, 1, {lost1, "Disk image 2 (image01.tii) is missing: not extracted"}},
+        {damaged, {"--salvage", "/L"}, 1, {lost1, "DATA.TXT"}},
+        {damaged,
+         {"--salvage", "/D", "--dest=" + at("s"), "--yes"},
+         1,
+         {lost1},
+         {"s/disk2/DATA.TXT"},
+         {"s/disk1"}},
+        {damaged, {"--images=" + at("i1")}, 1, {lost1, "written: 0 of 2"}, {}, {"i1"}},
+        {incomplete,
+         {"/D", "--dest=" + at("u"), "--yes"},
+         1,
+         {lost3, "is incomplete"},
+         {"u/disk1/README.TXT", "u/disk2/EXTRAS/TIPS.TXT"},
+         {"u/disk3"}},
+        {incomplete,
+         {"--images=" + at("i2")},
+         1,
+         {lost3, "written: 2 of 3"},
+         {"i2/disk1.img", "i2/disk2.img"},
+         {"i2/disk3.img"}},
+        {incomplete, {"/L"}, 1, {"Image 3:\n    *** " + lost3 + " ***", "TIPS.TXT"}},
+        {incomplete,
+         {"--json"},
+         1,
+         {"\"ok\": false", "\"condition\": \"intact\"", "\"condition\": \"missing\"",
+          "\"reason\": \"not in the archive\""}},
+        {incomplete, {"--test"}, 1, {lost3 + "\n", "not whole or not sound"}},
+        {good, {"--test"}, 0, {"every disk image is whole and sound"}},
+        {incomplete,
+         {"/F", "--drive=" + at("f"), "--yes"},
+         1,
+         {"cannot be written to floppy disks", lost3},
+         {},
+         {"f/disk1.img"}},
+        {incomplete, {"/E", "--yes"}, 1, {lost3, "Nothing was unpacked or started."}},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.args[0] + " " + c.args.back());
+      WriteFileBytes(program_, c.program);
+      const Result result = Floppyset(c.args);
+      const std::string said = result.out + result.err;
+      EXPECT_EQ(result.status, c.status) << said;
+      for (const std::string& text : c.said) EXPECT_TRUE(Has(said, text)) << text << "\n" << said;
+      EXPECT_FALSE(Has(said, "Congratulations")) << said;
+      EXPECT_FALSE(Has(said, "floppy disks.\n")) << "the floppy question";
+      for (const std::string& path : c.made) EXPECT_TRUE(fs::exists(dir_ / path)) << path;
+      for (const std::string& path : c.absent) EXPECT_FALSE(fs::exists(dir_ / path)) << path;
       ExpectTempClean();
     }
+    fs::remove_all(dir_ / "source");
   }
 }
 
