@@ -1,6 +1,7 @@
 // Arbitrary bytes after a first byte that picks the use: even, a program file through
-// ReadPackageHeader and the package checksum; odd, an APST archive extracted into a
-// workspace. Nothing may be written outside the workspace.
+// ReadPackageHeader and the package checksum; odd, an archive extracted into a workspace as a
+// three-disk set (bit 1: LHA, bit 2: salvage). Nothing may be written outside the workspace,
+// and the workspace never holds more than the set's images.
 #include "fuzz_support.h"
 #include "package/extraction.h"
 #include "package/integrity.h"
@@ -16,11 +17,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RunState state;
   state.ProgramPath = sandbox.input_path();
   state.WorkspaceDir = sandbox.FreshDestination() + "/";
-  state.Header.ArchiveKind = 1;
-  if (*data++ & 1) {
+  const uint8_t use = *data++;
+  if (use & 1) {
     std::ofstream(ArchivePath(state), std::ios::binary)
         .write(reinterpret_cast<const char*>(data), size);
-    ExtractPackageImages(state, host, ui);
+    ExtractionPlan plan;
+    plan.archive_path = ArchivePath(state);
+    plan.workspace_dir = state.WorkspaceDir;
+    plan.apst = (use & 2) == 0;
+    plan.disk_count = 3;
+    plan.salvage = (use & 4) != 0;
+    const ExtractionResult result = ExtractPackageImages(plan, host, ui);
+    if (result.images.size() != plan.disk_count) std::abort();
+    if (host.ListDirectory(state.WorkspaceDir).size() > plan.disk_count + 1) std::abort();
   } else {
     sandbox.WriteInput(data, size);
     if (ReadPackageHeader(state, host, ui) && state.PackageFound) {
