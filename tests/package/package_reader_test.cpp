@@ -376,10 +376,20 @@ TEST_F(PackageTest, EveryIntactImageComesOutAndEveryLossIsNamed) {
       {"short", {'A', 'P', 'S', 'T', 0, 0, 0}, "MMM", kExtractNoArchive, "", {}},
       {"magic", {'A', 'P', 'S', 'X', 0, 0, 0, 0}, "MMM", kExtractNoArchive, "", {}},
       {"crc", ApstArchive(crc), "IDM", kExtractCrcMismatch, "image01.tii", {"image00.tii"}},
-      {"crc salvaged", ApstArchive(crc), "IDI", kExtractCrcMismatch, "image01.tii",
-       {"image00.tii", "image02.tii"}, 1, true},
+      {"crc salvaged",
+       ApstArchive(crc),
+       "IDI",
+       kExtractCrcMismatch,
+       "image01.tii",
+       {"image00.tii", "image02.tii"},
+       1,
+       true},
       {"cut", ApstArchive(cut), "IDM", 4, "image01.tii", {"image00.tii"}},
-      {"unterminated", ApstArchive(unterminated), "MMM", kExtractBadName, std::string(260, 'a'),
+      {"unterminated",
+       ApstArchive(unterminated),
+       "MMM",
+       kExtractBadName,
+       std::string(260, 'a'),
        {}},
       {"nameless", ApstArchive(nameless), "MMM", kExtractBadName, "", {}},
       {"large", ApstArchive(large), "DMM", kExtractTooLarge, "image00.tii", {}},
@@ -390,7 +400,11 @@ TEST_F(PackageTest, EveryIntactImageComesOutAndEveryLossIsNamed) {
   };
   for (const char* name : {"../evil.tii", "sub/evil.tii", "/tmp/evil.tii", "C:evil.tii", "..", ".",
                            "", "a\x01", "CON.tii"}) {
-    cases.push_back({name, ApstArchive({{name, {1}}, Members(2)[1]}), "MIM", kExtractBadName, name,
+    cases.push_back({name,
+                     ApstArchive({{name, {1}}, Members(2)[1]}),
+                     "MIM",
+                     kExtractBadName,
+                     name,
                      {"image01.tii"}});
   }
   for (const bool salvage : {false, true}) {
@@ -401,8 +415,15 @@ TEST_F(PackageTest, EveryIntactImageComesOutAndEveryLossIsNamed) {
                      salvage ? Names{"image00.tii", "image02.tii"} : Names{"image00.tii"}, 0,
                      salvage});
   }
-  cases.push_back({"cannot create", ApstArchive(Members(3)), "IID", kExtractCannotCreate,
-                   "image02.tii", {"image00.tii", "image01.tii"}, 1, false, true});
+  cases.push_back({"cannot create",
+                   ApstArchive(Members(3)),
+                   "IID",
+                   kExtractCannotCreate,
+                   "image02.tii",
+                   {"image00.tii", "image01.tii"},
+                   1,
+                   false,
+                   true});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.no_create) host_.FailCreateNamed("image02.tii");
