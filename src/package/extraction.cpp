@@ -391,8 +391,20 @@ class ImageLedger {
   }
 
   void MemberDone(const std::string& stored, const std::string& file, int code) {
+    if (file.empty() && stored.empty() && IsFailure(code)) {
+      // A member whose header is too damaged to name it stands, as far as anyone can tell,
+      // where the next disk of the set belongs: that disk is named for it.
+      for (uint32_t index = 0; index < plan_.disk_count; ++index) {
+        if (extracted_[index]) continue;
+        extracted_[index] = true;
+        images_[index] =
+            MakeAccount(ImageCondition::kDamaged, ExtractionFailureText(code, !plan_.apst));
+        unnamed_disk_ = DiskImageName(index);
+        return;
+      }
+    }
     if (file.empty()) {
-      if (code != 0 && code != kExtractSkipped && code != kLzhSkipped) {
+      if (IsFailure(code)) {
         skipped_members.push_back(FormatMessageId(
             kMsgMemberUnusable, stored.c_str(), ExtractionFailureText(code, !plan_.apst).c_str()));
       }
@@ -411,7 +423,15 @@ class ImageLedger {
   }
 
   static char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+  static bool IsFailure(int code) {
+    return code != 0 && code != kExtractSkipped && code != kLzhSkipped;
+  }
 
+ public:
+  // The disk named for the last member whose header named none; "" while there was none.
+  std::string unnamed_disk_;
+
+ private:
   const ExtractionPlan& plan_;
   Host& host_;
   SetAccount images_;
@@ -441,8 +461,9 @@ ExtractionResult ExtractPackageImages(const ExtractionPlan& plan, Host& host, Ui
     result.failed_member = reader.CurrentMemberName();
     result.stopped = reader.Stopped();
     if (result.stopped) {
-      result.stopped_at =
-          StoppedAtText(reader.StopMember(), ExtractionFailureText(reader.StopCode(), true));
+      const std::string member =
+          reader.StopMember().empty() ? ledger.unnamed_disk_ : reader.StopMember();
+      result.stopped_at = StoppedAtText(member, ExtractionFailureText(reader.StopCode(), true));
     }
   }
   result.images = ledger.Finish(result.stopped, result.stopped_at);

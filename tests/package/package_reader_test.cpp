@@ -391,7 +391,7 @@ TEST_F(PackageTest, EveryIntactImageComesOutAndEveryLossIsNamed) {
        kExtractBadName,
        std::string(260, 'a'),
        {}},
-      {"nameless", ApstArchive(nameless), "MMM", kExtractBadName, "", {}},
+      {"nameless", ApstArchive(nameless), "DMM", kExtractBadName, "", {}},
       {"large", ApstArchive(large), "DMM", kExtractTooLarge, "image00.tii", {}},
       {"ascii", ascii, "DMM", kExtractAsciiMode, "image00.tii", {}},
       {"upper case", ApstArchive(upper), "IIM", 0, "", {"image00.tii", "image01.tii"}},
@@ -402,10 +402,18 @@ TEST_F(PackageTest, EveryIntactImageComesOutAndEveryLossIsNamed) {
                            "", "a\x01", "CON.tii"}) {
     cases.push_back({name,
                      ApstArchive({{name, {1}}, Members(2)[1]}),
-                     "MIM",
+                     *name ? "MIM" : "DIM",  // a nameless member stands for the next disk
                      kExtractBadName,
                      name,
                      {"image01.tii"}});
+  }
+  for (const bool salvage : {false, true}) {
+    // The second member's header no longer matches its checksum: it is named by its disk.
+    Bytes archive = lha_bad;
+    archive[size_t{2} + archive[0] + 1000 + 1] ^= 0xFF;
+    cases.push_back({"lha header", archive, salvage ? "IDI" : "IDM", kLzhBadHeader, "",
+                     salvage ? Names{"image00.tii", "image02.tii"} : Names{"image00.tii"}, 0,
+                     salvage});
   }
   for (const bool salvage : {false, true}) {
     // The second member's data (stored, so its bytes are plain) no longer matches its CRC.
