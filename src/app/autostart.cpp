@@ -74,11 +74,14 @@ void DeleteDirectoryFiles(Host& host, const std::string& dir) {
   }
 }
 
-void RunAutostart(RunState& state, Host& host, Ui& ui) {
-  if (!state.IsAutostart() || state.DestinationDir.empty()) return;
+RunOutcome RunAutostart(RunState& state, Host& host, Ui& ui, const RunOutcome& unpacked) {
+  if (!state.IsAutostart() || state.DestinationDir.empty()) return unpacked;
 
   // A set that was not unpacked whole is not started, only removed.
-  if (!state.RunFailed && !StartInstaller(state, host, ui)) state.RunFailed = true;
+  RunOutcome outcome = unpacked;
+  if (outcome.ending == RunEnding::kDone && !StartInstaller(state, host, ui)) {
+    outcome = Ended(RunEnding::kFailed, LoadMessage(kMsgWhyInstallerNotStarted));
+  }
 
   for (uint32_t disk = 1; disk <= state.Header.DiskCount; ++disk) {
     const std::string dir = DiskDirectoryPath(state, disk);
@@ -86,6 +89,7 @@ void RunAutostart(RunState& state, Host& host, Ui& ui) {
     host.RemoveEmptyDirectory(dir);
   }
   host.RemoveEmptyDirectory(state.DestinationDir);
+  return outcome;
 }
 
 }  // namespace floppyset

@@ -117,9 +117,15 @@ bool ApplySwitches(RunState& state, Ui& ui, const std::string& command_line, boo
 
 }  // namespace
 
-bool CheckSwitches(const RunState& state, Ui& ui, const std::string& command_line) {
+SwitchCheck CheckSwitches(const RunState& state, Ui& ui, const std::string& command_line) {
   RunState scratch = state;  // the switches take effect after the header, which they change
-  return ApplySwitches(scratch, ui, command_line, false);
+  const std::vector<std::string> tokens = SplitOnSpaces(command_line);
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    const std::string& token = tokens[i];
+    if (token[0] != '/' || ApplySwitch(scratch, ui, token, false)) continue;
+    return token.size() >= 2 && token[1] == '?' ? SwitchCheck::kHelp : SwitchCheck::kUsage;
+  }
+  return SwitchCheck::kRun;
 }
 
 bool ParseCommandLine(RunState& state, Ui& ui, const std::string& command_line) {

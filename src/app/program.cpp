@@ -79,59 +79,50 @@ bool CheckDiskCount(const RunState& state, Ui& ui) {
   return false;
 }
 
-RunOutcome Ended(RunEnding ending, std::string reason = {}) {
-  RunOutcome outcome;
-  outcome.ending = ending;
-  outcome.reason = std::move(reason);
-  return outcome;
+// A report ends as a failure when its file list shows a set that is not whole and sound.
+RunOutcome OutcomeOfReport(const RunState& state) {
+  if ((state.ReportFlags & kFlagList) == 0 || state.SetSound()) return {};
+  return Ended(RunEnding::kFailed, DescribeSetDamage(state.Images));
 }
 
-// How the run or report ended, from what it left in the run state.
-RunOutcome OutcomeOfRun(const RunState& state) {
-  RunOutcome outcome;
-  outcome.images = state.Images;
-  if (state.RunFailed || state.FloppyRunFailed || state.UnpackFailed) {
-    outcome.ending = RunEnding::kFailed;
-    outcome.reason = state.FailureMessage;
-  } else if (state.RunCancelled) {
-    outcome.ending = RunEnding::kCancelled;
-  } else if (!state.IsReportMode() ? !state.SetWhole()
-                                   : (state.ReportFlags & kFlagList) && !state.SetSound()) {
-    // The file list shows what is there, but the set is not whole and sound.
-    outcome.ending = RunEnding::kFailed;
-    outcome.reason = DescribeSetDamage(state.Images);
-  }
-  return outcome;
+RunOutcome Refused(int reason_id) {
+  return Ended(RunEnding::kRefused, LoadMessage(reason_id));
 }
 
 // Everything between the workspace and the exit clean-up.
 RunOutcome RunWithWorkspace(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
                             const std::string& command_line) {
   // Help and a bad switch need no package: answered before any file is blamed.
-  if (!CheckSwitches(state, ui, command_line)) return Ended(RunEnding::kUsage);
-  if (!ReadPackageHeader(state, host, ui)) return Ended(RunEnding::kRefused);
+  if (const SwitchCheck check = CheckSwitches(state, ui, command_line);
+      check != SwitchCheck::kRun) {
+    return Ended(check == SwitchCheck::kHelp ? RunEnding::kHelp : RunEnding::kUsage,
+                 check == SwitchCheck::kHelp ? "" : LoadMessage(kMsgWhyUnknownSwitch));
+  }
+  if (!ReadPackageHeader(state, host, ui)) return Refused(kMsgWhyNoTempSpace);
   // A program file without a package would otherwise pass both checks with zero sums and
   // "create" an empty set. The setup program blames its own file as damaged; a tool given
   // any file says that it is not a setup program.
   if (!state.PackageFound) {
     if (state.RequirePlausiblePackage) {
       ShowNotSetupProgram(state, ui);
-      return Ended(RunEnding::kRefused, "not a setup program");
+      return Refused(kMsgWhyNotSetupProgram);
     }
     ShowAuthenticityFailure(state, ui);
-    return Ended(RunEnding::kRefused);
+    return Refused(kMsgWhyIntegrity);
   }
   if (!ParseCommandLine(state, ui, command_line)) return Ended(RunEnding::kUsage);
-  if (!RunAuthenticityCheck(state, host, ui)) return Ended(RunEnding::kRefused);
+  if (!RunAuthenticityCheck(state, host, ui)) return Refused(kMsgWhyIntegrity);
   RunImageExtraction(state, host, ui);
-  if (!CheckDiskCount(state, ui)) return Ended(RunEnding::kRefused);
+  if (!CheckDiskCount(state, ui)) return Refused(kMsgNoDisks);
 
   const bool report_mode = state.IsReportMode();
+  RunOutcome outcome;
   const bool shown = ui.RunMainWindow(MainWindowDialog(state), [&] {
     if (report_mode) {
       ReportThread(state, host, ui);
+      outcome = OutcomeOfReport(state);
     } else {
-      RunModeWorker(state, host, ui, drives);
+      outcome = RunModeWorker(state, host, ui, drives);
     }
   });
   if (!shown) {
@@ -139,26 +130,25 @@ RunOutcome RunWithWorkspace(RunState& state, Host& host, Ui& ui, FloppyDrives& d
     return Ended(RunEnding::kFailed, kNoWindowText);
   }
 
-  if (state.UnpackFailed == 0) RunAutostart(state, host, ui);
-  ShowFinalMessage(state, ui);
-  return OutcomeOfRun(state);
+  if (state.UnpackFailed == 0) outcome = RunAutostart(state, host, ui, outcome);
+  ShowFinalMessage(state, outcome, ui);
+  outcome.images = state.Images;
+  return outcome;
 }
 
 // The floppy run that the header chose cannot write this set: the reason is shown, and
 // unpacking is offered where it can give something.
-void RefuseFloppyRun(RunState& state, Host& host, Ui& ui, const std::string& refusal) {
+RunOutcome RefuseFloppyRun(RunState& state, Host& host, Ui& ui, const std::string& refusal) {
   ui.ShowMessage({0, refusal, kCaption, Buttons::kOk, Icon::kStop, Owner::kMainWindow});
-  state.FloppyRunFailed = true;
   const bool header_chose =
       !state.FloppySwitch && !state.SilentMode && (state.ReportFlags & kFlagSingleDisk) == 0;
   const bool unpack_gives = state.Images.empty() || AnyIntact(state.Images);
-  if (!header_chose || state.Header.BootDisk != 0 || !unpack_gives) return;
-  if (Ask(ui, kMsgUnpackInstead, LoadMessage(kMsgUnpackInstead), Buttons::kYesNo,
+  if (!header_chose || state.Header.BootDisk != 0 || !unpack_gives ||
+      Ask(ui, kMsgUnpackInstead, LoadMessage(kMsgUnpackInstead), Buttons::kYesNo,
           Icon::kQuestion) != Answer::kYes) {
-    return;
+    return Ended(RunEnding::kFailed, refusal);
   }
-  state.FloppyRunFailed = false;
-  UnpackRun(state, host, ui);
+  return UnpackRun(state, host, ui);
 }
 
 }  // namespace
@@ -213,47 +203,38 @@ int MainWindowDialog(const RunState& state) {
   return state.Header.DialogStyle == 1 ? kDialogBannerProgress : kDialogPlainProgress;
 }
 
-void RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
+RunOutcome RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
   if (state.SilentMode) {
     state.SelectedFloppyDrive = 0;
-    CreateFloppySet(state, host, ui, drives);
-    return;
+    return CreateFloppySet(state, host, ui, drives);
   }
-  if (state.Header.UnpackMode != 0) {
-    UnpackRun(state, host, ui);
-    return;
-  }
+  if (state.Header.UnpackMode != 0) return UnpackRun(state, host, ui);
   // A set the floppy run cannot write is refused before the question.
   if (const std::string refusal = FloppySetRefusal(state, host); !refusal.empty()) {
-    RefuseFloppyRun(state, host, ui, refusal);
-    return;
+    return RefuseFloppyRun(state, host, ui, refusal);
   }
   const int confirmation = state.Header.DiskCount == 1 ? kMsgConfirmDisk : kMsgConfirmDisks;
   if ((state.ReportFlags & kFlagSingleDisk) != 0 ||
       Ask(ui, confirmation, ConfirmationText(state), Buttons::kOkCancel, Icon::kInformation) ==
           Answer::kOk) {
-    CreateFloppySet(state, host, ui, drives);
-    // The floppy run leaves its completion text only when every disk was written.
-    if (state.CompletionMessage.empty() && !state.FloppyRunFailed) state.RunCancelled = true;
-    return;
+    return CreateFloppySet(state, host, ui, drives);
   }
   if (state.Header.BootDisk == 0 && Ask(ui, kMsgUnpackInstead, LoadMessage(kMsgUnpackInstead),
                                         Buttons::kYesNo, Icon::kQuestion) == Answer::kYes) {
-    UnpackRun(state, host, ui);
-    return;
+    return UnpackRun(state, host, ui);
   }
-  state.RunCancelled = true;
+  return Ended(RunEnding::kCancelled);
 }
 
-void ShowFinalMessage(const RunState& state, Ui& ui) {
-  if (!state.FailureMessage.empty()) {
-    ui.ShowMessage(
-        {0, state.FailureMessage, kCaption, Buttons::kOk, Icon::kExclamation, Owner::kNone});
+void ShowFinalMessage(const RunState& state, const RunOutcome& outcome, Ui& ui) {
+  if (outcome.ending == RunEnding::kFailed) {
+    // The package's closing words would claim a set that was not made; the failure is said
+    // instead, unless the user has seen it already.
+    if (!outcome.reason_shown && !outcome.reason.empty()) {
+      ui.ShowMessage({0, outcome.reason, kCaption, Buttons::kOk, Icon::kExclamation, Owner::kNone});
+    }
     return;
   }
-  // A run that failed or was refused has said why; the package's closing words would claim
-  // a set that was not made.
-  if (state.RunFailed || state.FloppyRunFailed) return;
   const std::string& text =
       state.FinalMessage.empty() ? state.CompletionMessage : state.FinalMessage;
   if (text.empty()) return;
@@ -268,16 +249,14 @@ void ExitCleanUp(const RunState& state, Host& host) {
 RunOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
                       const std::string& command_line) {
   std::unique_ptr<InstanceLock> lock;
-  if (!CheckSingleInstance(state, host, ui, lock)) {
-    return Ended(RunEnding::kRefused, LoadMessage(kMsgAlreadyRunning));
-  }
+  if (!CheckSingleInstance(state, host, ui, lock)) return Refused(kMsgWhyAlreadyRunning);
   // Without a workspace the package cannot be copied, and the checks would blame the file.
   if (!CreateWorkspace(host, kWorkspacePrefix, state.WorkspaceDir)) {
     // (CreateWorkspace has left WorkspaceDir empty.)
     ShowStop(ui, "Setup cannot create its temporary directory in \"" + host.TempDirectory() +
                      "\": the directory does not exist, cannot be written, or its path is too "
                      "long. Set TMP (TMPDIR on Linux) to a usable directory.");
-    return Ended(RunEnding::kRefused);
+    return Refused(kMsgWhyNoWorkspaceDir);
   }
   const RunOutcome outcome = RunWithWorkspace(state, host, ui, drives, command_line);
   lock.reset();

@@ -33,10 +33,10 @@ bool RunImageExtraction(RunState& state, Host& host, Ui& ui);
 // The main window: 103 in a report mode, else 101 for DialogStyle 1 and 110 otherwise.
 int MainWindowDialog(const RunState& state);
 // The run-mode worker: silent floppy run, unpack run, or the confirmed floppy run.
-void RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& drives);
+RunOutcome RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& drives);
 // The failure, else FinalMessage, else CompletionMessage, else nothing: no owner, "SETUP".
 // A failed or refused run shows no closing words of the package.
-void ShowFinalMessage(const RunState& state, Ui& ui);
+void ShowFinalMessage(const RunState& state, const RunOutcome& outcome, Ui& ui);
 // Deletes the workspace files and the workspace directory.
 void ExitCleanUp(const RunState& state, Host& host);
 

@@ -37,10 +37,6 @@ struct RunState {
   std::string InstallerName;
   std::string FinalMessage;
   std::string CompletionMessage;
-  // Set by a run that failed, to say what failed; shown at the end in place of
-  // FinalMessage and CompletionMessage.
-  std::string FailureMessage;
-
   uint16_t ReportFlags = 0;
   uint16_t SilentMode = 0;
   uint16_t WaitDialog = 0;
@@ -49,19 +45,12 @@ struct RunState {
   uint32_t PackageChecksum = 0;
   uint8_t SelectedFloppyDrive = 0;  // 0 = A:
 
-  // How the run ended, for the Linux tool's exit status (the Win32 program always exits 0).
-  // Set by the run that saw it: a question or dialog the user cancelled, a disk image that
-  // could not be extracted, unpacked or written.
-  bool RunCancelled = false;
-  bool RunFailed = false;
-
   // The POSIX front end starts the installer only through a runner of the user's choice
   // (for example "wine"), which gets the installer's full path; without one nothing is
   // started (InstallerNeedsRunner). Both unset on Win32, which starts the installer itself.
   std::string InstallerRunner;
   bool InstallerNeedsRunner = false;
-  bool FloppyRunFailed = false;  // the floppy run refused the set (flat images, bad geometry)
-  bool FloppySwitch = false;     // /F chose the floppy run, not the header
+  bool FloppySwitch = false;  // /F chose the floppy run, not the header
   // Extraction goes on past a damaged member to the members behind it (Linux --salvage).
   bool SalvageMembers = false;
   // The disk images after extraction, one per disk; empty before it. Members stepped over

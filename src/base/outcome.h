@@ -66,8 +66,17 @@ enum class RunEnding {
 
 struct RunOutcome {
   RunEnding ending = RunEnding::kDone;
-  std::string reason;  // for a refusal or failure, in words
-  SetAccount images;   // after extraction; empty before it
+  std::string reason;         // for a refusal or failure, in words
+  bool reason_shown = false;  // the user was shown it; otherwise the closing message is it
+  SetAccount images;          // after extraction; empty before it
 };
+
+inline RunOutcome Ended(RunEnding ending, std::string reason = {}, bool reason_shown = true) {
+  RunOutcome outcome;
+  outcome.ending = ending;
+  outcome.reason = std::move(reason);
+  outcome.reason_shown = reason_shown;
+  return outcome;
+}
 
 }  // namespace floppyset

@@ -80,15 +80,14 @@ void RunRange(const RunState& state, uint32_t& first, uint32_t& end) {
   end = single_disk ? state.SingleDiskNumber : state.Header.DiskCount;
 }
 
-// Refuses the run before its first question when any of its images cannot be written.
-bool CheckFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
+// Refuses the run before its first question when any of its images cannot be written;
+// returns the refusal shown, or an empty text.
+std::string CheckFloppySet(const RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
   std::string refusal = FloppySetRefusal(state, host);
   // Silent mode writes to A: without asking: it must be a floppy drive, not a hard disk.
   if (refusal.empty() && state.SilentMode && !drives.IsFloppyDrive(0)) refusal = kNoDriveA;
-  if (refusal.empty()) return true;
-  ShowRefusal(ui, refusal);
-  state.FloppyRunFailed = true;
-  return false;
+  if (!refusal.empty()) ShowRefusal(ui, refusal);
+  return refusal;
 }
 
 }  // namespace
@@ -198,50 +197,48 @@ bool ShowFloppyError(const RunState& state, Ui& ui, const std::string& reason) {
   return ui.ShowMessage(request) == Answer::kRetry;
 }
 
-bool CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, uint32_t index,
-                     uint32_t first) {
+DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, uint32_t index,
+                          uint32_t first, std::string& refusal) {
   // The run checked the image before its first question; check again, since the user may
   // have taken long enough at the prompt for it to change.
   uint32_t total = 0;
-  std::string refusal = CheckDiskImage(state, host, index, total);
+  refusal = CheckDiskImage(state, host, index, total);
   std::unique_ptr<File> image;
   if (refusal.empty()) image = host.OpenForRead(DiskImagePath(state, index));
   if (!image) {
-    ShowRefusal(ui, refusal.empty()
-                        ? FormatText(kImageMissing, index + 1, state.ProductName.c_str())
-                        : refusal);
-    state.FloppyRunFailed = true;
-    return false;
+    if (refusal.empty()) refusal = FormatText(kImageMissing, index + 1, state.ProductName.c_str());
+    ShowRefusal(ui, refusal);
+    return DiskWrite::kRefused;
   }
 
   drives.BeginDisk(index + 1);
   std::unique_ptr<FloppyDevice> device = drives.MakeDevice(state.SelectedFloppyDrive);
   DiskWriter writer(state, ui, device.get());
-  if (!writer.Open()) return false;
+  if (!writer.Open()) return DiskWrite::kAgain;
 
   ui.SetProgressRange(kControlTrackBar, 0, 100);
   ui.SetProgressPosition(kControlTrackBar, 0);
-  bool result = true;
+  DiskWrite result = DiskWrite::kWritten;
   std::vector<uint8_t> chunk(kCylinderBufferSize);
   uint32_t done = 0;
   while (done < total) {
     const int64_t got = image->Read(chunk.data(), chunk.size());
     if (got <= 0) {
       // A disk with only part of its image on it is not a written disk.
-      ShowRefusal(ui, FormatText(kImageShort, index + 1, state.ProductName.c_str()));
-      state.FloppyRunFailed = true;
-      result = false;
+      refusal = FormatText(kImageShort, index + 1, state.ProductName.c_str());
+      ShowRefusal(ui, refusal);
+      result = DiskWrite::kRefused;
       break;
     }
     const uint32_t count = static_cast<uint32_t>(got);
     const uint32_t position = device->Position();
     uint32_t written = 0;
     if (!writer.WriteChunk(chunk.data(), count, done, written)) {
-      result = false;
+      result = DiskWrite::kAgain;
       break;
     }
     if (state.Header.VerifyAfterWrite && !writer.Verify(position, chunk.data(), written)) {
-      result = false;
+      result = DiskWrite::kAgain;
       ui.ShowMessage({kMsgVerifyFailed, LoadMessage(kMsgVerifyFailed), kCaption, Buttons::kOk,
                       Icon::kStop, Owner::kMainWindow});
       break;
@@ -258,16 +255,17 @@ bool CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, 
   return result;
 }
 
-void CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
+RunOutcome CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
   const bool single_disk = (state.ReportFlags & kFlagSingleDisk) != 0;
   const uint32_t disk_count = state.Header.DiskCount;
   uint32_t first = 0, end = 0;
   RunRange(state, first, end);
-  if (!CheckFloppySet(state, host, ui, drives)) return;
+  if (std::string refusal = CheckFloppySet(state, host, ui, drives); !refusal.empty()) {
+    return Ended(RunEnding::kFailed, std::move(refusal));
+  }
   if (!state.SilentMode && !SelectFloppyDrive(state, drives) &&
       !ChooseFloppyDrive(state, ui, drives)) {
-    state.RunCancelled = true;
-    return;
+    return Ended(RunEnding::kCancelled);
   }
 
   const uint32_t disks_in_run = end - first;
@@ -279,19 +277,23 @@ void CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) 
                                          disk_count, 'A' + state.SelectedFloppyDrive);
     if (ui.ShowMessage({kMsgInsertDisk, prompt, kCaption, Buttons::kOkCancel, Icon::kInformation,
                         Owner::kMainWindow}) != Answer::kOk) {
-      state.RunCancelled = true;  // also in silent mode, which leaves no completion text
-      return;
+      return Ended(RunEnding::kCancelled);  // also in silent mode
     }
     ui.SetControlText(kControlDiskText,
                       FormatMessageId(kMsgFloppyWrite, i - first + 1, disks_in_run));
-    if (CreateOneFloppy(state, host, ui, drives, i, first)) {
-      ++i;
-    } else if (state.FloppyRunFailed) {
-      return;
+    std::string refusal;
+    switch (CreateOneFloppy(state, host, ui, drives, i, first, refusal)) {
+      case DiskWrite::kWritten:
+        ++i;
+        break;
+      case DiskWrite::kAgain:
+        break;
+      case DiskWrite::kRefused:
+        return Ended(RunEnding::kFailed, std::move(refusal));
     }
   }
 
-  if (state.SilentMode) return;
+  if (state.SilentMode) return {};
   if (single_disk) {
     state.CompletionMessage =
         FormatMessageId(kMsgDiskCreated, state.ProductName.c_str(), end, disk_count);
@@ -300,6 +302,7 @@ void CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives) 
         FormatMessageId(state.Header.BootDisk ? kMsgBootDiskCreated : kMsgSetCreated,
                         state.ProductName.c_str(), state.ProductName.c_str(), disk_count);
   }
+  return {};
 }
 
 }  // namespace floppyset

@@ -17,20 +17,24 @@ inline constexpr uint32_t kCylinderBufferSize = 18432;
 
 // The loop over the disks of the run (all, or only disk n with /C:n): drive choice, the
 // prompt 506 before each disk, the completion text. Every image of the run is checked before
-// the first question; RunState::FloppyRunFailed is set when the set cannot be written (flat
-// images, a failed extraction, an image missing, cut short or not of the 1.44 MB layout, or
-// in silent mode a drive A: that is no floppy drive).
-void CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives);
+// the first question; the run fails with the refusal shown when the set cannot be written
+// (flat images, a set that is not whole, an image missing, cut short or not of the 1.44 MB
+// layout, or in silent mode a drive A: that is no floppy drive).
+RunOutcome CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives);
 
 // Why the run cannot write its disks (flat images, a set that is not whole, an image missing,
 // cut short or not of the 1.44 MB layout), naming the disk; empty when it can.
 std::string FloppySetRefusal(const RunState& state, Host& host);
 
-// Writes disk image `index` (0-based); `first` is the first index of the run. True when the
-// disk is finished, false when the user cancelled, the read-back failed or the image was
-// refused (then FloppyRunFailed is set).
-bool CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, uint32_t index,
-                     uint32_t first);
+enum class DiskWrite {
+  kWritten,  // the disk is finished
+  kAgain,    // the user cancelled at the drive, or the read-back failed: the disk is asked again
+  kRefused,  // the image cannot be written: the run ends (`refusal` says why; it was shown)
+};
+
+// Writes disk image `index` (0-based); `first` is the first index of the run.
+DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, uint32_t index,
+                          uint32_t first, std::string& refusal);
 
 // The retry prompt 510, with `reason` below its text when there is one: true for Retry. In
 // silent mode nothing is shown and the answer is Cancel.

@@ -134,37 +134,34 @@ bool ChooseAutostartDestination(RunState& state, Host& host) {
   return true;
 }
 
-void UnpackRun(RunState& state, Host& host, Ui& ui) {
+RunOutcome UnpackRun(RunState& state, Host& host, Ui& ui) {
   RelabelProgressWindow(ui);
   // An installer is started only from a whole set; nothing can come of a set without any
   // intact image. Everything else that is intact is unpacked, and the rest named.
   if (!state.SetWhole() && (state.IsAutostart() || !AnyIntact(state.Images))) {
-    state.RunFailed = true;
-    state.FailureMessage = FormatMessageId(kMsgSetNotAutostarted, state.ProductName.c_str(),
-                                           DescribeLostImages(state.Images).c_str());
-    return;
+    return Ended(RunEnding::kFailed,
+                 FormatMessageId(kMsgSetNotAutostarted, state.ProductName.c_str(),
+                                 DescribeLostImages(state.Images).c_str()),
+                 false);
   }
   if (ChooseAutostartDestination(state, host)) {
     // Without its own directory the set would land in the current directory, and
     // autostart would delete there: stop instead.
     if (state.DestinationDir.empty()) {
-      state.RunFailed = true;
-      state.FailureMessage = "Setup cannot create a temporary directory to unpack into in \"" +
-                             host.TempDirectory() + "\".";
-      return;
+      return Ended(RunEnding::kFailed,
+                   FormatMessageId(kMsgNoUnpackDirectory, host.TempDirectory().c_str()), false);
     }
   } else if (!ui.RunDestinationDialog([&](const std::string& typed) {
                return AcceptDestination(state, host, ui, typed);
              })) {
-    state.RunCancelled = true;
-    return;
+    return Ended(RunEnding::kCancelled);
   }
   // Nothing of the set may reach outside the destination through a link found in it.
   host.AddWriteRoot(state.DestinationDir);
   if (!CheckDestinationSpace(state, host, ui, state.Header.UnpackedSpace)) {
     // The fresh autostart directory is still empty and nobody else will remove it.
     if (state.IsAutostart()) host.RemoveEmptyDirectory(state.DestinationDir);
-    return;
+    return Ended(RunEnding::kFailed, LoadMessage(kMsgWhyNoDestinationSpace));
   }
 
   const uint32_t disk_count = state.Header.DiskCount;
@@ -199,14 +196,13 @@ void UnpackRun(RunState& state, Host& host, Ui& ui) {
   // A set with a missing, skipped or cut file is not reported as "successfully unpacked":
   // the message says what failed instead.
   if (!all_unpacked) {
-    state.RunFailed = true;
-    state.FailureMessage = UnpackFailureText(state, damaged, report);
-    return;
+    return Ended(RunEnding::kFailed, UnpackFailureText(state, damaged, report), false);
   }
-  if (state.IsAutostart()) return;
+  if (state.IsAutostart()) return {};
   state.CompletionMessage =
       FormatMessageId(kMsgSetUnpacked, state.DestinationDir.c_str(), state.ProductName.c_str(),
                       state.DestinationDir.c_str());
+  return {};
 }
 
 }  // namespace floppyset

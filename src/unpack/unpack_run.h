@@ -11,8 +11,9 @@
 
 namespace floppyset {
 
-// The whole run, on the worker; leaves 509 in CompletionMessage unless autostart.
-void UnpackRun(RunState& state, Host& host, Ui& ui);
+// The whole run, on the worker; leaves 509 in CompletionMessage unless autostart. A failure
+// whose reason was not shown yet is for the closing message.
+RunOutcome UnpackRun(RunState& state, Host& host, Ui& ui);
 
 // The OK rule of the destination dialog: true (dialog ends with 1, DestinationDir set with
 // its trailing separator) for an existing directory; otherwise asks 540 and, on Yes,

@@ -35,10 +35,10 @@ TEST(Autostart, SetIsRemovedAfterTheStart) {
     MakeSet(app, 3, c.hidden);
     if (c.sub) WriteTree(app.state.DestinationDir, {{"disk2/SUB/KEEP.TXT", "k"}});
     if (c.start_fails) app.host.ScriptProcess([](const ProcessRun&) { return std::nullopt; });
-    RunAutostart(app.state, app.host, app.ui);
+    const RunOutcome outcome = RunAutostart(app.state, app.host, app.ui, {});
     ASSERT_EQ(app.host.ProcessRuns().size(), 1u);
     EXPECT_EQ(app.host.ProcessRuns()[0].working_directory, app.root / "set/disk1/");
-    EXPECT_EQ(app.state.RunFailed, c.start_fails);
+    EXPECT_EQ(outcome.ending == RunEnding::kFailed, c.start_fails);
     EXPECT_TRUE(!c.start_fails || Has(app.ui.LastMessage().text, "could not be started"));
     EXPECT_EQ(Entries(app.root / "set"), c.left);
     EXPECT_EQ(fs::exists(app.root / "set"), !c.left.empty());
@@ -50,8 +50,8 @@ TEST(Autostart, SetIsRemovedAfterTheStart) {
   RunState no_destination = app.state, no_installer = app.state;
   no_destination.DestinationDir.clear();
   no_installer.Header.InstallerNameLength = 0;
-  RunAutostart(no_destination, app.host, app.ui);
-  RunAutostart(no_installer, app.host, app.ui);
+  RunAutostart(no_destination, app.host, app.ui, {});
+  RunAutostart(no_installer, app.host, app.ui, {});
   EXPECT_TRUE(app.host.ProcessRuns().empty());
   EXPECT_TRUE(fs::is_regular_file(app.root / "set/disk1/FILE.TXT"));
 }
@@ -80,8 +80,8 @@ TEST(Autostart, OnlyTheSetsOwnInstallerIsStarted) {
     app.state.InstallerName = c.installer;
     app.state.InstallerRunner = c.runner;
     app.state.InstallerNeedsRunner = c.needs_runner;
-    RunAutostart(app.state, app.host, app.ui);
-    EXPECT_EQ(app.state.RunFailed, c.run.empty());
+    const RunOutcome outcome = RunAutostart(app.state, app.host, app.ui, {});
+    EXPECT_EQ(outcome.ending == RunEnding::kFailed, c.run.empty());
     std::vector<std::string> run, got;
     for (const std::string& a : c.run) {
       run.push_back(a[0] == '@' ? app.root / "set/disk1/" + a.substr(1) : a);

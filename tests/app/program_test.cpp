@@ -190,8 +190,8 @@ TEST(Program, AFileWithoutAPackageIsRefusedAfterHelpAndSwitches) {
       {true, bare, "/P", O::kRefused, {kMsgNotSetupProgram}},
       {true, zeros, "/L", O::kRefused, {kMsgNotSetupProgram}},
       {true, zeros, "/C:9", O::kRefused, {kMsgNotSetupProgram}},
-      {false, bare, "/?", O::kUsage, {}, true},
-      {true, zeros, "/P /?", O::kUsage, {}, true},
+      {false, bare, "/?", O::kHelp, {}, true},
+      {true, zeros, "/P /?", O::kHelp, {}, true},
       {false, bare, "/X", O::kUsage, {kMsgUnknownSwitch}},
       {true, zeros, "/C:0 /X", O::kUsage, {kMsgUnknownSwitch}},
   };

@@ -120,14 +120,13 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
     ui.TypeDestinations({dest});
     c.arrange(host, ui, dest);
     RunState run = state;
-    UnpackRun(run, host, ui);
+    const RunOutcome outcome = UnpackRun(run, host, ui);
     const bool cancelled = c.name == std::string("cancelled");
-    EXPECT_EQ(run.RunCancelled, cancelled);
-    EXPECT_EQ(run.RunFailed, !c.said.empty());
-    EXPECT_EQ(Has(run.FailureMessage, "it cannot be read"),
-              c.name == std::string("an image missing"));
+    EXPECT_EQ(outcome.ending == RunEnding::kCancelled, cancelled);
+    EXPECT_EQ(outcome.ending == RunEnding::kFailed, !c.said.empty());
+    EXPECT_EQ(Has(outcome.reason, "it cannot be read"), c.name == std::string("an image missing"));
     for (const std::string& text : c.said) {
-      EXPECT_TRUE(Has(run.FailureMessage, text)) << run.FailureMessage;
+      EXPECT_TRUE(Has(outcome.reason, text)) << outcome.reason;
     }
     if (!c.said.empty() || cancelled) {
       EXPECT_TRUE(run.CompletionMessage.empty());

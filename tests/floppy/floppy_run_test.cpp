@@ -66,13 +66,16 @@ class FloppyRunTest : public ::testing::Test {
   void InsertDisks(size_t count) {
     for (size_t i = 0; i < count; ++i) ui.Expect(kMsgInsertDisk, Answer::kOk);
   }
-  void Run() { CreateFloppySet(state, host, ui, drives); }
+  void Run() { outcome = CreateFloppySet(state, host, ui, drives); }
+  bool Failed() const { return outcome.ending == RunEnding::kFailed; }
+  bool Cancelled() const { return outcome.ending == RunEnding::kCancelled; }
 
   TempDir workspace, scratch;
   PosixHost host;
   ScriptedUi ui;
   SimulatedFloppyDrives drives;
   RunState state;
+  RunOutcome outcome;
 };
 
 // The prompts, the run bar and the closing words for each kind of set.
@@ -115,7 +118,7 @@ TEST_F(FloppyRunTest, EachKindOfSetEndsWithItsOwnWords) {
     EXPECT_EQ(ui.Field(&UiEvent::text, UiEventKind::kControlText, kControlDiskText), disk_texts);
     EXPECT_TRUE(c.completion.empty() ? state.CompletionMessage.empty()
                                      : Has(state.CompletionMessage, c.completion));
-    EXPECT_FALSE(state.FloppyRunFailed);
+    EXPECT_FALSE(Failed());
   }
 }
 
@@ -237,8 +240,8 @@ TEST_F(FloppyRunTest, FaultsAtTheDrive) {
       ASSERT_NE(at++, drives.operations.end()) << "no " << op << " in order";
     }
     EXPECT_EQ(state.CompletionMessage.empty(), !c.written);
-    EXPECT_EQ(state.RunCancelled, !c.written);
-    EXPECT_FALSE(state.FloppyRunFailed);
+    EXPECT_EQ(Cancelled(), !c.written);
+    EXPECT_FALSE(Failed());
   }
 }
 
@@ -272,8 +275,8 @@ TEST_F(FloppyRunTest, DriveSelection) {
     }
     EXPECT_EQ(drives.OperationsStartingWith("open"),
               c.opened.empty() ? Strings{} : Strings{c.opened});
-    EXPECT_EQ(state.RunCancelled, c.floppies.empty());
-    EXPECT_EQ(state.FloppyRunFailed, !c.refusal.empty());
+    EXPECT_EQ(Cancelled(), c.floppies.empty());
+    EXPECT_EQ(Failed(), !c.refusal.empty());
     const std::string text = ui.Messages().empty() ? "" : ui.Messages()[0].text;
     EXPECT_TRUE(c.refusal.empty() || Has(text, c.refusal)) << text;
     EXPECT_TRUE(c.opened.empty() || text == InsertPrompt("1/1", c.opened[5])) << text;
@@ -322,7 +325,7 @@ TEST_F(FloppyRunTest, UnwritableSetsAreRefusedBeforeTheFirstQuestion) {
     EXPECT_FALSE(Has(text, state.WorkspaceDir)) << "a workspace file";
     EXPECT_EQ(ui.Messages()[0].icon, Icon::kStop);
     EXPECT_TRUE(drives.operations.empty());
-    EXPECT_TRUE(state.FloppyRunFailed);
+    EXPECT_TRUE(Failed());
     EXPECT_TRUE(state.CompletionMessage.empty());
   }
 }

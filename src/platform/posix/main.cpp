@@ -165,13 +165,13 @@ class ExtractionWatch {
   bool export_failed_ = false;
 };
 
-int ExitStatus(const RunOutcome& outcome, const TerminalUi& ui) {
+int ExitStatus(const RunOutcome& outcome) {
   switch (outcome.ending) {
     case RunEnding::kDone:
     case RunEnding::kHelp:
       return kExitDone;
     case RunEnding::kUsage:
-      return ui.help_shown() ? kExitDone : kExitUsage;
+      return kExitUsage;
     case RunEnding::kRefused:
       return kExitRefused;
     case RunEnding::kCancelled:
@@ -188,23 +188,6 @@ bool LocaleIsUtf8() {
   const bool utf8 = codeset && std::strcmp(codeset, "UTF-8") == 0;
   std::setlocale(LC_CTYPE, "C");  // the byte tests elsewhere keep their plain meaning
   return utf8;
-}
-
-// Why a --json run has no report, from what the run showed.
-std::string FailureReason(const RunState& state, const TerminalUi& ui, int status) {
-  static constexpr std::pair<int, const char*> kReasons[] = {
-      {kMsgAlreadyRunning, "another copy of the program is running"},
-      {kMsgNoTempSpace, "not enough space for the temporary files"},
-      {kMsgNotSetupProgram, "not a setup program"},
-      {kMsgAuthFailed, "the package failed its integrity check"},
-      {kMsgUnknownSwitch, "unknown switch"},
-  };
-  for (const auto& [message, reason] : kReasons) {
-    if (ui.WasShown(message)) return reason;
-  }
-  if (state.WorkspaceDir.empty()) return "cannot create the temporary directory";
-  if (status == kExitFailed) return "the set is not whole, or the run failed";
-  return "the run ended with exit status " + std::to_string(status);
 }
 
 // --test: one line per image that is not intact, then the verdict on the whole set.
@@ -301,7 +284,7 @@ int Run(Options options) {
   host.RemoveTempDirectories();
   host.SetSleepFilter(nullptr);
 
-  int status = ExitStatus(outcome, ui);
+  int status = ExitStatus(outcome);
   if (options.test && status != kExitUsage) PrintTestVerdict(state, status);
   if (watch.export_failed() && status == kExitDone) status = kExitFailed;
   if (status == kExitCancelled && ui.unasked_questions() > 0) {
@@ -309,14 +292,17 @@ int Run(Options options) {
   }
   if (options.json) {
     // A set that is not whole still has its reports, with what became of each image.
-    const bool reported = !json.empty() && status == kExitFailed && state.PackageFound &&
-                          !state.Images.empty() && state.FailureMessage.empty();
+    const bool reported = !json.empty() && status == kExitFailed && !state.Images.empty();
     if ((status != kExitDone && !reported) || json.empty()) {
       // A refusal before the package was read (another copy running, no temporary directory)
       // asks the file itself whether it is a setup program.
-      const bool setup = state.PackagePlausible || (!ui.WasShown(kMsgNotSetupProgram) &&
-                                                    HoldsPlausiblePackage(host, state.ProgramPath));
-      json = JsonFailure(state, setup, FailureReason(state, ui, status), status, pages);
+      const bool setup =
+          state.PackagePlausible || (outcome.reason != LoadMessage(kMsgWhyNotSetupProgram) &&
+                                     HoldsPlausiblePackage(host, state.ProgramPath));
+      const std::string reason = !outcome.reason.empty()
+                                     ? outcome.reason
+                                     : "the run ended with exit status " + std::to_string(status);
+      json = JsonFailure(state, setup, reason, status, pages);
     }
     std::fputs(json.c_str(), stdout);
   }

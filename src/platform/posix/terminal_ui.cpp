@@ -164,15 +164,9 @@ void TerminalUi::Note(const std::string& text) {
 
 // --- message boxes ---------------------------------------------------------------------
 
-bool TerminalUi::WasShown(int message_id) const {
-  return std::find(shown_messages_.begin(), shown_messages_.end(), message_id) !=
-         shown_messages_.end();
-}
-
 Answer TerminalUi::ShowMessage(const MessageRequest& request) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
-  shown_messages_.push_back(request.message_id);
   Print(streams_.err, VisibleText(request.caption) + ": " +
                           BoxText(VisibleText(InTerminalCharset(request.text))) + "\n");
   if (const std::optional<Answer> answer = AnswerWithoutAsking(request.buttons, request.text)) {
@@ -375,7 +369,6 @@ void TerminalUi::ShowHelp() {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
   Print(streams_.out, HelpText());
-  help_shown_ = true;
 }
 
 std::optional<uint8_t> TerminalUi::ChooseFloppyDrive(const std::vector<FloppyDriveChoice>& drives) {

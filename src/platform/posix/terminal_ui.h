@@ -62,9 +62,6 @@ class TerminalUi : public Ui {
 
   // The work dialog or main window on top (0 when none).
   int CurrentWindow();
-  bool help_shown() const { return help_shown_; }
-  // Whether a message box with that string-table id was shown.
-  bool WasShown(int message_id) const;
   // Questions answered Cancel or No because nobody could be asked.
   int unasked_questions() const { return unasked_questions_; }
   // The --dest directory was refused by the destination rules.
@@ -103,8 +100,6 @@ class TerminalUi : public Ui {
   std::string shown_line_;  // the progress line on the terminal, empty when none
   bool pending_cr_ = false;
 
-  std::vector<int> shown_messages_;
-  bool help_shown_ = false;
   bool destination_used_ = false;
   bool destination_refused_ = false;
   int unasked_questions_ = 0;
