@@ -39,8 +39,8 @@ bool StartInstaller(RunState& state, Host& host, Ui& ui) {
     }
   }
   if (installer.empty()) {
-    ShowStop(ui, "The installer \"" + state.InstallerName + "\" is not in the set (" +
-                     run_directory + "); nothing was started.");
+    ShowStop(ui, FormatMessageId(kMsgInstallerMissing, state.InstallerName.c_str(),
+                                 run_directory.c_str()));
     return false;
   }
   arguments.erase(arguments.begin());
@@ -53,15 +53,12 @@ bool StartInstaller(RunState& state, Host& host, Ui& ui) {
     runner.push_back(installer);
     arguments.insert(arguments.begin(), runner.begin(), runner.end());
   } else if (state.InstallerNeedsRunner) {
-    ShowStop(ui, "The installer " + name +
-                     " was not started: this system cannot start it by itself. Set "
-                     "FLOPPYSET_RUNNER to a program that can (for example wine), or unpack the "
-                     "set with /D and start it yourself.");
+    ShowStop(ui, FormatMessageId(kMsgInstallerNeedsRunner, name.c_str()));
     return false;
   }
   if (state.WaitDialog) ui.ShowStartDelayNotice();
   if (host.RunProcess(program, arguments, run_directory)) return true;
-  ShowStop(ui, "The installer " + name + " could not be started (" + program + ").");
+  ShowStop(ui, FormatMessageId(kMsgInstallerNotStarted, name.c_str(), program.c_str()));
   return false;
 }
 

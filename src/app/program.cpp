@@ -253,9 +253,7 @@ RunOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
   // Without a workspace the package cannot be copied, and the checks would blame the file.
   if (!CreateWorkspace(host, kWorkspacePrefix, state.WorkspaceDir)) {
     // (CreateWorkspace has left WorkspaceDir empty.)
-    ShowStop(ui, "Setup cannot create its temporary directory in \"" + host.TempDirectory() +
-                     "\": the directory does not exist, cannot be written, or its path is too "
-                     "long. Set TMP (TMPDIR on Linux) to a usable directory.");
+    ShowStop(ui, FormatMessageId(kMsgNoWorkspace, host.TempDirectory().c_str()));
     return Refused(kMsgWhyNoWorkspaceDir);
   }
   const RunOutcome outcome = RunWithWorkspace(state, host, ui, drives, command_line);

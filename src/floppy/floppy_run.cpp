@@ -20,19 +20,6 @@ constexpr char kCaption[] = "SETUP";
 // before its first write.
 constexpr uint32_t kFormatsBeforeFormatAlways = 5;
 
-constexpr char kFlatImagesRefused[] =
-    "The disk images of \"%s\" are made for unpacking to a hard disk only and cannot be "
-    "written to floppy disks.\n\nPlease unpack them instead.";
-constexpr char kNoDriveA[] = "Drive A: is not a floppy drive.\n\nNo floppy disk was written.";
-constexpr char kImageMissing[] =
-    "Disk %u of \"%s\" cannot be written: its image is missing.\n\nNo floppy disk was written.";
-constexpr char kImageShort[] =
-    "Disk %u of \"%s\" cannot be written: its image is cut short.\n\nNo floppy disk was "
-    "written.";
-constexpr char kImageGeometry[] =
-    "Disk %u of \"%s\" cannot be written: its image is not a 1.44 MB floppy disk (512-byte "
-    "sectors, 18 per track, 2 heads, 80 cylinders).\n\nNo floppy disk was written.";
-
 // The only layout the devices can write: they format for it and write at its offsets, so
 // another geometry would have a format land on cylinders already written.
 constexpr uint32_t kSectorBytes = 512;
@@ -55,13 +42,15 @@ std::string CheckDiskImage(const RunState& state, Host& host, uint32_t index, ui
   const std::string path = DiskImagePath(state, index);
   DiskImage image(host, path);
   if (!image.IsOpen()) {
-    return FormatText(host.Attributes(path) ? kImageShort : kImageMissing, index + 1, product);
+    return FormatMessageId(host.Attributes(path) ? kMsgImageShortRefused : kMsgImageMissingRefused,
+                           index + 1, product);
   }
-  if (image.size() < kSectorBytes) return FormatText(kImageShort, index + 1, product);
+  if (image.size() < kSectorBytes)
+    return FormatMessageId(kMsgImageShortRefused, index + 1, product);
   const uint8_t* boot = image.data();
   if (LoadLe16(boot + 11) != kSectorBytes || LoadLe16(boot + 24) != kSectorsPerTrack ||
       LoadLe16(boot + 26) != kHeads || LoadLe16(boot + 19) != kDiskSectors) {
-    return FormatText(kImageGeometry, index + 1, product);
+    return FormatMessageId(kMsgImageGeometryRefused, index + 1, product);
   }
   // The leading bytes that hold data; 0 means the whole disk.
   total = image.UsedImageSize();
@@ -69,7 +58,7 @@ std::string CheckDiskImage(const RunState& state, Host& host, uint32_t index, ui
   // The run writes whole cylinders.
   const uint32_t cylinders = (total + kCylinderBytes - 1) / kCylinderBytes;
   if (image.size() < uint64_t{cylinders} * kCylinderBytes)
-    return FormatText(kImageShort, index + 1, product);
+    return FormatMessageId(kMsgImageShortRefused, index + 1, product);
   return "";
 }
 
@@ -85,7 +74,8 @@ void RunRange(const RunState& state, uint32_t& first, uint32_t& end) {
 std::string CheckFloppySet(const RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
   std::string refusal = FloppySetRefusal(state, host);
   // Silent mode writes to A: without asking: it must be a floppy drive, not a hard disk.
-  if (refusal.empty() && state.SilentMode && !drives.IsFloppyDrive(0)) refusal = kNoDriveA;
+  if (refusal.empty() && state.SilentMode && !drives.IsFloppyDrive(0))
+    refusal = LoadMessage(kMsgNoDriveA);
   if (!refusal.empty()) ShowRefusal(ui, refusal);
   return refusal;
 }
@@ -94,7 +84,7 @@ std::string CheckFloppySet(const RunState& state, Host& host, Ui& ui, FloppyDriv
 
 std::string FloppySetRefusal(const RunState& state, Host& host) {
   if (state.PackageUnpackMode != 0) {
-    return FormatText(kFlatImagesRefused, state.ProductName.c_str());
+    return FormatMessageId(kMsgFlatImagesRefused, state.ProductName.c_str());
   }
   // A floppy set is written whole or not at all.
   if (!state.SetWhole()) {
@@ -206,7 +196,8 @@ DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
   std::unique_ptr<File> image;
   if (refusal.empty()) image = host.OpenForRead(DiskImagePath(state, index));
   if (!image) {
-    if (refusal.empty()) refusal = FormatText(kImageMissing, index + 1, state.ProductName.c_str());
+    if (refusal.empty())
+      refusal = FormatMessageId(kMsgImageMissingRefused, index + 1, state.ProductName.c_str());
     ShowRefusal(ui, refusal);
     return DiskWrite::kRefused;
   }
@@ -225,7 +216,7 @@ DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
     const int64_t got = image->Read(chunk.data(), chunk.size());
     if (got <= 0) {
       // A disk with only part of its image on it is not a written disk.
-      refusal = FormatText(kImageShort, index + 1, state.ProductName.c_str());
+      refusal = FormatMessageId(kMsgImageShortRefused, index + 1, state.ProductName.c_str());
       ShowRefusal(ui, refusal);
       result = DiskWrite::kRefused;
       break;

@@ -6,6 +6,7 @@
 
 #include "base/path.h"
 #include "base/time.h"
+#include "ui/messages.h"
 
 namespace floppyset {
 namespace {
@@ -129,41 +130,38 @@ struct Fat12Layout {
 Fat12Layout ReadFat12Layout(const uint8_t* base, size_t size) {
   constexpr uint32_t kMaxFat12Clusters = 4084;
   constexpr size_t kLargeTotalSectorsField = 32;
-  if (size < kBootFieldsEnd) return {"the image ends inside its boot sector"};
+  if (size < kBootFieldsEnd) return {LoadMessage(kMsgLayoutShortBoot)};
   const BootFields b = ReadBootFields(base, size);
-  const auto number = [](uint32_t value, const char* what) {
-    return std::to_string(value) + " " + what;
-  };
   if (!IsPowerOfTwo(b.bytes_per_sector) || b.bytes_per_sector < 128 || b.bytes_per_sector > 4096) {
-    return {number(b.bytes_per_sector, "bytes per sector")};
+    return {FormatMessageId(kMsgLayoutBytesPerSector, unsigned{b.bytes_per_sector})};
   }
   if (!IsPowerOfTwo(b.sectors_per_cluster)) {
-    return {number(b.sectors_per_cluster, "sectors per cluster")};
+    return {FormatMessageId(kMsgLayoutSectorsPerCluster, unsigned{b.sectors_per_cluster})};
   }
-  if (b.reserved == 0) return {"no reserved sector"};
-  if (b.fats == 0) return {"no FAT"};
-  if (b.root_slots == 0) return {"no root directory slots"};
-  if (b.sectors_per_fat == 0) return {"no sectors per FAT"};
+  if (b.reserved == 0) return {LoadMessage(kMsgLayoutNoReserved)};
+  if (b.fats == 0) return {LoadMessage(kMsgLayoutNoFat)};
+  if (b.root_slots == 0) return {LoadMessage(kMsgLayoutNoRoot)};
+  if (b.sectors_per_fat == 0) return {LoadMessage(kMsgLayoutNoFatSectors)};
   // FAT copies are addressed with 16-bit offsets: the first must begin below 64 KiB.
   const uint64_t fat_start = uint64_t{b.reserved} * b.bytes_per_sector;
   const uint64_t fat_end = fat_start + uint64_t{b.fats} * b.sectors_per_fat * b.bytes_per_sector;
-  if (fat_start > 0xFFFF || fat_end > size) return {"the FAT area lies past the end of the image"};
+  if (fat_start > 0xFFFF || fat_end > size) return {LoadMessage(kMsgLayoutFatPastEnd)};
   if (fat_end + uint64_t{b.root_slots} * kSlotSize > size) {
-    return {"the root directory lies past the end of the image"};
+    return {LoadMessage(kMsgLayoutRootPastEnd)};
   }
   const uint64_t data_sector = uint64_t{b.reserved} + uint64_t{b.fats} * b.sectors_per_fat +
                                b.root_slots * kSlotSize / b.bytes_per_sector;
   if (data_sector * b.bytes_per_sector > size) {
-    return {"the data area lies past the end of the image"};
+    return {LoadMessage(kMsgLayoutDataPastEnd)};
   }
   uint32_t total = LoadLe16(base + kTotalSectorsField);
   if (total == 0 && size >= kLargeTotalSectorsField + 4) {
     total = LoadLe32(base + kLargeTotalSectorsField);
   }
   const uint64_t clusters = total > data_sector ? (total - data_sector) / b.sectors_per_cluster : 0;
-  if (clusters == 0) return {"no data clusters"};
+  if (clusters == 0) return {LoadMessage(kMsgLayoutNoClusters)};
   if (clusters > kMaxFat12Clusters) {
-    return {number(static_cast<uint32_t>(clusters), "clusters: not FAT12")};
+    return {FormatMessageId(kMsgLayoutNotFat12, static_cast<unsigned>(clusters))};
   }
   return {"", static_cast<uint16_t>(clusters)};
 }
@@ -176,7 +174,7 @@ DiskImage::DiskImage(Host& host, const std::string& path)
   if (IsOpen()) {
     const Fat12Layout layout = ReadFat12Layout(data(), size());
     if (!layout.problem.empty()) {
-      layout_problem_ = "no FAT12 layout in its boot sector (" + layout.problem + ")";
+      layout_problem_ = FormatMessageId(kMsgLayoutNone, layout.problem.c_str());
     }
     cluster_count_ = layout.clusters;
   }

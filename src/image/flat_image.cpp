@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/path.h"
+#include "ui/messages.h"
 
 namespace floppyset {
 
@@ -62,13 +63,11 @@ std::string FlatImage::ListDamage() const {
   if (left >= kFlatHeaderSize) {
     const std::string_view path = reinterpret_cast<const FlatRecord*>(rest)->RelativePath();
     if (path.empty()) return "";  // the terminator
-    return "the record \"" + std::string(path) +
-           "\" runs past the end of the image; it and any records behind it are lost";
+    return FormatMessageId(kMsgFlatRecordPastEnd, std::string(path).c_str());
   }
   // A header cut short: harmless when it holds nothing (a terminator cut short).
   for (size_t i = 0; i < left; ++i) {
-    if (rest[i] != 0)
-      return "the image ends inside a record header; any records from there on are lost";
+    if (rest[i] != 0) return LoadMessage(kMsgFlatHeaderCut);
   }
   return "";
 }

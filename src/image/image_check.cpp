@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "base/path.h"
+#include "ui/messages.h"
 
 namespace floppyset {
 namespace {
 
 constexpr uint16_t kEndOfChain = 0xFF8;
-constexpr char kNotOpen[] = "the image cannot be opened or is empty";
 
 // The first few faults of an image, and how many there were.
 class Faults {
@@ -19,7 +19,9 @@ class Faults {
   std::string Text() const {
     std::string text;
     for (const std::string& fault : kept_) text += (text.empty() ? "" : "; ") + fault;
-    if (count_ > kKept) text += "; and " + std::to_string(count_ - kKept) + " more";
+    if (count_ > kKept) {
+      text += "; " + FormatMessageId(kMsgMoreFaults, std::to_string(count_ - kKept).c_str());
+    }
     return text;
   }
 
@@ -31,16 +33,16 @@ class Faults {
 
 enum class ChainEnd { kEnd, kFree, kOutside, kLoop };
 
-const char* ChainFault(ChainEnd end) {
+std::string ChainFault(ChainEnd end) {
   switch (end) {
     case ChainEnd::kEnd:
-      return "it is longer than its chain";
+      return LoadMessage(kMsgChainShort);
     case ChainEnd::kFree:
-      return "its chain runs into a free cluster";
+      return LoadMessage(kMsgChainFree);
     case ChainEnd::kOutside:
-      return "its chain leaves the image";
+      return LoadMessage(kMsgChainOutside);
     case ChainEnd::kLoop:
-      return "its chain loops";
+      return LoadMessage(kMsgChainLoop);
   }
   return "";
 }
@@ -56,36 +58,35 @@ class TreeCheck : public FatTreeVisitor {
   void File(const DirectoryEntry& file) override {
     const std::string path = PathOf(file);
     if (skipping_ == 0 && !IsPlainFileName(HostEntryName(file))) {
-      check_.files.push_back({path, "its name is not allowed; it would be skipped"});
+      check_.files.push_back({path, LoadMessage(kMsgNameSkipped)});
     }
     const uint64_t size = file.size();
     if (size == 0) return;  // whatever cluster it names, it holds nothing
     const Walk walk = Follow(file.first_cluster(), size, path);
     if (walk.bytes >= size || skipping_ != 0) return;
     const std::string cause =
-        file.first_cluster() == 0 ? "it has no cluster" : ChainFault(walk.end);
-    check_.files.push_back({path, "cut to " + std::to_string(walk.bytes) + " of " +
-                                      std::to_string(size) + " bytes: " + cause});
+        file.first_cluster() == 0 ? LoadMessage(kMsgNoCluster) : ChainFault(walk.end);
+    check_.files.push_back({path, FormatMessageId(kMsgFileCut, std::to_string(walk.bytes).c_str(),
+                                                  std::to_string(size).c_str(), cause.c_str())});
   }
 
   bool Directory(const DirectoryEntry& directory, WalkBlock block) override {
     const std::string path = PathOf(directory);
     if (block == WalkBlock::kLoop) {
-      faults_.Add("the directory " + path + " leads back to a directory of the tree");
+      faults_.Add(FormatMessageId(kMsgDirectoryLoop, path.c_str()));
       return false;
     }
     if (block == WalkBlock::kTooDeep) {
-      faults_.Add("directories are nested too deep at " + path);
+      faults_.Add(FormatMessageId(kMsgDirectoryTooDeep, path.c_str()));
       return false;
     }
     const Walk walk = Follow(directory.first_cluster(), 0, path);
     if (walk.end != ChainEnd::kEnd) {
-      faults_.Add("the directory " + path + ": " + ChainFault(walk.end));
+      faults_.Add(FormatMessageId(kMsgDirectoryFault, path.c_str(), ChainFault(walk.end).c_str()));
     }
     if (skipping_ != 0 || !IsPlainFileName(HostEntryName(directory))) {
       if (skipping_++ == 0) {
-        check_.files.push_back(
-            {path, "its name is not allowed; it and what it holds would be skipped"});
+        check_.files.push_back({path, LoadMessage(kMsgDirectorySkipped)});
       }
     }
     directories_.push_back(path);
@@ -130,8 +131,9 @@ class TreeCheck : public FatTreeVisitor {
         holder = me;
       } else if (!shared) {  // one fault per entry, however many clusters it shares
         shared = true;
-        faults_.Add(holders_[static_cast<size_t>(holder)] + " and " + path + " share cluster " +
-                    std::to_string(cluster));
+        faults_.Add(FormatMessageId(kMsgSharedCluster,
+                                    holders_[static_cast<size_t>(holder)].c_str(), path.c_str(),
+                                    unsigned{cluster}));
       }
       const size_t available = std::min<size_t>(
           cluster_bytes_, static_cast<size_t>(image_.data() + image_.size() - start));
@@ -158,7 +160,7 @@ ImageCheck CheckDiskImage(DiskImage& image) {
   ImageCheck check;
   if (!image.IsReadable()) {
     check.readable = false;
-    check.reason = image.IsOpen() ? image.LayoutProblem() : kNotOpen;
+    check.reason = image.IsOpen() ? image.LayoutProblem() : LoadMessage(kMsgImageNotOpen);
     return check;
   }
   const uint16_t saved = image.CurrentDirectory;
@@ -174,7 +176,7 @@ ImageCheck CheckFlatImage(const FlatImage& image) {
   ImageCheck check;
   if (!image.IsReady()) {
     check.readable = false;
-    check.reason = kNotOpen;
+    check.reason = LoadMessage(kMsgImageNotOpen);
     return check;
   }
   for (const FlatRecord* record = image.FirstRecord(); record; record = image.NextRecord(record)) {
@@ -182,7 +184,7 @@ ImageCheck CheckFlatImage(const FlatImage& image) {
     if (IsWritableRecordPath(relative, 0)) continue;
     std::string path(relative);
     std::replace(path.begin(), path.end(), '\\', '/');
-    check.files.push_back({path, "its path is not allowed or too long; it would be skipped"});
+    check.files.push_back({path, LoadMessage(kMsgFlatPathSkipped)});
   }
   check.reason = image.ListDamage();
   return check;

@@ -106,8 +106,7 @@ bool ReadPackageHeader(RunState& state, Host& host, Ui& ui) {
   if (!CheckTempSpace(host, ui, required)) return false;
   if (!state.WorkspaceDir.empty() && !CopyArchiveToWorkspace(state, host, *program)) {
     // The package is intact; it is the copy that failed: say so rather than blame the file.
-    ShowStop(ui, "Setup cannot copy its package to \"" + ArchivePath(state) +
-                     "\" (disk full, or the file cannot be written).");
+    ShowStop(ui, FormatMessageId(kMsgCannotCopyPackage, ArchivePath(state).c_str()));
     return false;
   }
   return true;

@@ -51,16 +51,13 @@ std::string UnpackFailureText(const RunState& state, const std::vector<DamagedDi
                                          damage.empty() ? LoadMessage(kMsgWhyUnreadable) : damage));
   }
   if (report.skipped != 0) {
-    text += "\n" + std::to_string(report.skipped) +
-            " file(s) or directories not written (name not allowed, path too long, or it "
-            "cannot be created).";
+    text += "\n" + FormatMessageId(kMsgUnpackSkipped, unsigned{report.skipped});
   }
   if (report.cut != 0) {
-    text += "\n" + std::to_string(report.cut) +
-            " file(s) written short or empty (disk full, write error, or damaged image).";
+    text += "\n" + FormatMessageId(kMsgUnpackCut, unsigned{report.cut});
   }
   if (report.over_limit) {
-    text += "\nA disk image unpacks to more than twice its size (damaged image): stopped.";
+    text += "\n" + LoadMessage(kMsgUnpackOverLimit);
   }
   for (const std::string& name : report.names) text += "\n  " + name;
   if (report.skipped + report.cut + (report.over_limit ? 1 : 0) > report.names.size()) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ui/messages.h"
+
 namespace floppyset {
 namespace {
 
@@ -155,8 +157,7 @@ bool Win32FloppyDevice::OpenVolumeNt() {
   // is locked or dismounted; both calls exist on NT 4.0 as well.
   DWORD returned = 0;
   if (!DeviceIoControl(handle_, kFsctlLockVolume, nullptr, 0, nullptr, 0, &returned, nullptr)) {
-    open_failure_ = std::string("The disk in drive ") + static_cast<char>('A' + drive_) +
-                    ": is in use: close the files and windows open on it, then press Retry.";
+    open_failure_ = FormatMessageId(kMsgDriveInUse, 'A' + drive_);
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
     return false;
