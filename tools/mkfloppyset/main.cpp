@@ -367,7 +367,8 @@ void Warn(const std::vector<std::string>& warnings) {
 }
 
 void ListDisk(size_t number, const Fat12Disk& disk) {
-  std::printf("disk %zu: %zu files\n", number, disk.files.size());
+  std::printf("disk %zu: %zu file%s\n", number, disk.files.size(),
+              disk.files.size() == 1 ? "" : "s");
   for (const auto& [path, short_path] : disk.files) {
     std::printf("  %s  %s\n", short_path.c_str(), path.c_str());
   }
