@@ -49,7 +49,8 @@ _mkfloppyset() {
     -*)
       COMPREPLY=($(compgen -W "-o --output= --stub= --product= --final-message= --installer=
         --archive= --dict= --dialog-style= --boot-disk --verify --unpack --autostart --created=
-        --fat12 --help" -- "$cur"))
+        --fat12 --split --disks= --flat --ansi-codepage= --oem-codepage= -v --verbose -h --help
+        --version" -- "$cur"))
       [[ ${COMPREPLY[0]-} == *= ]] && compopt -o nospace
       return ;;
   esac

@@ -104,7 +104,12 @@ constexpr Page kPages[] = {
 };
 
 void AppendUtf8(std::string& out, uint32_t code) {
-  if (code < 0x80) {
+  if (code >= 0x10000) {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x80) {
     out += static_cast<char>(code);
   } else if (code < 0x800) {
     out += static_cast<char>(0xC0 | (code >> 6));
@@ -184,6 +189,61 @@ std::string CodePageToUtf8(std::string_view text, int code_page) {
   std::string out;
   out.reserve(text.size());
   for (const char c : text) AppendByte(out, static_cast<unsigned char>(c), page);
+  return out;
+}
+
+std::optional<std::u32string> DecodeUtf8(std::string_view text) {
+  std::u32string out;
+  for (size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80) {
+      out += lead;
+      ++at;
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(text, at);
+    if (length == 0) return std::nullopt;
+    char32_t code = lead & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) code = code << 6 | (text[at + i] & 0x3F);
+    out += code;
+    at += length;
+  }
+  return out;
+}
+
+std::string EncodeUtf8(char32_t code) {
+  std::string out;
+  AppendUtf8(out, code);
+  return out;
+}
+
+std::optional<unsigned char> CodePageByte(char32_t code, int code_page) {
+  if (code < 0x80) return static_cast<unsigned char>(code);
+  if (const Page* page = FindPage(code_page)) {
+    for (size_t i = 0; i < page->upper.size(); ++i) {
+      if (page->upper[i] != 0 && page->upper[i] == code)
+        return static_cast<unsigned char>(0x80 + i);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> Utf8ToCodePage(std::string_view text, int code_page, char32_t* missing) {
+  const std::optional<std::u32string> codes = DecodeUtf8(text);
+  if (!codes) {
+    if (missing) *missing = 0xFFFD;
+    return std::nullopt;
+  }
+  std::string out;
+  out.reserve(codes->size());
+  for (const char32_t code : *codes) {
+    const std::optional<unsigned char> byte = CodePageByte(code, code_page);
+    if (!byte) {
+      if (missing) *missing = code;
+      return std::nullopt;
+    }
+    out += static_cast<char>(*byte);
+  }
   return out;
 }
 

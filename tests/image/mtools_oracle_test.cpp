@@ -10,6 +10,7 @@
 #include "image/disk_image.h"
 #include "image/image_check.h"
 #include "mkfloppyset/fat12_builder.h"
+#include "mkfloppyset/fat_names.h"
 #include "platform/posix/posix_host.h"
 #include "support/temp_dir.h"
 
@@ -51,6 +52,20 @@ std::map<std::string, FileFacts> TreeFacts(const std::string& root, const std::s
       f.bytes = ReadFileBytes(item.path());
       f.mtime = st.st_mtime;
     }
+  }
+  return facts;
+}
+
+// Every path below `root` as it is, times to the DOS two seconds.
+std::map<std::string, FileFacts> ExactFacts(const std::string& root) {
+  std::map<std::string, FileFacts> facts;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    FileFacts& f = facts[fs::relative(item.path(), root).string()];
+    if (item.is_directory()) continue;
+    struct stat st {};
+    ::stat(item.path().c_str(), &st);
+    f.bytes = ReadFileBytes(item.path());
+    f.mtime = st.st_mtime & ~int64_t{1};
   }
   return facts;
 }
@@ -160,13 +175,44 @@ TEST_F(MtoolsOracleTest, OurBuilderMakesCleanImages) {
             std::string::npos);
   ExpectAgreement();
 
-  // mcopy gives back the source files, names in upper case, times to the DOS two seconds.
-  auto copied = TreeFacts(dir_ / "mcopy");
-  auto original = TreeFacts(source);
-  for (auto* tree : {&copied, &original}) {
-    for (auto& [name, facts] : *tree) facts.mtime &= ~int64_t{1};
+  // mcopy gives back the source files under their own names, times to the DOS two seconds.
+  EXPECT_EQ(ExactFacts(dir_ / "mcopy"), ExactFacts(source));
+}
+
+// A tree with long, non-ASCII and old-dated names spread over several disks: every image is
+// clean for fsck.fat, and mcopy of all of them gives back the tree.
+TEST_F(MtoolsOracleTest, SplitTreeComesBackThroughMtools) {
+  const std::string source = dir_ / "source";
+  Run("mkdir -p source/docs/deep && cd source && printf a > 'Ä.TXT' && printf b > 'é.txt' && "
+      "printf c > 'Long File Name.txt' && printf d > LongFileName.txt && printf e > LONGFI~1.TXT "
+      "&& printf f > docs/.hidden && printf g > 'docs/a+b;c.txt' && printf h > RO.TXT && "
+      "chmod a-w RO.TXT && for f in one two three; do head -c 600000 /dev/urandom > docs/$f.bin; "
+      "done && head -c 70000 /dev/urandom > docs/deep/Δ.dat && "
+      "touch -d '1987-06-05 04:03:02' 'Ä.TXT' docs/deep/Δ.dat");
+  std::vector<Fat12Disk> disks;
+  std::string error;
+  ASSERT_FALSE(SplitToFat12Images(source, 0, disks, error)) << "Δ is not in code page 437";
+  EXPECT_NE(error.find("docs/deep/Δ.dat"), std::string::npos) << error;
+  Run("mv source/docs/deep/Δ.dat source/docs/deep/ßeta.dat");
+  ASSERT_TRUE(SplitToFat12Images(source, 0, disks, error)) << error;
+  ASSERT_EQ(disks.size(), 2u);
+  Run("mkdir mcopy");
+  for (size_t i = 0; i < disks.size(); ++i) {
+    testing::WriteFileBytes(Image(), disks[i].image);
+    EXPECT_EQ(RunShell("fsck.fat -n '" + Image() + "' >/dev/null 2>&1"), 0)
+        << ShellOutput("fsck.fat -n '" + Image() + "' 2>&1");
+    Run("mcopy -s -m -n -i disk.ima '::*' mcopy/");
+    if (i == 0) {
+      const std::string listing = ShellOutput(Mtools(Image(), "mdir") + "::");
+      for (const char* line : {"LONGFI~1 TXT", "LONGFI~2 TXT", "LONGFI~3 TXT", "Long File Name.txt",
+                               "Ä.TXT", "é.txt"}) {
+        EXPECT_NE(listing.find(line), std::string::npos) << line << "\n" << listing;
+      }
+      EXPECT_NE(ShellOutput(Mtools(Image(), "mattrib") + "::RO.TXT").find(" R "),
+                std::string::npos);
+    }
   }
-  EXPECT_EQ(copied, original);
+  EXPECT_EQ(ExactFacts(dir_ / "mcopy"), ExactFacts(source));
 }
 
 TEST(Fat12BuilderTest, RefusesWhatDoesNotFit) {
@@ -174,9 +220,9 @@ TEST(Fat12BuilderTest, RefusesWhatDoesNotFit) {
     std::vector<std::pair<std::string, size_t>> files;  // name, size
     std::string reason;
   } cases[] = {
-      {{{"much too long.txt", 1}}, "much too long.txt"},
+      {{{"国.TXT", 1}}, "\"国.TXT\": the character '国' (U+56FD) has no equivalent"},
       {{{"BIG.BIN", 1'460'000}}, "1.44 MB"},
-      {{{"a.txt", 1}, {"A.TXT", 1}}, ""},  // the same 8.3 name twice
+      {{{"a.txt", 1}, {"A.TXT", 1}}, "only in case"},
       {{}, "224"},
   };
   for (int i = 0; i < 225; ++i) cases[3].files.emplace_back("F" + std::to_string(i), 0);
@@ -188,6 +234,33 @@ TEST(Fat12BuilderTest, RefusesWhatDoesNotFit) {
     std::string error;
     EXPECT_FALSE(BuildFat12Image(dir.path(), image, error)) << c.reason;
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
+}
+
+// The short names Windows and mtools give, unique in their directory.
+TEST(FatNamesTest, ShortFormsAsWindowsGivesThem) {
+  const std::vector<std::string> names = {"README",
+                                          "readme.txt",
+                                          "Long File Name.txt",
+                                          "LongFileName.txt",
+                                          "LONGFI~1.TXT",
+                                          "1.5.0.1.txt",
+                                          ".bashrc",
+                                          "a+b.c",
+                                          "é.TXT",
+                                          "ÿ.txt",
+                                          "x.tar.gz"};
+  const std::vector<std::pair<std::string, bool>> expected = {
+      // 8.3 slot text, long name kept
+      {"README     ", false},   {"README  TXT", true},  {"LONGFI~2TXT", true},
+      {"LONGFI~3TXT", true},    {"LONGFI~1TXT", false}, {"1501~1  TXT", true},
+      {"BASHRC~1   ", true},    {"A_B~1   C  ", true},  {"\x90       TXT", true},
+      {"\x98       TXT", true}, {"XTAR~1  GZ ", true}};
+  std::vector<FatName> out;
+  std::string error;
+  ASSERT_TRUE(MakeFatNames(names, "", 437, out, error)) << error;
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(std::pair(out[i].short_name, !out[i].long_name.empty()), expected[i]) << names[i];
   }
 }
 

@@ -28,8 +28,8 @@ mkdir -p "$work/flat/disk1/SUB" "$work/flat/disk2" && echo readme >"$work/flat/d
 echo inner >"$work/flat/disk1/SUB/INNER.TXT" && head -c 5000 /dev/zero >"$work/flat/disk2/DATA.BIN"
 "$build/mkfloppyset" -o "$work/flat.exe" --archive=lha --product="Flat set" --installer= \
   --created=2001-02-03T04:05:06 "$work/flat/disk1" "$work/flat/disk2"
-# "Caf\xe9 \x80" in Windows-1252 is "Café €" in UTF-8.
-"$build/mkfloppyset" -o "$work/ansi.exe" --product=$'Caf\xe9 \x80' --boot-disk --verify=0 \
+# "Café €" is stored in Windows-1252 and read back as UTF-8.
+"$build/mkfloppyset" -o "$work/ansi.exe" --product='Café €' --boot-disk --verify=0 \
   --dialog-style=1 "$build/demo/images/disk1.img"
 for set in "$build/demo/demo.exe" "$work/flat.exe" "$work/ansi.exe"; do
   name=$(basename "$set") && "$build/floppyset" "$set" /A /P /L >"$work/$name.txt"

@@ -3,8 +3,10 @@
 // checksum held against osslsigncode.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "mkfloppyset/flat_builder.h"
 #include "package_builder.h"
@@ -83,6 +85,11 @@ class MkfloppysetTest : public ::testing::Test {
     WriteFileBytes(dir_ / name, data);
     return dir_ / name;
   }
+  // A 1.44 MB FAT12 image of one file.
+  std::string FatImage(const std::string& name, unsigned seed) {
+    return Image(name,
+                 BuildImage(dir_ / "scratch", {{"F.BIN", std::string(3000 * seed, 'x')}}, false));
+  }
   Parsed Output() { return Parse(ReadFileBytes(out_)); }
 
   TempDir dir_;
@@ -90,11 +97,12 @@ class MkfloppysetTest : public ::testing::Test {
 };
 
 TEST_F(MkfloppysetTest, SetCarriesEveryOptionOrTheDefaults) {
-  const Bytes images[] = {ImageLike(kFloppySize, 1), ImageLike(kFloppySize - 4096, 2)};
+  const std::string paths[] = {FatImage("a.img", 1), FatImage("b.img", 2)};
+  const Bytes images[] = {ReadFileBytes(paths[0]), ReadFileBytes(paths[1])};
   ASSERT_EQ(Run("--product='Demo Product' --final-message=Bye --installer=INSTALL.EXE"
                 " --dict=2048 --dialog-style=1 --boot-disk --verify=0 --autostart=0"
                 " --created=2007-09-27T16:56:42 " +
-                Image("a.img", images[0]) + " " + Image("b.img", images[1])),
+                paths[0] + " " + paths[1]),
             0)
       << err_;
   Parsed p = Output();
@@ -121,19 +129,21 @@ TEST_F(MkfloppysetTest, SetCarriesEveryOptionOrTheDefaults) {
     EXPECT_EQ(StormExplode(members[i].packed, images[i].size()), images[i]);
   }
 
-  ASSERT_EQ(Run(Image("a.img", ImageLike(20000, 3))), 0) << err_;
+  // UTF-8 texts are stored in Windows-1252.
+  ASSERT_EQ(Run("--product='Ä test' " + FatImage("a.img", 3)), 0) << err_;
   p = Output();
   fields.clear();
   for (size_t at : {0, 2, 6, 8, 10, 12, 48, 50}) fields.push_back(p.Field(at));
-  EXPECT_EQ(fields, (std::vector<uint32_t>{1, 0, 0, 1, 0, 1, 0, 0}));
-  EXPECT_EQ(p.Field(18, 4), 65536u);
+  EXPECT_EQ(fields, (std::vector<uint32_t>{1, 0, 0, 1, 0, 1, 7, 0}));
+  EXPECT_EQ(p.strings[0], std::string("\xC4 test", 7));
+  EXPECT_EQ(p.Field(18, 4), 23 * 65536u);
   EXPECT_EQ(p.strings[2], std::string("SETUP.EXE", 10));
   EXPECT_EQ(ParseApst(p.archive).at(0).packed[1], 6);  // 4096-byte dictionary
   // An empty installer name is stored as nothing at all; the first DOS year is a valid date.
   ASSERT_EQ(Run("--installer= --created=1980-01-02T00:00:00 " + (dir_ / "a.img")), 0) << err_;
   EXPECT_EQ(Output().Field(52), 0u);
   // An LHA set holds an -lh0- archive, the LHA writer's (which lhasa reads in the LHA tests).
-  ASSERT_EQ(Run("--archive=lha " + Image("a.img", ImageLike(300000, 4))), 0) << err_;
+  ASSERT_EQ(Run("--archive=lha " + FatImage("a.img", 4)), 0) << err_;
   p = Output();
   EXPECT_EQ(std::pair(p.Field(0), p.Field(14, 4)), std::pair(0u, uint32_t(p.archive.size())));
   WriteFileBytes(dir_ / "archive.lzh", p.archive);
@@ -158,7 +168,7 @@ TEST_F(MkfloppysetTest, StubsArePaddedAndCarryTheirPeChecksum) {
   }
   for (const std::string& path : stubs) {
     SCOPED_TRACE(path);
-    ASSERT_EQ(Run("--stub=" + path + " " + Image("a.img", ImageLike(1000, 1))), 0) << err_;
+    ASSERT_EQ(Run("--stub=" + path + " " + FatImage("a.img", 1)), 0) << err_;
     const Bytes program = ReadFileBytes(out_);
     const Parsed p = Parse(program);
     Bytes expected = ReadFileBytes(path);
@@ -195,33 +205,97 @@ TEST_F(MkfloppysetTest, DirectoriesBecomeFlatOrFat12Images) {
   EXPECT_EQ(fs::file_size(dir_ / "images/d2.img"), kFloppySize);
 }
 
-TEST_F(MkfloppysetTest, BadInputIsRefusedWithAReason) {
-  const std::string image = Image("a.img", ImageLike(1000, 1));
+TEST_F(MkfloppysetTest, BadInputIsRefusedWithAReasonAndLeavesNothing) {
+  const std::string image = FatImage("a.img", 1);
   WriteFileText(dir_ / "text.exe", "this is not a program");
   Bytes long_stub = ProgramImage(0x1000, 0);
   long_stub.resize(0x1001);
   PutLe(long_stub, 0x80 + 20, 224, 2);
   PutLe(long_stub, 0x80 + 24, 0x10B, 2);
-  fs::create_directory(dir_ / "dir");
-  const std::pair<std::string, std::string> cases[] = {
-      {dir_ / "missing.img", "missing.img"},
-      {Image("big.img", Bytes(kFloppySize + 1, 0)), "1.44 MB"},
-      {"--stub=" + (dir_ / "text.exe") + " " + image, "not a PE file"},
-      {"--stub=" + Image("long.exe", long_stub) + " " + image, "SizeOfImage"},
-      {"--bogus " + image, "--bogus"},
-      {"--dict=3000 " + image, "--dict"},
-      {"--created=2007-02-30T00:00:00 " + image, "--created"},
-      {"--final-message=" + std::string(10000, 'x') + " " + image, "9999"},
-      {"", "no disk image"},
-      {image + " " + (dir_ / "dir"), "not both"},
+  WriteTree(dir_ / "dir", {{"A.TXT", "a"}});
+  WriteTree(dir_ / "x/dir", {{"B.TXT", "b"}});
+  WriteTree(dir_ / "wide", {{"国.TXT", "c"}});
+  const struct {
+    std::string args, reason;
+    int status;
+  } cases[] = {
+      {dir_ / "missing.img", "missing.img", 1},
+      {Image("big.img", Bytes(kFloppySize + 1, 0)), "not the size of a floppy", 1},
+      {Image("tiny.img", Bytes(3, 'a')), "not the size of a floppy", 1},
+      {Image("zero.img", Bytes(737280, 0)), "no FAT12 floppy image", 1},
+      {"--flat " + (dir_ / "tiny.img"), "no flat image", 1},
+      {"--stub=" + (dir_ / "text.exe") + " " + image, "not a PE file", 1},
+      {"--stub=" + Image("long.exe", long_stub) + " " + image, "SizeOfImage", 1},
+      {image + " " + image, "the same input", 1},
+      {image + " " + (dir_ / "dir"), "not both", 1},
+      {"--split " + (dir_ / "wide"), "'国' (U+56FD) has no equivalent in code page 437", 1},
+      {"--product=Ä --ansi-codepage=1251 " + image, "--product: the character 'Ä'", 2},
+      {"--bogus " + image, "--bogus", 2},
+      {"--dict=3000 " + image, "--dict", 2},
+      {"--disks=2 " + image, "--split", 2},
+      {"--created=2007-02-30T00:00:00 " + image, "--created", 2},
+      {"--final-message=" + std::string(10000, 'x') + " " + image, "9999", 1},
+      {"", "no folder or disk image", 2},
   };
-  for (const auto& [args, reason] : cases) {
-    SCOPED_TRACE(args);
-    EXPECT_NE(Run(args), 0);
-    EXPECT_TRUE(Has(err_, reason)) << err_;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    EXPECT_EQ(Run(c.args), c.status);
+    EXPECT_TRUE(Has(err_, c.reason)) << err_;
     EXPECT_FALSE(fs::exists(out_));
   }
-  EXPECT_NE(RunShell(tool_ + " " + image + " 2>/dev/null"), 0);  // no -o
+  EXPECT_EQ(RunShell(tool_ + " " + image + " 2>/dev/null"), 2);  // no -o
+  // Never an input overwritten, nor an output inside an input folder.
+  out_ = image;
+  EXPECT_EQ(Run(image), 1);
+  EXPECT_TRUE(Has(err_, "overwrite")) << err_;
+  out_ = dir_ / "dir/setup.exe";
+  EXPECT_EQ(Run("--split " + (dir_ / "dir")), 1);
+  EXPECT_FALSE(fs::exists(out_));
+  // Two folders that would make the same image, and no folder left behind.
+  out_ = dir_ / "images";
+  EXPECT_EQ(Run("--fat12 " + (dir_ / "dir") + " " + (dir_ / "x/dir")), 1);
+  EXPECT_TRUE(Has(err_, "same image")) << err_;
+  EXPECT_FALSE(fs::exists(out_));
+}
+
+// A tree spread over several floppies comes back whole through the reader's /D: every file
+// on one disk, under its 8.3 name, with its time.
+TEST_F(MkfloppysetTest, SplitTreeUnpacksWithTheReader) {
+  const std::string reader = std::string(std::getenv("FLOPPYSET_BUILD_DIR")) + "/floppyset";
+  SetTimeZone("UTC0");  // for both programs
+  const std::string big(700000, 'b');
+  WriteTree(dir_ / "src", {{"Long File Name.txt", "long"},
+                           {"Ä.TXT", "ae"},
+                           {"docs/one.bin", big},
+                           {"docs/two.bin", big},
+                           {"docs/sub/three.bin", big},
+                           {"empty/", ""}});
+  ASSERT_EQ(Run("--split -v --disks=3 --installer= " + (dir_ / "src")), 0) << err_;
+  ASSERT_EQ(RunShell("cd " + dir_.path() + " && TZ=UTC " + reader + " " + out_ +
+                     " /D --dest=out --yes >/dev/null 2>&1"),
+            0);
+  std::map<std::string, std::string> found;
+  for (const auto& item : fs::recursive_directory_iterator(dir_ / "out")) {
+    const std::string path = fs::relative(item.path(), dir_ / "out").string();
+    if (!item.is_regular_file()) continue;
+    found[path.substr(path.find('/') + 1)] = ReadFileText(item.path());
+    EXPECT_EQ(
+        fs::last_write_time(item.path()),
+        fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(kFileTime)))
+        << path;
+  }
+  EXPECT_EQ(found, (std::map<std::string, std::string>{{"LONGFI~1.TXT", "long"},
+                                                       {"\x8E.TXT", "ae"},
+                                                       {"DOCS/ONE.BIN", big},
+                                                       {"DOCS/TWO.BIN", big},
+                                                       {"DOCS/SUB/THREE.BIN", big}}));
+  EXPECT_TRUE(fs::is_directory(dir_ / "out/disk1/EMPTY"));
+  EXPECT_EQ(Entries(dir_ / "out"), (std::vector<std::string>{"disk1", "disk2", "disk3"}));
+  // More disks than the files can fill, or fewer than they need, are refused with the need.
+  EXPECT_EQ(Run("--split --disks=5 " + (dir_ / "src")), 1);
+  EXPECT_TRUE(Has(err_, "at most 4 disks")) << err_;
+  EXPECT_EQ(Run("--split --disks=1 " + (dir_ / "src")), 1);
+  EXPECT_TRUE(Has(err_, "need 2 disks")) << err_;
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <unordered_map>
 
 #include "base/bytes.h"
+#include "mkfloppyset/fat_names.h"
 
 namespace floppyset {
 namespace {
@@ -25,7 +27,6 @@ constexpr uint32_t kRootSlots = 224;
 constexpr uint32_t kSectorsPerTrack = 18;
 constexpr uint32_t kHeads = 2;
 constexpr uint8_t kMediaByte = 0xF0;
-constexpr uint32_t kSlotSize = 32;
 constexpr uint32_t kRootSectors = kRootSlots * kSlotSize / kBytesPerSector;
 constexpr uint32_t kFirstDataSector = kReservedSectors + kFatCount * kSectorsPerFat + kRootSectors;
 constexpr uint32_t kClusterCount = kTotalSectors - kFirstDataSector;  // one sector per cluster
@@ -36,63 +37,63 @@ constexpr uint8_t kAttrDirectory = 0x10;
 constexpr uint8_t kAttrArchive = 0x20;
 
 struct Node {
-  std::string source_name;
   fs::path source;
-  std::string short_name;  // 11 characters, blank-padded
+  std::string relative;    // UTF-8, directories joined by '/'
+  std::string short_path;  // 8.3 names joined by '\'
+  FatName name;
   bool is_directory = false;
   uint8_t attributes = 0;
   uint16_t dos_time = 0;
   uint16_t dos_date = 0;
   uint32_t size = 0;
-  uint16_t first_cluster = 0;
   std::vector<Node> children;
+  unsigned disk = 0;            // a file or empty directory: the disk it goes on
+  std::vector<unsigned> disks;  // a directory: the disks it appears on, ascending
+  uint16_t first_cluster = 0;   // on the disk being written
 };
 
-bool IsShortNameChar(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return true;
-  if (c >= '0' && c <= '9') return true;
-  if (c >= 0x80) return true;
-  return std::string_view("!#$%&'()-@^_`{}~").find(static_cast<char>(c)) != std::string_view::npos;
+bool OnDisk(const Node& node, unsigned disk) {
+  if (!node.is_directory || node.children.empty()) return node.disk == disk;
+  return std::binary_search(node.disks.begin(), node.disks.end(), disk);
 }
 
-// The 11-character directory form of a name that has an 8.3 form, upper-cased.
-bool ToShortName(const std::string& name, std::string& out) {
-  const size_t dot = name.find('.');
-  const std::string base = name.substr(0, dot);
-  const std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
-  if (base.empty() || base.size() > 8 || extension.size() > 3) return false;
-  if (dot != std::string::npos && extension.empty()) return false;
-  out.assign(11, ' ');
-  for (size_t i = 0; i < base.size() + extension.size(); ++i) {
-    const bool in_base = i < base.size();
-    const auto c = static_cast<unsigned char>(
-        std::toupper(static_cast<unsigned char>(in_base ? base[i] : extension[i - base.size()])));
-    if (!IsShortNameChar(c)) return false;
-    out[in_base ? i : 8 + i - base.size()] = static_cast<char>(c);
-  }
-  return static_cast<unsigned char>(out[0]) != 0xE5;
+uint16_t DosDate(int year, int month, int day) {
+  return static_cast<uint16_t>((year - 1980) << 9 | month << 5 | day);
 }
 
-// A file's last-write time as a local DOS date and time, clamped to the DOS range.
-void DosTimeOf(const fs::path& path, uint16_t& dos_time, uint16_t& dos_date) {
+// A file's last-write time as a local DOS date and time (two-second steps), moved into the
+// DOS range with a warning.
+void DosTimeOf(const Node& node, const Fat12Options& options, uint16_t& dos_time,
+               uint16_t& dos_date) {
   std::error_code error;
-  const auto written = fs::last_write_time(path, error);
+  const auto written = fs::last_write_time(node.source, error);
   dos_time = 0;
-  dos_date = (0 << 9) | (1 << 5) | 1;  // 1980-01-01
+  dos_date = DosDate(1980, 1, 1);
   if (error) return;
   const auto system = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
       std::chrono::file_clock::to_sys(written));
   const std::time_t seconds = std::chrono::system_clock::to_time_t(system);
-  const std::tm* local = std::localtime(&seconds);
-  if (!local || local->tm_year < 80) return;
-  if (local->tm_year > 207) {
-    dos_date = (127 << 9) | (12 << 5) | 31;
-    dos_time = (23 << 11) | (59 << 5) | 29;
+  std::tm local{};
+  const std::tm* converted = std::localtime(&seconds);
+  const bool known = converted != nullptr;
+  if (known) local = *converted;
+  if (known && local.tm_year >= 80 && local.tm_year <= 207) {
+    dos_date = DosDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    dos_time = static_cast<uint16_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
     return;
   }
-  dos_date =
-      static_cast<uint16_t>((local->tm_year - 80) << 9 | (local->tm_mon + 1) << 5 | local->tm_mday);
-  dos_time = static_cast<uint16_t>(local->tm_hour << 11 | local->tm_min << 5 | local->tm_sec / 2);
+  const bool late = known && local.tm_year > 207;
+  if (late) {
+    dos_date = DosDate(2107, 12, 31);
+    dos_time = (23 << 11) | (59 << 5) | 29;
+  }
+  if (options.warnings) {
+    options.warnings->push_back(
+        "\"" + node.relative + "\" is dated " +
+        (known ? std::to_string(local.tm_year + 1900) : std::string("outside the calendar")) +
+        ", outside the DOS dates; it is dated " + (late ? "2107-12-31 23:59:58" : "1980-01-01") +
+        " on the disk");
+  }
 }
 
 bool IsReadOnly(const fs::path& path) {
@@ -107,54 +108,179 @@ uint32_t ClustersFor(uint64_t bytes) {
   return static_cast<uint32_t>((bytes + kBytesPerSector - 1) / kBytesPerSector);
 }
 
-// Reads a directory tree into nodes (sorted by name); counts the clusters it needs.
-bool ScanDirectory(const fs::path& directory, std::vector<Node>& nodes, uint64_t& clusters,
-                   std::string& error) {
+uint32_t DirectoryClusters(uint32_t slots) {
+  return ClustersFor(uint64_t{slots} * kSlotSize);
+}
+
+// Reads a directory tree into nodes, in name order, with their FAT names.
+bool ScanDirectory(const fs::path& directory, const Node* parent, const Fat12Options& options,
+                   std::vector<Node>& nodes, std::string& error) {
   std::error_code code;
+  std::vector<fs::directory_entry> items;
   for (const fs::directory_entry& item : fs::directory_iterator(directory, code)) {
-    Node node;
-    node.source = item.path();
-    node.source_name = item.path().filename().string();
-    if (!ToShortName(node.source_name, node.short_name)) {
-      error = "\"" + node.source.string() + "\" has no 8.3 name (at most 8 characters, a dot " +
-              "and 3 characters, no blanks)";
-      return false;
-    }
-    for (const Node& other : nodes) {
-      if (other.short_name == node.short_name) {
-        error = "\"" + node.source.string() + "\" and \"" + other.source_name +
-                "\" have the same 8.3 name";
-        return false;
+    std::error_code broken;
+    if (item.is_symlink(broken) && !item.exists(broken)) {
+      if (options.warnings) {
+        options.warnings->push_back("skipped \"" + item.path().string() +
+                                    "\", a symbolic link to nothing");
       }
+      continue;
     }
-    DosTimeOf(node.source, node.dos_time, node.dos_date);
-    node.is_directory = item.is_directory(code);
+    items.push_back(item);
+  }
+  if (code) {
+    error = "cannot read the directory \"" + directory.string() + "\": " + code.message();
+    return false;
+  }
+  std::sort(items.begin(), items.end());
+  std::vector<std::string> names;
+  for (const fs::directory_entry& item : items) names.push_back(item.path().filename().string());
+  std::vector<FatName> fat_names;
+  const std::string where = parent ? parent->relative + "/" : "";
+  if (!MakeFatNames(names, where, options.oem_code_page, fat_names, error)) return false;
+  for (size_t i = 0; i < items.size(); ++i) {
+    Node node;
+    node.source = items[i].path();
+    node.relative = where + names[i];
+    node.name = fat_names[i];
+    node.short_path =
+        (parent ? parent->short_path + "\\" : "") + ShortNameText(node.name.short_name);
+    DosTimeOf(node, options, node.dos_time, node.dos_date);
+    node.is_directory = items[i].is_directory(code);
     if (node.is_directory) {
       node.attributes = kAttrDirectory;
-      if (!ScanDirectory(node.source, node.children, clusters, error)) return false;
-      clusters += ClustersFor((node.children.size() + 2) * uint64_t{kSlotSize});
-    } else if (item.is_regular_file(code)) {
-      const uint64_t size = item.file_size(code);
+      if (!ScanDirectory(node.source, &node, options, node.children, error)) return false;
+    } else if (items[i].is_regular_file(code)) {
+      const uint64_t size = items[i].file_size(code);
       if (code || size > 0xFFFFFFFFu) {
         error = "cannot read the size of \"" + node.source.string() + "\"";
         return false;
       }
       node.size = static_cast<uint32_t>(size);
       node.attributes = kAttrArchive | (IsReadOnly(node.source) ? kAttrReadOnly : 0);
-      clusters += ClustersFor(size);
     } else {
       error = "\"" + node.source.string() + "\" is neither a file nor a directory";
       return false;
     }
     nodes.push_back(std::move(node));
   }
-  if (code) {
-    error = "cannot read the directory \"" + directory.string() + "\": " + code.message();
-    return false;
-  }
-  std::sort(nodes.begin(), nodes.end(),
-            [](const Node& a, const Node& b) { return a.source_name < b.source_name; });
   return true;
+}
+
+// A file or empty directory to be placed, with the directories above it, outermost first.
+struct Leaf {
+  Node* node;
+  std::vector<Node*> above;
+};
+
+void CollectLeaves(std::vector<Node>& nodes, std::vector<Node*>& above, std::vector<Leaf>& out) {
+  for (Node& node : nodes) {
+    if (node.is_directory && !node.children.empty()) {
+      above.push_back(&node);
+      CollectLeaves(node.children, above, out);
+      above.pop_back();
+    } else {
+      out.push_back({&node, above});
+    }
+  }
+}
+
+// What one disk holds so far: the slots of each of its directories and its clusters.
+class DiskUse {
+ public:
+  // Adds the leaf when the disk keeps to `cluster_limit` clusters and its root to 224 slots.
+  bool TryAdd(const Leaf& leaf, uint32_t cluster_limit) {
+    changes_.clear();
+    uint32_t clusters = clusters_, root = root_slots_;
+    auto add_slots = [&](const Node* directory, uint32_t count) {
+      if (!directory) {
+        root += count;
+        return;
+      }
+      const uint32_t before = SlotsOf(directory);
+      changes_.emplace_back(directory, before + count);
+      clusters += DirectoryClusters(before + count) - DirectoryClusters(before);
+    };
+    const Node* parent = nullptr;
+    for (const Node* directory : leaf.above) {
+      if (SlotsOf(directory) == 0) {
+        add_slots(parent, directory->name.SlotCount());
+        add_slots(directory, 2);  // "." and ".."
+      }
+      parent = directory;
+    }
+    add_slots(parent, leaf.node->name.SlotCount());
+    if (leaf.node->is_directory) {
+      add_slots(leaf.node, 2);
+    } else {
+      clusters += ClustersFor(leaf.node->size);
+    }
+    if (clusters > cluster_limit || root > kRootSlots) return false;
+    for (const auto& [directory, slots] : changes_) slots_[directory] = slots;
+    clusters_ = clusters;
+    root_slots_ = root;
+    return true;
+  }
+  uint32_t clusters() const { return clusters_; }
+
+ private:
+  uint32_t SlotsOf(const Node* directory) const {
+    for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) {
+      if (it->first == directory) return it->second;
+    }
+    const auto found = slots_.find(directory);
+    return found == slots_.end() ? 0 : found->second;
+  }
+
+  std::unordered_map<const Node*, uint32_t> slots_;
+  std::vector<std::pair<const Node*, uint32_t>> changes_;
+  uint32_t clusters_ = 0;
+  uint32_t root_slots_ = 0;
+};
+
+// Places every leaf on the first disk with room for it under `cluster_limit`; the number of
+// disks used, or 0 when a leaf fits on no disk at all (`refused` names it).
+unsigned PlaceLeaves(std::vector<Leaf>& leaves, uint32_t cluster_limit, const Leaf** refused) {
+  std::vector<DiskUse> disks;
+  for (Leaf& leaf : leaves) {
+    unsigned disk = 0;
+    while (disk < disks.size() && !disks[disk].TryAdd(leaf, cluster_limit)) ++disk;
+    if (disk == disks.size()) {
+      disks.emplace_back();
+      if (!disks.back().TryAdd(leaf, cluster_limit)) {
+        if (refused) *refused = &leaf;
+        return 0;
+      }
+    }
+    leaf.node->disk = disk;
+  }
+  return static_cast<unsigned>(disks.size());
+}
+
+// Marks every directory with the disks of the leaves below it.
+void MarkDirectories(std::vector<Node>& nodes) {
+  for (Node& node : nodes) {
+    if (!node.is_directory || node.children.empty()) continue;
+    MarkDirectories(node.children);
+    node.disks.clear();
+    for (const Node& child : node.children) {
+      if (child.is_directory && !child.children.empty()) {
+        node.disks.insert(node.disks.end(), child.disks.begin(), child.disks.end());
+      } else {
+        node.disks.push_back(child.disk);
+      }
+    }
+    std::sort(node.disks.begin(), node.disks.end());
+    node.disks.erase(std::unique(node.disks.begin(), node.disks.end()), node.disks.end());
+  }
+}
+
+uint32_t SlotsOn(const std::vector<Node>& children, unsigned disk) {
+  uint32_t slots = 0;
+  for (const Node& child : children) {
+    if (OnDisk(child, disk)) slots += child.name.SlotCount();
+  }
+  return slots;
 }
 
 class Fat12Writer {
@@ -239,19 +365,22 @@ void WriteSlot(uint8_t* slot, const std::string& short_name, uint8_t attributes,
   StoreLe32(slot + 28, size);
 }
 
-// Allocates and writes the children of one directory, their slots from `slots` onward.
-bool WriteChildren(Fat12Writer& writer, std::vector<Node>& children, uint8_t* slots,
-                   uint16_t own_cluster, std::string& error) {
+// Allocates and writes the children of one directory that lie on `disk`, their slots from
+// `slots` onward.
+bool WriteChildren(Fat12Writer& writer, std::vector<Node>& children, unsigned disk, uint8_t* slots,
+                   uint16_t own_cluster, Fat12Disk* listing, std::string& error) {
   for (Node& node : children) {
+    if (!OnDisk(node, disk)) continue;
     if (node.is_directory) {
-      const uint32_t clusters = ClustersFor((node.children.size() + 2) * uint64_t{kSlotSize});
-      node.first_cluster = writer.AllocateChain(clusters);
+      node.first_cluster =
+          writer.AllocateChain(DirectoryClusters(2 + SlotsOn(node.children, disk)));
       uint8_t* own = writer.ClusterData(node.first_cluster);
       WriteSlot(own, ".          ", kAttrDirectory, node.dos_time, node.dos_date,
                 node.first_cluster, 0);
       WriteSlot(own + kSlotSize, "..         ", kAttrDirectory, node.dos_time, node.dos_date,
                 own_cluster, 0);
-      if (!WriteChildren(writer, node.children, own + 2 * kSlotSize, node.first_cluster, error)) {
+      if (!WriteChildren(writer, node.children, disk, own + 2 * kSlotSize, node.first_cluster,
+                         listing, error)) {
         return false;
       }
     } else {
@@ -264,39 +393,107 @@ bool WriteChildren(Fat12Writer& writer, std::vector<Node>& children, uint8_t* sl
           return false;
         }
       }
+      if (listing) listing->files.emplace_back(node.relative, node.short_path);
     }
-    WriteSlot(slots, node.short_name, node.attributes, node.dos_time, node.dos_date,
+    WriteLongNameSlots(slots, node.name);
+    slots += (node.name.SlotCount() - 1) * kSlotSize;
+    WriteSlot(slots, node.name.short_name, node.attributes, node.dos_time, node.dos_date,
               node.first_cluster, node.size);
     slots += kSlotSize;
   }
   return true;
 }
 
-}  // namespace
-
-bool BuildFat12Image(const std::string& directory, std::vector<uint8_t>& image,
-                     std::string& error) {
-  std::vector<Node> root;
-  uint64_t clusters = 0;
-  if (!ScanDirectory(directory, root, clusters, error)) return false;
-  if (root.size() > kRootSlots) {
-    error = "\"" + directory + "\" holds " + std::to_string(root.size()) +
-            " entries; the root directory of a 1.44 MB disk holds at most 224";
-    return false;
-  }
-  if (clusters > kClusterCount) {
-    error = "the files of \"" + directory + "\" need " +
-            std::to_string(clusters * kBytesPerSector) + " bytes; a 1.44 MB disk holds " +
-            std::to_string(kClusterCount * kBytesPerSector);
-    return false;
-  }
+// The image of the nodes on `disk`, which the caller knows to fit.
+bool WriteDisk(std::vector<Node>& root, unsigned disk, std::vector<uint8_t>& image,
+               Fat12Disk* listing, std::string& error) {
   image.assign(size_t{kTotalSectors} * kBytesPerSector, 0);
   Fat12Writer writer(image);
   writer.WriteBootSector();
   // Directory clusters are written contiguously, so their slots run on from one cluster into
   // the next.
-  if (!WriteChildren(writer, root, writer.RootDirectory(), 0, error)) return false;
+  if (!WriteChildren(writer, root, disk, writer.RootDirectory(), 0, listing, error)) return false;
   writer.CopyFatToSecondCopy();
+  return true;
+}
+
+bool ScanTree(const std::string& directory, const Fat12Options& options, std::vector<Node>& root,
+              std::vector<Leaf>& leaves, std::string& error) {
+  if (!ScanDirectory(directory, nullptr, options, root, error)) return false;
+  std::vector<Node*> above;
+  CollectLeaves(root, above, leaves);
+  return true;
+}
+
+}  // namespace
+
+bool BuildFat12Image(const std::string& directory, std::vector<uint8_t>& image, std::string& error,
+                     const Fat12Options& options) {
+  std::vector<Node> root;
+  std::vector<Leaf> leaves;
+  if (!ScanTree(directory, options, root, leaves, error)) return false;
+  DiskUse use;
+  for (const Leaf& leaf : leaves) {
+    if (use.TryAdd(leaf, UINT32_MAX)) continue;
+    error = "\"" + directory + "\" holds more than the 224 entries of a 1.44 MB disk's root " +
+            "directory (long names take more than one); --split spreads it over several disks";
+    return false;
+  }
+  if (use.clusters() > kClusterCount) {
+    error = "the files of \"" + directory + "\" need " +
+            std::to_string(uint64_t{use.clusters()} * kBytesPerSector) +
+            " bytes; a 1.44 MB disk holds " + std::to_string(kClusterCount * kBytesPerSector) +
+            " (--split spreads them over several disks)";
+    return false;
+  }
+  MarkDirectories(root);
+  return WriteDisk(root, 0, image, nullptr, error);
+}
+
+bool SplitToFat12Images(const std::string& directory, unsigned disk_count,
+                        std::vector<Fat12Disk>& disks, std::string& error,
+                        const Fat12Options& options) {
+  std::vector<Node> root;
+  std::vector<Leaf> leaves;
+  if (!ScanTree(directory, options, root, leaves, error)) return false;
+  const Leaf* refused = nullptr;
+  unsigned needed = PlaceLeaves(leaves, kClusterCount, &refused);
+  if (needed == 0 && refused) {
+    error = "\"" + refused->node->relative + "\" (" + std::to_string(refused->node->size) +
+            " bytes) does not fit on a 1.44 MB disk, which holds " +
+            std::to_string(kClusterCount * kBytesPerSector);
+    return false;
+  }
+  if (needed == 0) needed = 1;  // an empty tree still makes one empty disk
+  if (disk_count != 0 && needed > disk_count) {
+    error = "the files of \"" + directory + "\" need " + std::to_string(needed) + " disks, not " +
+            std::to_string(disk_count);
+    return false;
+  }
+  if (disk_count > needed) {
+    // The fewest clusters per disk that still fits the count fills the disks evenly.
+    uint32_t low = 1, high = kClusterCount;
+    while (low < high) {
+      const uint32_t middle = (low + high) / 2;
+      const unsigned used = PlaceLeaves(leaves, middle, nullptr);
+      if (used != 0 && used <= disk_count) {
+        high = middle;
+      } else {
+        low = middle + 1;
+      }
+    }
+    needed = PlaceLeaves(leaves, high, nullptr);
+    if (needed != disk_count) {
+      error = "the files of \"" + directory + "\" fill at most " + std::to_string(needed) +
+              " disks, not " + std::to_string(disk_count);
+      return false;
+    }
+  }
+  MarkDirectories(root);
+  disks.assign(needed, Fat12Disk{});
+  for (unsigned disk = 0; disk < needed; ++disk) {
+    if (!WriteDisk(root, disk, disks[disk].image, &disks[disk], error)) return false;
+  }
   return true;
 }
 

@@ -67,13 +67,25 @@ bool CollectFiles(const fs::path& directory, const std::string& prefix,
 
 }  // namespace
 
-bool BuildFlatImage(const std::string& directory, std::vector<uint8_t>& image, std::string& error) {
+bool BuildFlatImage(const std::string& directory, std::vector<uint8_t>& image, std::string& error,
+                    int ansi_code_page) {
   std::vector<std::pair<std::string, fs::path>> files;
   if (!CollectFiles(directory, "", files, error)) return false;
   image.clear();
-  for (const auto& [relative, source] : files) {
+  for (const auto& [name, source] : files) {
+    char32_t missing = 0;
+    const std::optional<std::string> converted = Utf8ToCodePage(name, ansi_code_page, &missing);
+    if (!converted) {
+      error = "\"" + name + "\": " +
+              (missing == 0xFFFD
+                   ? std::string("not a UTF-8 name")
+                   : "the character '" + EncodeUtf8(missing) + "' has no equivalent in code page " +
+                         std::to_string(ansi_code_page));
+      return false;
+    }
+    const std::string& relative = *converted;
     if (relative.size() >= kPathLimit) {
-      error = "the path \"" + relative + "\" is longer than 259 characters";
+      error = "the path \"" + name + "\" is longer than 259 characters";
       return false;
     }
     std::error_code code;
