@@ -39,20 +39,18 @@ struct MemberHeader {
 }  // namespace
 
 struct LzhReader::State : Lh5Source {
-  State(Host& h, const std::string& dir, LzhProgressFn fn, void* p, uint64_t limit)
-      : host(h), destination_dir(dir), progress(fn), param(p), member_limit(limit) {}
+  State(ByteSource* source, MemberHooks h, LzhProgressFn fn, void* p, uint64_t limit)
+      : archive(source), hooks(std::move(h)), progress(fn), param(p), member_limit(limit) {}
 
-  Host& host;
-  std::string destination_dir;
+  ByteSource* archive;
+  MemberHooks hooks;
   LzhProgressFn progress;
   void* param;
   uint64_t member_limit;
-  MemberHooks hooks;
   bool stopped = false;
   std::string stop_member;
   int stop_code = kLzhOk;
 
-  std::unique_ptr<File> archive;
   uint64_t archive_size = 0;
   uint16_t last_percentage = 0;
   std::string member_name;
@@ -67,7 +65,7 @@ struct LzhReader::State : Lh5Source {
   bool read_failed = false;
 
   Lh5Decoder decoder;
-  std::unique_ptr<File> output;
+  std::unique_ptr<ByteSink> output;
   uint16_t crc = 0;
   bool write_failed = false;
 
@@ -246,7 +244,7 @@ bool LzhReader::State::Decompress(uint32_t size, uint64_t data_start, uint32_t c
 int LzhReader::State::ExtractMember(const MemberHeader& header, const std::string& file) {
   // The stored size is not covered by any checksum: it must not make us write gigabytes.
   if (header.original_size > member_limit) return kLzhTooLarge;
-  output = host.CreateForWrite(JoinPath(destination_dir, file));
+  output = hooks.create ? hooks.create(file) : nullptr;
   if (!output) return kLzhCannotCreate;
   const bool stored = header.method == '0';
   if (!stored && header.method != '4' && header.method != '5') {
@@ -268,19 +266,13 @@ int LzhReader::State::ExtractMember(const MemberHeader& header, const std::strin
   return kLzhOk;
 }
 
-LzhReader::LzhReader(Host& host, const std::string& archive_path,
-                     const std::string& destination_dir, LzhProgressFn progress, void* param,
+LzhReader::LzhReader(ByteSource* archive, MemberHooks hooks, LzhProgressFn progress, void* param,
                      uint64_t member_limit)
-    : state_(std::make_unique<State>(host, destination_dir, progress, param, member_limit)) {
-  state_->archive = host.OpenForRead(archive_path);
-  if (state_->archive) state_->archive_size = state_->archive->Size().value_or(0);
+    : state_(std::make_unique<State>(archive, std::move(hooks), progress, param, member_limit)) {
+  if (archive) state_->archive_size = archive->Size().value_or(0);
 }
 
 LzhReader::~LzhReader() = default;
-
-void LzhReader::SetHooks(MemberHooks hooks) {
-  state_->hooks = std::move(hooks);
-}
 
 int LzhReader::ExtractAll(bool salvage) {
   State& s = *state_;

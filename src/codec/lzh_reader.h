@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "host/host.h"
+#include "base/byte_stream.h"
 
 namespace floppyset {
 
@@ -38,6 +38,9 @@ enum LzhResult : int {
 
 // What the reader asks its caller about each member.
 struct MemberHooks {
+  // Makes the file a member is written to (its name from output_name); null when it cannot
+  // be made.
+  std::function<std::unique_ptr<ByteSink>(const std::string& file)> create;
   // The file name to write the member to, below the destination; "" skips it unwritten.
   // Unset: every member is written under its stored name.
   std::function<std::string(const std::string& stored_name)> output_name;
@@ -49,10 +52,11 @@ struct MemberHooks {
 
 class LzhReader {
  public:
-  // Opens the archive through `host`; members are created in `destination_dir`. A member
-  // whose stored size is above `member_limit` is refused before its file is made.
-  LzhReader(Host& host, const std::string& archive_path, const std::string& destination_dir,
-            LzhProgressFn progress, void* param, uint64_t member_limit = UINT64_MAX);
+  // Reads `archive` (null: it could not be opened) and makes each member's file through
+  // hooks.create. A member whose stored size is above `member_limit` is refused before its
+  // file is made.
+  LzhReader(ByteSource* archive, MemberHooks hooks, LzhProgressFn progress, void* param,
+            uint64_t member_limit = UINT64_MAX);
   ~LzhReader();
   LzhReader(const LzhReader&) = delete;
   LzhReader& operator=(const LzhReader&) = delete;
@@ -63,7 +67,6 @@ class LzhReader {
   // member: behind the failed one's data, or at the next byte that starts a sound header.
   // With salvage the result is the first failure met.
   int ExtractAll(bool salvage = false);
-  void SetHooks(MemberHooks hooks);
   // After ExtractAll: whether it ended before the end of the archive, and at which member
   // (its stored name, "" when its header had none) with which result.
   bool Stopped() const;

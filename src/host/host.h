@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_stream.h"
 #include "base/time.h"
 
 namespace floppyset {
@@ -24,16 +25,15 @@ inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
 
 // An open file. Reads and writes move the position; nothing is buffered.
-class File {
+class File : public ByteSource, public ByteSink {
  public:
-  virtual ~File() = default;
   // Bytes read (0 at the end of the file), or -1 on failure.
-  virtual int64_t Read(void* buffer, size_t count) = 0;
+  int64_t Read(void* buffer, size_t count) override = 0;
   // True only when every byte was written.
-  virtual bool Write(const void* data, size_t count) = 0;
-  virtual bool Seek(uint64_t offset) = 0;
+  bool Write(const void* data, size_t count) override = 0;
+  bool Seek(uint64_t offset) override = 0;
   virtual uint64_t Tell() = 0;
-  virtual std::optional<uint64_t> Size() = 0;
+  std::optional<uint64_t> Size() override = 0;
   // Cuts or extends the file to `size` bytes (SetFilePointer + SetEndOfFile).
   virtual bool Truncate(uint64_t size) = 0;
   virtual bool SetTimes(FileTime created, FileTime accessed, FileTime written) = 0;

@@ -287,6 +287,13 @@ ExtractionResult ApstExtractAll(Host& host, Ui* ui, const std::string& archive_p
   return result;
 }
 
+std::function<std::unique_ptr<ByteSink>(const std::string&)> FilesIn(Host& host,
+                                                                     const std::string& dir) {
+  return [&host, dir](const std::string& file) -> std::unique_ptr<ByteSink> {
+    return host.CreateForWrite(JoinPath(dir, file));
+  };
+}
+
 uint64_t ImageSizeLimit(uint16_t package_unpack_mode) {
   return package_unpack_mode != 0 ? kMaxFlatImageBytes : kMaxFloppyImageBytes;
 }
@@ -454,9 +461,10 @@ ExtractionResult ExtractPackageImages(const ExtractionPlan& plan, Host& host, Ui
     result = ApstExtractAll(host, &ui, plan.archive_path, plan.workspace_dir, plan.limit,
                             ledger.Hooks(), plan.salvage);
   } else {
-    LzhReader reader(host, plan.archive_path, plan.workspace_dir, SetExtractionProgress, &ui,
-                     plan.limit);
-    reader.SetHooks(ledger.Hooks());
+    const std::unique_ptr<File> archive = host.OpenForRead(plan.archive_path);
+    MemberHooks hooks = ledger.Hooks();
+    hooks.create = FilesIn(host, plan.workspace_dir);
+    LzhReader reader(archive.get(), std::move(hooks), SetExtractionProgress, &ui, plan.limit);
     result.code = reader.ExtractAll(plan.salvage);
     result.failed_member = reader.CurrentMemberName();
     result.stopped = reader.Stopped();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -48,6 +49,10 @@ inline constexpr int kExtractAsciiMode = 110;     // imploded in ASCII mode, whi
 // kExtractTooLarge (kLzhTooLarge) at the limit, writes nothing past it and leaves no file.
 inline constexpr uint64_t kMaxFloppyImageBytes = 2949120;
 inline constexpr uint64_t kMaxFlatImageBytes = uint64_t{64} << 20;
+// The files of `dir` on the host, made as a reader's hooks ask for them.
+std::function<std::unique_ptr<ByteSink>(const std::string&)> FilesIn(Host& host,
+                                                                     const std::string& dir);
+
 // The limit for the images of a package: flat when its stored UnpackMode is non-zero.
 uint64_t ImageSizeLimit(uint16_t package_unpack_mode);
 // What went wrong with a member, in a few words: an APST failure code (Explode's 1..4 or

@@ -15,6 +15,7 @@
 #include "codec/lzh_reader.h"
 #include "implode_corpus.h"
 #include "mkfloppyset/lzh_writer.h"
+#include "package/extraction.h"
 #include "support/fault_host.h"
 #include "support/temp_dir.h"
 
@@ -157,7 +158,11 @@ struct Extraction {
     WriteFileBytes(this->archive, archive);
     std::filesystem::create_directory(out);
     PosixHost posix;
-    return LzhReader(host ? *host : posix, this->archive, out, &Record, this).ExtractAll();
+    Host& files = host ? *host : posix;
+    const std::unique_ptr<File> input = files.OpenForRead(this->archive);
+    MemberHooks hooks;
+    hooks.create = FilesIn(files, out);
+    return LzhReader(input.get(), hooks, &Record, this).ExtractAll();
   }
   int Lhasa() const {
     return RunShell("mkdir '" + (work / "lhasa") + "' && cd '" + (work / "lhasa") +
