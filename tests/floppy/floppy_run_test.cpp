@@ -206,7 +206,7 @@ TEST_F(FloppyRunTest, FaultsAtTheDrive) {
         "write " + At(5)}},
       {"a drive that will not open, retried with the device's reason", kEmptyRoot,
        [&] {
-         drives.open_failures = 2, drives.open_failure_text = "The disk in drive A: is in use.";
+         drives.open_failures = 2, drives.failure_text = "The disk in drive A: is in use.";
          on_error([](const MessageRequest& m) {
            EXPECT_EQ(m.text, "Floppy access error!\n\nThe disk in drive A: is in use.");
          });
