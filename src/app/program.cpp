@@ -224,7 +224,7 @@ RunOutcome RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& driv
 }
 
 void ShowFinalMessage(const RunState& state, const RunOutcome& outcome, Ui& ui) {
-  if (outcome.ending == RunEnding::kFailed) {
+  if (outcome.ending == RunEnding::kFailed || outcome.ending == RunEnding::kRefused) {
     // The package's closing words would claim a set that was not made; the failure is said
     // instead, unless the user has seen it already.
     if (!outcome.reason_shown && !outcome.reason.empty()) {
