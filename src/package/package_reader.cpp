@@ -106,8 +106,9 @@ bool ReadPackageHeader(RunState& state, Host& host, Ui& ui) {
   if (!CheckTempSpace(host, ui, required)) return false;
   if (!state.WorkspaceDir.empty() && !CopyArchiveToWorkspace(state, host, *program)) {
     // The package is intact; it is the copy that failed: say so rather than blame the file.
-    ShowStop(ui, "Setup cannot copy its package to \"" + ArchivePath(state) +
-                     "\" (disk full, or the file cannot be written).");
+    const std::string cause = host.ErrorText();
+    ShowStop(ui, "Setup cannot copy its package to \"" + ArchivePath(state) + "\" (" +
+                     (cause.empty() ? "disk full, or the file cannot be written" : cause) + ").");
     return false;
   }
   return true;
