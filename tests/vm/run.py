@@ -196,7 +196,7 @@ def steps(guest, images, fd0, work):
     status, out = guest.step("protected", "floppyset /bin/set.exe /C:1 --device=/dev/fd1", [
         warning, (r"Disk 1/2.*?" + prompt, "o"),
         (r"Floppy access error!.*?Retry or Cancel\? \[r/c\] ", "c"),
-        (r"Disk 1/2.*?" + prompt, "c")])
+        (r"Disk 1/2.*?" + prompt, "c"), done])
     check("protected: ends as failed (status 1) naming /dev/fd1, nothing reported as written, "
           "disk untouched",
           status == 1 and "Congratulations" not in out and "was not written: " in out
