@@ -39,14 +39,6 @@ void ShowNotSetupProgram(const RunState& state, Ui& ui) {
                   Buttons::kOk, Icon::kStop, Owner::kNone});
 }
 
-// The floppy confirmation: 504 for one disk, 503 (name and count) otherwise.
-std::string ConfirmationText(const RunState& state) {
-  if (state.Header.DiskCount == 1) {
-    return FormatMessageId(kMsgConfirmDisk, state.ProductName.c_str());
-  }
-  return FormatMessageId(kMsgConfirmDisks, state.ProductName.c_str(), int{state.Header.DiskCount});
-}
-
 // The file system of every intact image: one that cannot be read at all is damaged; faults
 // of a readable one, and files it would not give whole, are kept beside it.
 void CheckImageStructures(RunState& state, Host& host) {
@@ -213,12 +205,17 @@ RunOutcome RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& driv
   if (const std::string refusal = FloppySetRefusal(state, host); !refusal.empty()) {
     return RefuseFloppyRun(state, host, ui, refusal);
   }
-  const int confirmation = state.Header.DiskCount == 1 ? kMsgConfirmDisk : kMsgConfirmDisks;
-  if ((state.ReportFlags & kFlagSingleDisk) != 0 ||
-      Ask(ui, confirmation, ConfirmationText(state), Buttons::kOkCancel, Icon::kInformation) ==
-          Answer::kOk) {
+  // Drives that cannot be written are refused before the question.
+  if (const std::string refusal = drives.Refusal(); !refusal.empty()) {
+    ui.ShowMessage({0, refusal, kCaption, Buttons::kOk, Icon::kStop, Owner::kMainWindow});
+    return Ended(RunEnding::kRefused, refusal);
+  }
+  const bool single_disk = (state.ReportFlags & kFlagSingleDisk) != 0;
+  if ((single_disk && !drives.ConfirmsEveryRun()) ||
+      AskFloppyConfirmation(state, ui) == Answer::kOk) {
     return CreateFloppySet(state, host, ui, drives);
   }
+  if (single_disk) return Ended(RunEnding::kCancelled);
   if (state.Header.BootDisk == 0 && Ask(ui, kMsgUnpackInstead, LoadMessage(kMsgUnpackInstead),
                                         Buttons::kYesNo, Icon::kQuestion) == Answer::kYes) {
     return UnpackRun(state, host, ui);
@@ -227,7 +224,7 @@ RunOutcome RunModeWorker(RunState& state, Host& host, Ui& ui, FloppyDrives& driv
 }
 
 void ShowFinalMessage(const RunState& state, const RunOutcome& outcome, Ui& ui) {
-  if (outcome.ending == RunEnding::kFailed) {
+  if (outcome.ending == RunEnding::kFailed || outcome.ending == RunEnding::kRefused) {
     // The package's closing words would claim a set that was not made; the failure is said
     // instead, unless the user has seen it already.
     if (!outcome.reason_shown && !outcome.reason.empty()) {

@@ -26,9 +26,12 @@ class FloppyDevice {
   virtual bool Write(const uint8_t* data, uint32_t count, uint32_t& done) = 0;
   // Formats `tracks` tracks from (cylinder, head) on.
   virtual bool FormatTracks(uint16_t cylinder, uint16_t head, uint16_t tracks) = 0;
-  // After a failed Open: why, when the user can do something about it (files open on the
-  // volume); empty otherwise.
-  virtual std::string OpenFailureText() const { return {}; }
+  // Called after the last write of a disk: a device that stands for a new medium (an image
+  // file) completes it. False when it could not (FailureText says why).
+  virtual bool Finish() { return true; }
+  // After a failed call: why, in words, naming the drive or file (files open on the volume,
+  // no space left); empty when the device cannot tell.
+  virtual std::string FailureText() const { return {}; }
 };
 
 class FloppyDrives {
@@ -43,6 +46,12 @@ class FloppyDrives {
   // Called before the devices for disk `disk_number` (1-based) are made; drives that keep
   // one medium per disk (the image-file drive) use it.
   virtual void BeginDisk(uint32_t /*disk_number*/) {}
+  // Why the drives cannot be written at all (a named device that is no floppy drive), naming
+  // it; empty when they can. Asked before the first question of a floppy run.
+  virtual std::string Refusal() { return {}; }
+  // The drives hold disks of the user's (real drives of the Linux tool): the warning that
+  // their data will be overwritten is asked before every run, /C:n and /S included.
+  virtual bool ConfirmsEveryRun() const { return false; }
 };
 
 }  // namespace floppyset

@@ -111,10 +111,21 @@ class DiskWriter {
 
   bool Open() {
     while (!device_ || !device_->Open()) {
-      if (!ShowFloppyError(state_, ui_, device_ ? device_->OpenFailureText() : "")) return false;
+      if (!ShowFloppyError(state_, ui_, Cause())) return false;
     }
     return true;
   }
+
+  // After every disk write: the device completes its medium.
+  bool Finish() {
+    while (!device_->Finish()) {
+      if (!ShowFloppyError(state_, ui_, Cause())) return false;
+    }
+    return true;
+  }
+
+  // Why the last failed call failed, as the device says it; empty when it cannot tell.
+  const std::string& cause() const { return cause_; }
 
   void Close() {
     if (device_) device_->Close();
@@ -129,7 +140,7 @@ class DiskWriter {
                       static_cast<uint16_t>((done - cylinder * kCylinderBytes) / kTrackBytes),
                       static_cast<uint16_t>(kCylinderBufferSize / kTrackBytes)};
     while (!TryWrite(data, count, track, written)) {
-      if (!ShowFloppyError(state_, ui_)) return false;
+      if (!ShowFloppyError(state_, ui_, Cause())) return false;
       device_->SetPosition(saved);
     }
     return true;
@@ -159,6 +170,11 @@ class DiskWriter {
     return true;
   }
 
+  const std::string& Cause() {
+    cause_ = device_ ? device_->FailureText() : "";
+    return cause_;
+  }
+
   bool Format(const Track& track) {
     ui_.SetControlText(kControlTrackText, LoadMessage(kMsgTrackFormatting));
     return device_->FormatTracks(track.cylinder, track.head, track.count);
@@ -167,6 +183,7 @@ class DiskWriter {
   const RunState& state_;
   Ui& ui_;
   FloppyDevice* device_;
+  std::string cause_;
   uint32_t format_counter_ = 1;
   bool format_always_ = false;
   std::vector<uint8_t> read_back_ = std::vector<uint8_t>(kCylinderBufferSize);
@@ -187,6 +204,15 @@ bool ShowFloppyError(const RunState& state, Ui& ui, const std::string& reason) {
   return ui.ShowMessage(request) == Answer::kRetry;
 }
 
+Answer AskFloppyConfirmation(const RunState& state, Ui& ui) {
+  const bool one = state.Header.DiskCount == 1;
+  std::string text = one ? FormatMessageId(kMsgConfirmDisk, state.ProductName.c_str())
+                         : FormatMessageId(kMsgConfirmDisks, state.ProductName.c_str(),
+                                           int{state.Header.DiskCount});
+  return ui.ShowMessage({one ? kMsgConfirmDisk : kMsgConfirmDisks, std::move(text), kCaption,
+                         Buttons::kOkCancel, Icon::kInformation, Owner::kMainWindow});
+}
+
 DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, uint32_t index,
                           uint32_t first, std::string& refusal) {
   // The run checked the image before its first question; check again, since the user may
@@ -205,7 +231,13 @@ DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
   drives.BeginDisk(index + 1);
   std::unique_ptr<FloppyDevice> device = drives.MakeDevice(state.SelectedFloppyDrive);
   DiskWriter writer(state, ui, device.get());
-  if (!writer.Open()) return DiskWrite::kAgain;
+  // Why the disk was not written, for the run's end when the user gives up on it.
+  auto not_written = [&](const std::string& cause) {
+    refusal = FormatMessageId(kMsgDiskNotWritten, index + 1, state.ProductName.c_str(),
+                              cause.empty() ? LoadMessage(kMsgFloppyError).c_str() : cause.c_str());
+    return DiskWrite::kAgain;
+  };
+  if (!writer.Open()) return not_written(writer.cause());
 
   ui.SetProgressRange(kControlTrackBar, 0, 100);
   ui.SetProgressPosition(kControlTrackBar, 0);
@@ -225,11 +257,11 @@ DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
     const uint32_t position = device->Position();
     uint32_t written = 0;
     if (!writer.WriteChunk(chunk.data(), count, done, written)) {
-      result = DiskWrite::kAgain;
+      result = not_written(writer.cause());
       break;
     }
     if (state.Header.VerifyAfterWrite && !writer.Verify(position, chunk.data(), written)) {
-      result = DiskWrite::kAgain;
+      result = not_written(LoadMessage(kMsgVerifyFailed));
       ui.ShowMessage({kMsgVerifyFailed, LoadMessage(kMsgVerifyFailed), kCaption, Buttons::kOk,
                       Icon::kStop, Owner::kMainWindow});
       break;
@@ -242,6 +274,8 @@ DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
                                                          total / kCylinderBytes + 1));
   }
 
+  if (result == DiskWrite::kWritten && !writer.Finish()) result = not_written(writer.cause());
+  // A disk left unfinished is closed as such: an image file of it is removed.
   writer.Close();
   return result;
 }
@@ -254,6 +288,15 @@ RunOutcome CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& dr
   if (std::string refusal = CheckFloppySet(state, host, ui, drives); !refusal.empty()) {
     return Ended(RunEnding::kFailed, std::move(refusal));
   }
+  if (std::string refusal = drives.Refusal(); !refusal.empty()) {
+    ShowRefusal(ui, refusal);
+    return Ended(RunEnding::kRefused, std::move(refusal));
+  }
+  // The other runs were confirmed before they came here (RunModeWorker).
+  if (state.SilentMode && drives.ConfirmsEveryRun() &&
+      AskFloppyConfirmation(state, ui) != Answer::kOk) {
+    return Ended(RunEnding::kCancelled);
+  }
   if (!state.SilentMode && !SelectFloppyDrive(state, drives) &&
       !ChooseFloppyDrive(state, ui, drives)) {
     return Ended(RunEnding::kCancelled);
@@ -263,12 +306,16 @@ RunOutcome CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& dr
   ui.SetProgressRange(kControlDiskBar, 0, static_cast<uint16_t>(disks_in_run * 100));
   ui.SetProgressPosition(kControlDiskBar, 0);
 
+  // Why the disk in hand was not written: giving up on it then is a failure, not a cancel.
+  std::string failure;
   for (uint32_t i = first; i < end;) {
     std::string prompt = FormatMessageId(kMsgInsertDisk, state.ProductName.c_str(), i + 1,
                                          disk_count, 'A' + state.SelectedFloppyDrive);
     if (ui.ShowMessage({kMsgInsertDisk, prompt, kCaption, Buttons::kOkCancel, Icon::kInformation,
                         Owner::kMainWindow}) != Answer::kOk) {
-      return Ended(RunEnding::kCancelled);  // also in silent mode
+      // Also in silent mode.
+      if (failure.empty()) return Ended(RunEnding::kCancelled);
+      return Ended(RunEnding::kFailed, std::move(failure), false);
     }
     ui.SetControlText(kControlDiskText,
                       FormatMessageId(kMsgFloppyWrite, i - first + 1, disks_in_run));
@@ -276,8 +323,10 @@ RunOutcome CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& dr
     switch (CreateOneFloppy(state, host, ui, drives, i, first, refusal)) {
       case DiskWrite::kWritten:
         ++i;
+        failure.clear();
         break;
       case DiskWrite::kAgain:
+        failure = std::move(refusal);
         break;
       case DiskWrite::kRefused:
         return Ended(RunEnding::kFailed, std::move(refusal));

@@ -19,7 +19,11 @@ inline constexpr uint32_t kCylinderBufferSize = 18432;
 // prompt 506 before each disk, the completion text. Every image of the run is checked before
 // the first question; the run fails with the refusal shown when the set cannot be written
 // (flat images, a set that is not whole, an image missing, cut short or not of the 1.44 MB
-// layout, or in silent mode a drive A: that is no floppy drive).
+// layout, or in silent mode a drive A: that is no floppy drive), and is refused when the
+// drives are (FloppyDrives::Refusal). Drives that confirm every run are confirmed here in
+// silent mode (the caller confirms the others). Giving up on a disk after a drive failure ends the
+// run as failed, with the cause; the failure is not shown again (reason_shown is false for the
+// closing message).
 RunOutcome CreateFloppySet(RunState& state, Host& host, Ui& ui, FloppyDrives& drives);
 
 // Why the run cannot write its disks (flat images, a set that is not whole, an image missing,
@@ -28,9 +32,13 @@ std::string FloppySetRefusal(const RunState& state, Host& host);
 
 enum class DiskWrite {
   kWritten,  // the disk is finished
-  kAgain,    // the user cancelled at the drive, or the read-back failed: the disk is asked again
+  kAgain,    // the user cancelled at a drive failure, or the read-back failed: the disk is
+             // asked again (`refusal` says why it was not written)
   kRefused,  // the image cannot be written: the run ends (`refusal` says why; it was shown)
 };
+
+// The warning that the disks' data will be overwritten: 504 for one disk, 503 otherwise.
+Answer AskFloppyConfirmation(const RunState& state, Ui& ui);
 
 // Writes disk image `index` (0-based); `first` is the first index of the run.
 DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& drives, uint32_t index,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/path.h"
+#include "ui/messages.h"
 
 namespace floppyset {
 
@@ -12,27 +13,44 @@ constexpr uint16_t kCylinders = 80;
 constexpr uint16_t kHeads = 2;
 
 // One image file standing for the disk in the drive, positions as byte offsets. Opening
-// starts a fresh blank disk; closing brings the file to the full disk size, zero where
-// nothing was written (and such places read as zeros before that).
+// starts a fresh blank disk (and makes the drive's directory); finishing brings the file to
+// the full disk size, zero where nothing was written (and such places read as zeros before
+// that); closing an unfinished disk removes its file.
 class ImageFileDevice : public FloppyDevice {
  public:
-  ImageFileDevice(Host& host, std::string path) : host_(host), path_(std::move(path)) {}
+  ImageFileDevice(Host& host, ImageFileDrives& drives, std::string path)
+      : host_(host), drives_(drives), path_(std::move(path)) {}
 
   bool Open() override {
     Close();
+    if (!drives_.MakeDirectory(failure_)) return false;
     file_ = host_.CreateForWrite(path_);
     file_offset_ = 0;
+    finished_ = false;
+    if (!file_) {
+      failure_ = FormatMessageId(kMsgCannotCreateFile, path_.c_str(), HostCause(host_).c_str());
+      drives_.RemoveMadeDirectories();
+    }
     return file_ != nullptr;
+  }
+  bool Finish() override {
+    if (!file_) return false;
+    std::optional<uint64_t> size = file_->Size();
+    if (size && *size >= kFloppyDiskBytes) return finished_ = true;
+    if (!file_->Truncate(kFloppyDiskBytes)) return Failed();
+    return finished_ = true;
   }
   void Close() override {
     if (!file_) return;
-    std::optional<uint64_t> size = file_->Size();
-    if (!size || *size < kFloppyDiskBytes) file_->Truncate(kFloppyDiskBytes);
     file_.reset();
+    if (finished_) return;
+    host_.RemoveFile(path_);
+    drives_.RemoveMadeDirectories();
   }
   ~ImageFileDevice() override { Close(); }
   uint32_t Position() const override { return position_; }
   void SetPosition(uint32_t position) override { position_ = position; }
+  std::string FailureText() const override { return failure_; }
 
   bool Read(uint8_t* buffer, uint32_t count, uint32_t& done) override {
     if (!Fits(count) || !SeekToPosition()) return false;
@@ -46,7 +64,7 @@ class ImageFileDevice : public FloppyDevice {
 
   bool Write(const uint8_t* data, uint32_t count, uint32_t& done) override {
     if (!Fits(count) || !SeekToPosition()) return false;
-    if (!file_->Write(data, count)) return Lost();
+    if (!file_->Write(data, count)) return Failed();
     return Advance(count, done);
   }
 
@@ -63,7 +81,7 @@ class ImageFileDevice : public FloppyDevice {
   // The file's own offset follows the position; a seek is needed only after SetPosition.
   bool SeekToPosition() {
     if (file_offset_ == position_) return true;
-    if (!file_->Seek(position_)) return Lost();
+    if (!file_->Seek(position_)) return Failed();
     file_offset_ = position_;
     return true;
   }
@@ -71,6 +89,10 @@ class ImageFileDevice : public FloppyDevice {
   bool Lost() {
     file_offset_ = kUnknownOffset;
     return false;
+  }
+  bool Failed() {
+    failure_ = FormatMessageId(kMsgCannotWriteFile, path_.c_str(), HostCause(host_).c_str());
+    return Lost();
   }
   bool Advance(uint32_t count, uint32_t& done) {
     position_ += count;
@@ -80,8 +102,11 @@ class ImageFileDevice : public FloppyDevice {
   }
 
   Host& host_;
+  ImageFileDrives& drives_;
   std::string path_;
   std::unique_ptr<File> file_;
+  std::string failure_;
+  bool finished_ = false;
   static constexpr uint64_t kUnknownOffset = ~uint64_t{0};
   uint32_t position_ = 0;
   uint64_t file_offset_ = kUnknownOffset;
@@ -89,8 +114,13 @@ class ImageFileDevice : public FloppyDevice {
 
 }  // namespace
 
+std::string HostCause(Host& host) {
+  std::string cause = host.ErrorText();
+  return cause.empty() ? LoadMessage(kMsgUnknownCause) : cause;
+}
+
 ImageFileDrives::ImageFileDrives(Host& host, std::string directory)
-    : host_(host), directory_(std::move(directory)) {}
+    : host_(host), directory_(WithoutTrailingSeparators(std::move(directory))) {}
 
 std::string ImageFileDrives::Label(uint8_t /*drive*/) {
   return directory_;
@@ -102,7 +132,67 @@ std::string ImageFileDrives::DiskPath(uint32_t disk_number) const {
 
 std::unique_ptr<FloppyDevice> ImageFileDrives::MakeDevice(uint8_t drive) {
   if (drive != 0) return nullptr;
-  return std::make_unique<ImageFileDevice>(host_, DiskPath(disk_number_));
+  return std::make_unique<ImageFileDevice>(host_, *this, DiskPath(disk_number_));
+}
+
+bool ImageFileDrives::MakeDirectory(std::string& failure) {
+  // The missing directories, innermost first.
+  std::vector<std::string> missing;
+  for (std::string path = directory_; !path.empty() && !host_.Attributes(path);) {
+    missing.push_back(path);
+    const size_t cut = path.find_last_of('/');
+    if (cut == std::string::npos || cut == 0) break;
+    path.resize(cut);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    const CreateDirectoryResult made = host_.MakeDirectory(*it);
+    if (made == CreateDirectoryResult::kFailed) {
+      failure = FormatMessageId(kMsgCannotMakeDirectory, it->c_str(), HostCause(host_).c_str());
+      RemoveMadeDirectories();
+      return false;
+    }
+    if (made == CreateDirectoryResult::kCreated) made_.push_back(*it);
+  }
+  const std::optional<uint32_t> attributes = host_.Attributes(directory_);
+  if (!attributes || (*attributes & kAttrDirectory) == 0) {
+    failure = FormatMessageId(kMsgCannotMakeDirectory, directory_.c_str(), "Not a directory");
+    return false;
+  }
+  return true;
+}
+
+void ImageFileDrives::RemoveMadeDirectories() {
+  while (!made_.empty() && host_.RemoveEmptyDirectory(made_.back())) made_.pop_back();
+}
+
+bool WriteImageFile(Host& host, const std::string& source, const std::string& target,
+                    std::string& failure) {
+  const std::unique_ptr<File> in = host.OpenForRead(source);
+  if (!in) {
+    failure = FormatMessageId(kMsgCannotReadFile, source.c_str(), HostCause(host).c_str());
+    return false;
+  }
+  std::unique_ptr<File> out = host.CreateForWrite(target);
+  if (!out) {
+    failure = FormatMessageId(kMsgCannotCreateFile, target.c_str(), HostCause(host).c_str());
+    return false;
+  }
+  std::vector<uint8_t> buffer(1 << 16);
+  for (;;) {
+    const int64_t got = in->Read(buffer.data(), buffer.size());
+    if (got == 0) return true;
+    if (got < 0) {
+      failure = FormatMessageId(kMsgCannotReadFile, source.c_str(), HostCause(host).c_str());
+      break;
+    }
+    if (!out->Write(buffer.data(), static_cast<size_t>(got))) {
+      failure = FormatMessageId(kMsgCannotWriteFile, target.c_str(), HostCause(host).c_str());
+      break;
+    }
+  }
+  out.reset();
+  host.RemoveFile(target);
+  return false;
 }
 
 }  // namespace floppyset

@@ -1,11 +1,14 @@
 // A floppy drive made of image files, for machines without a floppy drive and for the
 // demo: one drive (A:) whose disk n is written as DIR/disk<n>.img, a 1,474,560-byte file
-// laid out like the disk (sector order), zero where nothing was written.
+// laid out like the disk (sector order), zero where nothing was written. DIR and its missing
+// parents are made when the first disk is opened; a disk that is not finished is removed
+// (and the directories made for it, when nothing else is in them).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "floppy/floppy_device.h"
 #include "host/host.h"
@@ -26,10 +29,24 @@ class ImageFileDrives : public FloppyDrives {
   // DIR/disk<n>.img
   std::string DiskPath(uint32_t disk_number) const;
 
+  // Makes DIR and its missing parents; false with `failure` naming the directory and the cause.
+  bool MakeDirectory(std::string& failure);
+  // Removes the directories MakeDirectory made, deepest first, as far as they are empty.
+  void RemoveMadeDirectories();
+
  private:
   Host& host_;
   std::string directory_;
   uint32_t disk_number_ = 1;
+  std::vector<std::string> made_;  // by MakeDirectory, outermost first
 };
+
+// Copies `source` to the new file `target` through the host; a target that could not be
+// written whole is removed. False with `failure` naming the file and the cause.
+bool WriteImageFile(Host& host, const std::string& source, const std::string& target,
+                    std::string& failure);
+
+// The host's reason for its last failure, or words saying that it gave none.
+std::string HostCause(Host& host);
 
 }  // namespace floppyset

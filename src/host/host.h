@@ -60,6 +60,9 @@ class NamedSemaphore {
   virtual void Release() = 0;
   // Waits until released; false when the wait failed.
   virtual bool Wait() = 0;
+  // Removes the name at once when this process made it (a run that ends by a signal leaves
+  // no name behind); the object stays usable.
+  virtual void RemoveName() {}
 };
 
 enum class CreateDirectoryResult { kCreated, kAlreadyExists, kFailed };
@@ -127,6 +130,10 @@ class Host {
                                         const std::vector<std::string>& arguments,
                                         const std::string& working_directory) = 0;
   virtual void Sleep(unsigned milliseconds) = 0;
+
+  // Why the last call of this thread that failed did fail, in words ("No space left on
+  // device"); empty when the host cannot tell.
+  virtual std::string ErrorText() { return {}; }
 };
 
 }  // namespace floppyset

@@ -106,7 +106,9 @@ bool ReadPackageHeader(RunState& state, Host& host, Ui& ui) {
   if (!CheckTempSpace(host, ui, required)) return false;
   if (!state.WorkspaceDir.empty() && !CopyArchiveToWorkspace(state, host, *program)) {
     // The package is intact; it is the copy that failed: say so rather than blame the file.
-    ShowStop(ui, FormatMessageId(kMsgCannotCopyPackage, ArchivePath(state).c_str()));
+    const std::string cause = host.ErrorText();
+    ShowStop(ui, FormatMessageId(kMsgCannotCopyPackage, ArchivePath(state).c_str(),
+                                 (cause.empty() ? LoadMessage(kMsgUnknownCause) : cause).c_str()));
     return false;
   }
   return true;

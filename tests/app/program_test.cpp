@@ -170,6 +170,64 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
   }
 }
 
+// Drives that hold the user's disks (the Linux tool's): the warning comes before every run,
+// /C:n and /S included, and drives that cannot be written are refused before it.
+class RealDrives : public FloppyDrives {
+ public:
+  RealDrives(FloppyDrives& inner, std::string refusal) : inner_(inner), refusal_(refusal) {}
+  bool IsFloppyDrive(uint8_t drive) override { return inner_.IsFloppyDrive(drive); }
+  std::string Label(uint8_t drive) override { return inner_.Label(drive); }
+  std::unique_ptr<FloppyDevice> MakeDevice(uint8_t drive) override {
+    return inner_.MakeDevice(drive);
+  }
+  void BeginDisk(uint32_t disk) override { inner_.BeginDisk(disk); }
+  std::string Refusal() override { return refusal_; }
+  bool ConfirmsEveryRun() const override { return true; }
+
+ private:
+  FloppyDrives& inner_;
+  std::string refusal_;
+};
+
+TEST(Program, RealDrivesAreConfirmedEveryRunAndRefusedBeforeTheFirstQuestion) {
+  using O = RunEnding;
+  const std::string no_floppy = "/dev/sda is not a removable drive";
+  const struct {
+    std::string switches, refusal;
+    Answer confirmed;
+    O outcome;
+    std::vector<int> ids;
+    std::vector<std::string> floppies;
+  } cases[] = {
+      {"/C:2", "", Answer::kOk, O::kDone, {kMsgConfirmDisks, kMsgInsertDisk, 0}, {"disk2.img"}},
+      {"/C:2", "", Answer::kCancel, O::kCancelled, {kMsgConfirmDisks}, {}},
+      {"/S",
+       "",
+       Answer::kOk,
+       O::kDone,
+       {kMsgConfirmDisks, kMsgInsertDisk, kMsgInsertDisk},
+       {"disk1.img", "disk2.img"}},
+      {"/S", "", Answer::kCancel, O::kCancelled, {kMsgConfirmDisks}, {}},
+      {"", no_floppy, Answer::kOk, O::kRefused, {0}, {}},
+      {"/C:1", no_floppy, Answer::kOk, O::kRefused, {0}, {}},
+      {"/S", no_floppy, Answer::kOk, O::kRefused, {0}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.switches + " " + c.refusal);
+    App app;
+    app.MakeProgram(DemoRecipe(), {kDisk1, kDisk2});
+    app.ui.SetDefaultAnswer(Answer::kOk);
+    if (c.refusal.empty()) app.ui.Expect(kMsgConfirmDisks, c.confirmed);
+    RealDrives drives(app.drives, c.refusal);
+    EXPECT_EQ(
+        RunProgram(app.state, app.host, app.ui, drives, app.program_path + " " + c.switches).ending,
+        c.outcome);
+    EXPECT_EQ(app.ui.MessageIds(), c.ids);
+    EXPECT_TRUE(c.refusal.empty() || Has(app.ui.Messages()[0].text, c.refusal));
+    EXPECT_EQ(Entries(app.floppy_dir), c.floppies);
+  }
+}
+
 // A program without a package (bare, or with zeros behind its image): the setup program blames
 // its own file (536); a front end given any file says it is no setup program, also for an /C:n
 // that only a header could check. Help and an unknown switch come first, package or not.

@@ -158,6 +158,7 @@ TEST_F(FloppyRunTest, FaultsAtTheDrive) {
     std::vector<std::pair<int, Answer>> asked;  // the messages and their answers
     Strings ops;  // in this order; from "disk 1" to "close" the whole record
     bool written = true;
+    std::string why = "";  // the failure's cause when not written
   };
   Strings blank{"disk 1", "open A:"}, sectors{"disk 1", "open A:"};
   for (uint32_t c = 0; c < 80; ++c) {
@@ -206,18 +207,32 @@ TEST_F(FloppyRunTest, FaultsAtTheDrive) {
         "write " + At(5)}},
       {"a drive that will not open, retried with the device's reason", kEmptyRoot,
        [&] {
-         drives.open_failures = 2, drives.open_failure_text = "The disk in drive A: is in use.";
+         drives.open_failures = 2, drives.failure_text = "The disk in drive A: is in use.";
          on_error([](const MessageRequest& m) {
            EXPECT_EQ(m.text, "Floppy access error!\n\nThe disk in drive A: is in use.");
          });
        },
        {{506, A::kOk}, {510, A::kRetry}, {510, A::kRetry}},
        {"open failed A:", "open failed A:", "open A:", "write 0 18432"}},
-      // Silent mode asks for the same disk again without a box; the cancel is recorded.
+      // Silent mode asks for the same disk again without a box; giving up on the disk after
+      // the failure is a failure, with the device's cause.
       {"silent mode, write-protected", kEmptyRoot,
        [&] { state.SilentMode = 1, drives.disk.write_protected = true; },
        {{506, A::kOk}, {506, A::kCancel}},
-       {"disk 1", "open A:", "write failed 0 18432", "format failed 0 0 2", "close"}, false},
+       {"disk 1", "open A:", "write failed 0 18432", "format failed 0 0 2", "close"}, false,
+       "Floppy access error!"},
+      {"a full disk, Cancel at the error and at the drive", kEmptyRoot,
+       [&] {
+         drives.disk.write_protected = true;
+         drives.failure_text = "cannot write A: No space left on device";
+       },
+       {{506, A::kOk}, {510, A::kCancel}, {506, A::kCancel}},
+       {"write failed 0 18432", "format failed 0 0 2", "close"}, false,
+       "cannot write A: No space left on device"},
+      {"a read-back that differs, then Cancel at the drive", kEmptyRoot,
+       [&] { state.Header.VerifyAfterWrite = 1, drives.read_back_differences = 1; },
+       {{506, A::kOk}, {516, A::kOk}, {506, A::kCancel}}, {"write 0 18432", "read 0 18432"},
+       false, "Wrire/Verify chech failed!"},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -240,8 +255,12 @@ TEST_F(FloppyRunTest, FaultsAtTheDrive) {
       ASSERT_NE(at++, drives.operations.end()) << "no " << op << " in order";
     }
     EXPECT_EQ(state.CompletionMessage.empty(), !c.written);
-    EXPECT_EQ(Cancelled(), !c.written);
-    EXPECT_FALSE(Failed());
+    EXPECT_EQ(Failed(), !c.written);
+    EXPECT_FALSE(Cancelled());
+    if (!c.written) {
+      EXPECT_EQ(outcome.reason, "Disk 1 of \"Demo\" was not written: " + c.why);
+      EXPECT_FALSE(outcome.reason_shown) << "said again at the end";
+    }
   }
 }
 

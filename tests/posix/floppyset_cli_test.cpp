@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,7 +55,12 @@ class FloppysetCli : public ::testing::Test {
     unsetenv("FLOPPYSET_RUNNER");
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     dup2(open("/dev/null", O_RDONLY), 0);
-    dup2(open((dir_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    const std::string out = stdout_path_.empty() ? (dir_ / "stdout").string() : stdout_path_;
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    if (file_limit_ != RLIM_INFINITY) {
+      const rlimit limit{file_limit_, file_limit_};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     dup2(open((dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -108,6 +114,8 @@ class FloppysetCli : public ::testing::Test {
   std::string program_ =
       (dir_ / ::testing::UnitTest::GetInstance()->current_test_info()->name()).string() + ".exe";
   std::string build_;
+  std::string stdout_path_;            // standard output of the runs; "" for dir_/stdout
+  rlim_t file_limit_ = RLIM_INFINITY;  // ulimit -f of the runs, in bytes
 };
 
 // The report reaches standard output, and each way out of the set leaves its files and closing
@@ -181,10 +189,10 @@ TEST_F(FloppysetCli, ExitStatusesForScripts) {
       {{"--no"}, 4, "Yes or No? No (--no)"},
       {{"/D"}, 4, "Enter directory for image unpack: Cancel (give it with --dest=DIR)"},
       {{"/D", "--dest=" + (dir_ / "new").string()}, 4, "(--yes creates a missing directory)"},
-      // A floppy that always fails does not make --yes loop for ever.
+      // A missing device is refused before the first question.
       {{"/F", "--yes", "--device=" + (dir_ / "no-such-device").string()},
-       4,
-       "OK or Cancel? Cancel (--yes, asked once too often)"},
+       3,
+       "SETUP: " + (dir_ / "no-such-device").string() + ": No such file or directory.\n"},
       {{"/P"}, 3, "floppyset: " + text + ": not a setup program", text},
       {{"/P"}, 1, "floppyset: cannot open " + missing + ": No such file or directory\n", missing},
       {{"/P"}, 1, "floppyset: " + dir_.string() + " is not a file\n", dir_.string()}};
@@ -208,6 +216,77 @@ TEST_F(FloppysetCli, ExitStatusesForScripts) {
     ExpectTempClean();
   }
   EXPECT_FALSE(fs::exists(dir_ / "new"));
+}
+
+// Nothing is written where no floppy is, a failed write or create names its cause and the file
+// and ends with status 1 (also under ulimit -f and for a full standard output), and nothing
+// half-written or made for it is left behind.
+TEST_F(FloppysetCli, WriteFailuresAreNamedAndLeaveNothing) {
+  MakeSet();
+  const fs::path file = dir_ / "file.img";
+  const std::string not_dir = ": Not a directory";
+  struct Case {
+    Args args;
+    int status;
+    std::string said;  // on standard error
+    std::string out = "", limit = "";
+  };
+  const std::vector<Case> cases{
+      {{"/F", "--drive=" + (file / "d").string()},
+       1,
+       "cannot create the directory " + (file / "d").string() + not_dir},
+      {{"--images=" + (file / "i").string()}, 1, (file / "i").string() + not_dir},
+      {{"/F", "--device=" + file.string()},
+       3,
+       file.string() + " is a file, not a floppy drive: image files are written with --drive=DIR"},
+      {{"/C:1", "--device=" + file.string()}, 3, "is a file, not a floppy drive"},
+      {{"/S", "--device=/dev/null"}, 3, "/dev/null is not a floppy drive (not a block device)"},
+      // Under ulimit -f (images written short: the in-process tests).
+      {{"/L"}, 3, "(File too large).", "", "64"},
+      {{"--json"},
+       1,
+       "floppyset: cannot write the standard output: No space left on device\n",
+       "/dev/full"},
+      {{"/L"},
+       1,
+       "floppyset: cannot write the standard output: No space left on device\n",
+       "/dev/full"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back() + " " + c.out + c.limit);
+    WriteFileText(file.string(), "precious");
+    stdout_path_ = c.out;
+    file_limit_ = c.limit.empty() ? RLIM_INFINITY : std::stoul(c.limit) * 1024;
+    Args args = c.args;
+    args.push_back("--yes");
+    const Result result = Floppyset(args);
+    EXPECT_EQ(result.status, c.status) << result.err;
+    EXPECT_TRUE(Has(result.err, c.said)) << result.err;
+    EXPECT_TRUE(c.status != 3 || !Has(result.err, "OK or Cancel")) << "asked before refusing";
+    EXPECT_EQ(ReadFileText(file), "precious");
+    for (const char* made : {"d", "i"}) EXPECT_FALSE(fs::exists(dir_ / made)) << made;
+    ExpectTempClean();
+  }
+  stdout_path_.clear(), file_limit_ = RLIM_INFINITY;
+}
+
+// Package texts reach the terminal with their C1 controls escaped in either kind of locale:
+// as bytes in an 8-bit one (0x9B is CSI on the Linux console), as UTF-8 in a UTF-8 one, where
+// code page 1252 makes 0x9B a printable character.
+TEST_F(FloppysetCli, C1ControlsOfPackageTextsAreEscapedInEveryLocale) {
+  MakeSet(
+      {"--product=Evil\x9b"
+       "2J\x85Name"});
+  for (const auto& [locale, shown] : {std::pair{"C", "Evil\\x9b2J\\x85Name"},
+                                      {"C.UTF-8",
+                                       "Evil\xe2\x80\xba"
+                                       "2J\xe2\x80\xa6Name"}}) {
+    const Result result = Floppyset({"/P"}, {{"LC_ALL", locale}});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(Has(result.out, std::string("Product name                  : ") + shown + "\n"))
+        << locale << "\n"
+        << result.out;
+  }
 }
 
 // Every .exe and .dll of Wine and MinGW on this machine (a sample) and hand-made programs with
@@ -479,7 +558,7 @@ TEST_F(FloppysetCli, ASignalAtAnyMomentEndsWithItsStatusAndLeavesNothing) {
 TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
   MakeSet();
   const fs::path pid_file = dir_ / "installer.pid";
-  const pid_t pid = Start("floppyset", {program_, "/E"},
+  const pid_t pid = Start("floppyset", {program_, "/E", "/W"},
                           {{"FLOPPYSET_RUNNER", "sh"}, {"PID_FILE", pid_file.string()}});
   for (int i = 0; i < 1000 && !fs::exists(pid_file); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -502,12 +581,19 @@ TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
               status ? "Error: Another instance of the program is already running\n" : "");
     EXPECT_FALSE(fs::is_empty(temp_));
   }
+  const fs::path semaphore = "/dev/shm/sem.TavelotSetupSemaphore";
+  EXPECT_TRUE(fs::exists(semaphore)) << "the start notice's semaphore";
   kill(pid, SIGTERM);
   const Result result = Wait(pid);
   kill(std::stoi(ReadFileText(pid_file)), SIGKILL);
   EXPECT_EQ(result.status, 143);
   EXPECT_TRUE(Has(ReadFileText(first_errors), "interrupted, temporary files removed"));
   ExpectTempClean();
+  // Another test's run may hold the name for a moment.
+  for (int i = 0; i < 100 && fs::exists(semaphore); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_FALSE(fs::exists(semaphore)) << "left behind by the interrupted run";
 }
 
 }  // namespace

@@ -72,7 +72,11 @@ TEST_F(TerminalUiTest, Questions) {
 // escape sequence (screen clear, window title, C1 CSI) passes, and a NUL ends the text.
 TEST_F(TerminalUiTest, ControlCharactersOfPackageTextsAreShownVisibly) {
   const std::string stored("\x1b]0;t\x07 a\x7f\xc2\x9b\xc2\xa9 caf\xc3\xa9\tok\0\x1b[2J", 28);
-  const std::string shown = "\\x1b]0;t\\x07 a\\x7f\\xc2\\x9b\xc2\xa9 caf\xc3\xa9\tok";
+  // The terminal is 8-bit (texts as stored): the C1 byte itself is escaped.
+  const std::string shown = "\\x1b]0;t\\x07 a\\x7f\xc2\\x9b\xc2\xa9 caf\xc3\xa9\tok";
+  EXPECT_EQ(VisibleText(stored, true), "\\x1b]0;t\\x07 a\\x7f\\xc2\\x9b\xc2\xa9 caf\xc3\xa9\tok");
+  EXPECT_EQ(VisibleText("\x85\x9b\x9f\xa0", false), "\\x85\\x9b\\x9f\xa0");
+  EXPECT_EQ(VisibleText("\x85\x9b\x9f\xa0", true), "\x85\x9b\x9f\xa0") << "not UTF-8's C1";
   TerminalUi& ui = Script();
   ui.ShowMessage({0, "Product " + stored, stored, Buttons::kOk, Icon::kNone, Owner::kNone});
   ui.RunMainWindow(kDialogReport, [&] {

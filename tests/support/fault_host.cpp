@@ -1,6 +1,7 @@
 #include "support/fault_host.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "base/path.h"
 
@@ -16,7 +17,9 @@ class FullDiskFile : public File {
   bool Write(const void* data, size_t count) override {
     const size_t fits = static_cast<size_t>(std::min<uint64_t>(count, *room_));
     *room_ -= fits;
-    return file_->Write(data, fits) && fits == count;
+    if (!file_->Write(data, fits)) return false;
+    if (fits < count) errno = ENOSPC;
+    return fits == count;
   }
   bool Seek(uint64_t offset) override { return file_->Seek(offset); }
   uint64_t Tell() override { return file_->Tell(); }
@@ -41,11 +44,16 @@ bool FaultHost::CreationFails(const std::string& path) const {
 }
 
 std::unique_ptr<File> FaultHost::OpenForRead(const std::string& path) {
-  return failing_opens_.count(path) ? nullptr : PosixHost::OpenForRead(path);
+  if (!failing_opens_.count(path)) return PosixHost::OpenForRead(path);
+  errno = EIO;
+  return nullptr;
 }
 
 std::unique_ptr<File> FaultHost::CreateForWrite(const std::string& path) {
-  if (CreationFails(path)) return nullptr;
+  if (CreationFails(path)) {
+    errno = EACCES;
+    return nullptr;
+  }
   std::unique_ptr<File> file = PosixHost::CreateForWrite(path);
   if (file && room_) file = std::make_unique<FullDiskFile>(std::move(file), room_);
   return file;
@@ -56,7 +64,9 @@ std::unique_ptr<MappedFile> FaultHost::MapForRead(const std::string& path) {
 }
 
 CreateDirectoryResult FaultHost::MakeDirectory(const std::string& path) {
-  return CreationFails(path) ? CreateDirectoryResult::kFailed : PosixHost::MakeDirectory(path);
+  if (!CreationFails(path)) return PosixHost::MakeDirectory(path);
+  errno = EACCES;
+  return CreateDirectoryResult::kFailed;
 }
 
 std::string FaultHost::CreateTempDirectory(const std::string& prefix) {

@@ -30,7 +30,8 @@ class FaultHost : public PosixHost {
   void SetVolumeRootFor(const std::string& prefix, std::string root) {
     volume_roots_.emplace_back(prefix, std::move(root));
   }
-  // Creating anything at or below `directory`, or whose last component is `name`, fails.
+  // Creating anything at or below `directory`, or whose last component is `name`, fails
+  // (EACCES); a failing open gives EIO, a full disk ENOSPC.
   void FailCreateUnder(const std::string& directory) { failing_prefixes_.push_back(directory); }
   void FailCreateNamed(const std::string& name) { failing_names_.insert(name); }
   void FailOpen(const std::string& path) { failing_opens_.insert(path); }

@@ -10,7 +10,7 @@ class SimulatedDevice : public FloppyDevice {
   SimulatedDevice(SimulatedFloppyDrives& drives, uint8_t drive)
       : drives_(drives), name_(std::string(1, char('A' + drive)) + ":") {}
 
-  std::string OpenFailureText() const override { return drives_.open_failure_text; }
+  std::string FailureText() const override { return drives_.failure_text; }
   bool Open() override {
     if (drives_.open_failures == 0) return open_ = Log("open " + name_, true);
     if (drives_.open_failures > 0) --drives_.open_failures;

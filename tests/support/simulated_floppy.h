@@ -32,7 +32,7 @@ class SimulatedFloppyDrives : public FloppyDrives {
   // The one disk all drives share, and the faults: unformatted tracks refuse reads and writes.
   SimulatedDisk disk;
   int open_failures = 0;                    // the next n opens fail; negative: every open
-  std::string open_failure_text;            // why they fail
+  std::string failure_text;                 // why a failed open or write failed
   std::set<uint16_t> bad_format_cylinders;  // formats touching these cylinders fail
   int read_back_differences = 0;            // the next n reads return one byte changed
   uint32_t position_unit = 1;               // 512: positions are sector numbers (Windows 9x)

@@ -182,22 +182,28 @@ def steps(guest, images, fd0, work):
     for disk in (1, 2):
         same_written(f"set: disk {disk} in /dev/fd0", status, fd0[disk], images[disk - 1])
 
-    # Disk 2 to the USB floppy, found through sysfs and chosen from the list.
+    # Disk 2 to the USB floppy, found through sysfs and chosen from the list; a real drive is
+    # warned about before every run, /C:n included.
+    warning = (r"WARNING!.*?" + prompt, "o")
     status, _ = guest.step("usb", "floppyset /bin/set.exe /C:2", [
-        (r"\d\) /dev/sda.*?Drive number.*?: ",
+        warning, (r"\d\) /dev/sda.*?Drive number.*?: ",
          lambda text: guest.send(re.search(r"(\d)\) /dev/sda", text).group(1))),
         (r"Disk 2/2.*?" + prompt, "o"), done])
     same_written("usb: disk 2 in /dev/sda", status, work + "/usb.img", images[1])
 
-    # A write-protected disk: the retry prompt, Cancel, Cancel at the prompt again.
+    # A write-protected disk: the retry prompt with the cause, Cancel, Cancel at the prompt
+    # again: the disk was not written, a failure.
     status, out = guest.step("protected", "floppyset /bin/set.exe /C:1 --device=/dev/fd1", [
-        (r"Disk 1/2.*?" + prompt, "o"), (r"Floppy access error!.*?Retry or Cancel\? \[r/c\] ", "c"),
-        (r"Disk 1/2.*?" + prompt, "c")])
-    check("protected: ends as cancelled (status 4), nothing reported as written, disk untouched",
-          status == 4 and "Congratulations" not in out
+        warning, (r"Disk 1/2.*?" + prompt, "o"),
+        (r"Floppy access error!.*?Retry or Cancel\? \[r/c\] ", "c"),
+        (r"Disk 1/2.*?" + prompt, "c"), done])
+    check("protected: ends as failed (status 1) naming /dev/fd1, nothing reported as written, "
+          "disk untouched",
+          status == 1 and "Congratulations" not in out and "was not written: " in out
+          and "/dev/fd1: " in out
           and read(work + "/protected.img") == b"\x55" * DISK)
 
-    # A full disk given with --device and --yes, no question asked.
+    # A full disk given with --device, the warning answered by --yes.
     guest.change(fd0[0])
     status, _ = guest.step("device", "floppyset /bin/set.exe /C:1 --device=/dev/fd0 --yes")
     same_written("device: disk 1 in /dev/fd0", status, fd0[0], images[0])

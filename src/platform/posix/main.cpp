@@ -63,8 +63,10 @@ std::atomic<bool> signal_received{false};
 void StartSignalWatcher(std::shared_ptr<Hosts> hosts) {
   const sigset_t set = TerminationSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  // A closed standard output must not kill the run before it has cleaned up.
+  // A closed standard output must not kill the run before it has cleaned up, nor a file
+  // that reaches the size limit (ulimit -f): both are write failures like a full disk.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   std::thread([hosts, set] {
     int received = 0;
     while (sigwait(&set, &received) != 0) {
@@ -95,14 +97,6 @@ bool CheckProgramFile(const std::string& path) {
   return true;
 }
 
-bool MakeDirectories(const std::string& path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-  if (std::filesystem::is_directory(path, error)) return true;
-  PrintError("cannot create the directory " + path);
-  return false;
-}
-
 // After the extraction dialog: names every disk image that did not come out whole and every
 // member stepped over and, for --images=DIR, copies the intact images out of the workspace as
 // DIR/disk<n>.img before the clean-up deletes them.
@@ -125,37 +119,32 @@ class ExtractionWatch {
   bool export_failed() const { return export_failed_; }
 
  private:
+  // Through the host, which never follows a link in the images directory. The directory is
+  // made for the first image, and removed again when no image could be written; an image
+  // written short is removed.
   void ExportImages() {
     const uint32_t count = state_.Header.DiskCount;
     uint32_t written = 0;
+    ImageFileDrives folder(host_, *images_dir_);
+    host_.AddWriteRoot(*images_dir_);
     for (uint32_t index = 0; index < count; ++index) {
       if (!state_.ImageIntact(index)) continue;  // named above
-      if (written == 0 && !MakeDirectories(*images_dir_)) break;
-      host_.AddWriteRoot(*images_dir_);
-      const std::string target = *images_dir_ + "/disk" + std::to_string(index + 1) + ".img";
-      if (CopyImage(DiskImagePath(state_, index), target)) {
+      std::string failure;
+      if (!folder.MakeDirectory(failure)) {
+        ui_.Note("floppyset: " + failure);
+        break;
+      }
+      if (WriteImageFile(host_, DiskImagePath(state_, index), folder.DiskPath(index + 1),
+                         failure)) {
         ++written;
       } else {
-        ui_.Note("floppyset: cannot write " + target);
+        ui_.Note("floppyset: " + failure);
       }
     }
+    if (written == 0) folder.RemoveMadeDirectories();
     if (written < count) export_failed_ = true;
     ui_.Note("Disk images written: " + std::to_string(written) + " of " + std::to_string(count) +
              " in " + *images_dir_);
-  }
-
-  // Through the host, which never follows a link in the images directory.
-  bool CopyImage(const std::string& source, const std::string& target) {
-    const std::unique_ptr<File> in = host_.OpenForRead(source);
-    const std::unique_ptr<File> out = in ? host_.CreateForWrite(target) : nullptr;
-    if (!out) return false;
-    std::vector<uint8_t> buffer(1 << 16);
-    for (;;) {
-      const int64_t got = in->Read(buffer.data(), buffer.size());
-      if (got < 0) return false;
-      if (got == 0) return true;
-      if (!out->Write(buffer.data(), static_cast<size_t>(got))) return false;
-    }
   }
 
   const RunState& state_;
@@ -164,6 +153,15 @@ class ExtractionWatch {
   std::optional<std::string> images_dir_;
   bool export_failed_ = false;
 };
+
+// A report or document that did not reach standard output whole (a full disk, a closed
+// pipe) is a failure, said on standard error.
+int FinishOutput(int status) {
+  const std::string lost = FinishStandardOutput();
+  if (lost.empty()) return status;
+  PrintError("cannot write the standard output: " + lost);
+  return status == kExitDone ? kExitFailed : status;
+}
 
 int ExitStatus(const RunOutcome& outcome) {
   switch (outcome.ending) {
@@ -272,8 +270,8 @@ int Run(Options options) {
 
   std::unique_ptr<FloppyDrives> drives;
   if (options.drive_dir) {
+    // Made when the first disk is written.
     const std::string directory = AbsolutePath(*options.drive_dir);
-    if (!MakeDirectories(directory)) return kExitFailed;
     host.AddWriteRoot(directory);
     drives = std::make_unique<ImageFileDrives>(host, directory);
   } else {
@@ -324,15 +322,15 @@ int main(int argc, char** argv) {
   }
   if (parsed.options.show_version) {
     std::fputs(VersionText().c_str(), stdout);
-    return kExitDone;
+    return FinishOutput(kExitDone);
   }
   if (parsed.options.show_help) {
     std::fputs(HelpText().c_str(), stdout);
-    return kExitDone;
+    return FinishOutput(kExitDone);
   }
   const int status = Run(parsed.options);
   // A signal came while the run was ending: its thread removes the temporary directories and
   // ends the process with the signal's status.
   while (signal_received) pause();
-  return status;
+  return FinishOutput(status);
 }

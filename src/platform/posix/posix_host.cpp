@@ -45,6 +45,7 @@ class PosixFile : public File {
     while (total < count) {
       const ssize_t n = ::write(fd_, static_cast<const char*>(data) + total, count - total);
       if (n < 0 && errno == EINTR) continue;
+      if (n == 0) errno = ENOSPC;  // nothing taken, and no reason given
       if (n <= 0) return false;
       total += static_cast<size_t>(n);
     }
@@ -109,6 +110,10 @@ class PosixSemaphore : public NamedSemaphore {
   ~PosixSemaphore() override {
     ::sem_close(sem_);
     if (owner_) ::sem_unlink(name_.c_str());
+  }
+  void RemoveName() override {
+    if (owner_) ::sem_unlink(name_.c_str());
+    owner_ = false;
   }
   void Release() override {
     int value = 0;
@@ -205,7 +210,10 @@ int PosixHost::OpenParent(const std::string& path, std::string& leaf) {
   }
   const size_t slash = target.find_last_of('/');
   leaf = slash == std::string::npos ? target : target.substr(slash + 1);
-  if (leaf.empty() || leaf == "." || leaf == "..") return -1;
+  if (leaf.empty() || leaf == "." || leaf == "..") {
+    errno = EINVAL;
+    return -1;
+  }
   if (root.empty()) return ::open(ParentOf(target).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 
   // The root itself may be reached through links (it is the user's choice); nothing below it.
@@ -218,8 +226,10 @@ int PosixHost::OpenParent(const std::string& path, std::string& leaf) {
     const int next =
         part == ".." ? -1
                      : ::openat(fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int error = part == ".." ? EINVAL : errno;
     ::close(fd);
     fd = next;
+    errno = error;
   }
   return fd;
 }
@@ -238,8 +248,15 @@ std::unique_ptr<File> PosixHost::CreateForWrite(const std::string& path) {
     // for root.
     if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
                     (st.st_mode & 0222) == 0 || ::ftruncate(fd, 0) != 0)) {
+      // The reason in the words the system has for it.
+      const int error = S_ISDIR(st.st_mode)        ? EISDIR
+                        : !S_ISREG(st.st_mode)     ? EEXIST
+                        : st.st_nlink != 1         ? EMLINK
+                        : (st.st_mode & 0222) == 0 ? EACCES
+                                                   : errno;
       ::close(fd);
       fd = -1;
+      errno = error;
     }
   }
   if (fd < 0) return nullptr;
@@ -527,6 +544,10 @@ std::optional<int> PosixHost::RunProcess(const std::string& program,
   }
   if (exec_failed) return std::nullopt;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string PosixHost::ErrorText() {
+  return errno == 0 ? std::string() : std::strerror(errno);
 }
 
 void PosixHost::Sleep(unsigned milliseconds) {

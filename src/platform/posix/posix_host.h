@@ -40,6 +40,8 @@ class PosixHost : public Host {
                                 const std::vector<std::string>& arguments,
                                 const std::string& working_directory) override;
   void Sleep(unsigned milliseconds) override;
+  // strerror of errno: every failing call leaves its reason there.
+  std::string ErrorText() override;
 
  private:
   // A descriptor of the directory that holds the last component of `path` (put in `leaf`),

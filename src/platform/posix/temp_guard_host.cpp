@@ -28,6 +28,37 @@ void RemoveTree(const std::string& path) {
 
 }  // namespace
 
+// Known to the host while open, so that the signal thread can remove its name.
+class GuardedSemaphore : public NamedSemaphore {
+ public:
+  GuardedSemaphore(TempGuardHost& host, std::unique_ptr<NamedSemaphore> inner)
+      : host_(host), inner_(std::move(inner)) {
+    std::lock_guard lock(host_.mutex_);
+    host_.semaphores_.push_back(this);
+  }
+  ~GuardedSemaphore() override {
+    std::lock_guard lock(host_.mutex_);
+    std::erase(host_.semaphores_, this);
+  }
+  void Release() override { inner_->Release(); }
+  bool Wait() override { return inner_->Wait(); }
+  void RemoveName() override { inner_->RemoveName(); }
+
+ private:
+  TempGuardHost& host_;
+  std::unique_ptr<NamedSemaphore> inner_;
+};
+
+std::unique_ptr<NamedSemaphore> TempGuardHost::OpenNamedSemaphore(const std::string& name) {
+  std::unique_ptr<NamedSemaphore> semaphore;
+  {
+    const auto lock = Gate();
+    semaphore = inner_.OpenNamedSemaphore(name);
+  }
+  if (!semaphore) return nullptr;
+  return std::make_unique<GuardedSemaphore>(*this, std::move(semaphore));
+}
+
 std::unique_lock<std::mutex> TempGuardHost::Gate() {
   std::unique_lock lock(mutex_);
   if (shut_down_) {
@@ -60,14 +91,15 @@ void TempGuardHost::RemoveRemembered() {
   made_in_temp_.clear();
 }
 
-void TempGuardHost::RemoveTempDirectories() {
-  const auto lock = Gate();
-  RemoveRemembered();
-}
-
 void TempGuardHost::ShutDown() {
   std::lock_guard lock(mutex_);
   shut_down_ = true;
+  RemoveRemembered();
+  for (NamedSemaphore* semaphore : semaphores_) semaphore->RemoveName();
+}
+
+void TempGuardHost::RemoveTempDirectories() {
+  const auto lock = Gate();
   RemoveRemembered();
 }
 

@@ -1,7 +1,7 @@
 // A Host that remembers the directories a run makes for itself in the temporary directory
-// (the workspace and the autostart set) so that the tool can remove them whatever happens:
-// after the run as a safety net, or from the signal thread on Ctrl-C and SIGTERM. Nothing
-// else is ever removed, whatever its name.
+// (the workspace and the autostart set) and the named semaphores it opens, so that the tool
+// can remove them whatever happens: after the run as a safety net, or from the signal thread
+// on Ctrl-C and SIGTERM. Nothing else is ever removed, whatever its name.
 #pragma once
 
 #include <functional>
@@ -83,9 +83,8 @@ class TempGuardHost : public Host {
   std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) override {
     return inner_.AcquireInstanceLock(program_path);
   }
-  std::unique_ptr<NamedSemaphore> OpenNamedSemaphore(const std::string& name) override {
-    return inner_.OpenNamedSemaphore(name);
-  }
+  // Remembered while open, so that ShutDown removes the names this process made.
+  std::unique_ptr<NamedSemaphore> OpenNamedSemaphore(const std::string& name) override;
   std::optional<int> RunProcess(const std::string& program,
                                 const std::vector<std::string>& arguments,
                                 const std::string& working_directory) override {
@@ -95,6 +94,7 @@ class TempGuardHost : public Host {
   void Sleep(unsigned milliseconds) override {
     if (!skip_sleep_ || !skip_sleep_()) inner_.Sleep(milliseconds);
   }
+  std::string ErrorText() override { return inner_.ErrorText(); }
 
  private:
   // Never returns after ShutDown. Otherwise returns the lock held: a caller that creates keeps
@@ -108,6 +108,9 @@ class TempGuardHost : public Host {
   std::mutex mutex_;  // held while creating, so that ShutDown sees every creation
   bool shut_down_ = false;
   std::vector<std::string> made_in_temp_;
+  std::vector<NamedSemaphore*> semaphores_;  // open ones; each removes itself when closed
+
+  friend class GuardedSemaphore;
 };
 
 }  // namespace floppyset

@@ -3,9 +3,14 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <langinfo.h>
+#include <locale.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/codepage.h"
 
@@ -94,9 +99,32 @@ std::string Escaped(unsigned char c) {
   return std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
 }
 
+// The first failure to write standard output, for FinishStandardOutput.
+std::atomic<int> standard_output_errno{0};
+
 }  // namespace
 
-std::string VisibleText(std::string_view text) {
+std::string FinishStandardOutput() {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (flushed && !std::ferror(stdout)) return "";
+  const int error = standard_output_errno != 0 ? standard_output_errno.load() : errno;
+  return error != 0 ? std::strerror(error) : "write error";
+}
+
+bool TerminalIsUtf8() {
+  static const bool utf8 = [] {
+    const locale_t locale = ::newlocale(LC_CTYPE_MASK, "", nullptr);
+    if (locale == nullptr) return false;
+    const char* codeset = ::nl_langinfo_l(CODESET, locale);
+    const bool is_utf8 = codeset && std::strcmp(codeset, "UTF-8") == 0;
+    ::freelocale(locale);
+    return is_utf8;
+  }();
+  return utf8;
+}
+
+std::string VisibleText(std::string_view text, bool utf8) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -104,9 +132,10 @@ std::string VisibleText(std::string_view text) {
     if (c == '\0') break;
     if (c == '\n' || c == '\r' || c == '\t') {
       out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
+    } else if (c < 0x20 || c == 0x7F || (!utf8 && c >= 0x80 && c <= 0x9F)) {
+      // In an 8-bit character set 0x80-0x9F are the C1 controls themselves.
       out += Escaped(c);
-    } else if (c == 0xC2 && i + 1 < text.size() &&
+    } else if (utf8 && c == 0xC2 && i + 1 < text.size() &&
                static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
       // A C1 control in UTF-8 (0x9B is CSI for some terminals).
@@ -147,8 +176,14 @@ void TerminalUi::SetWorkDialogHook(std::function<void(int dialog, int result)> h
 }
 
 void TerminalUi::Print(FILE* stream, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::fflush(stream);
+  if (std::fwrite(text.data(), 1, text.size(), stream) != text.size() || std::fflush(stream) != 0) {
+    if (stream == stdout && standard_output_errno == 0) standard_output_errno = errno;
+  }
+}
+
+std::string TerminalUi::Visible(std::string_view text) const {
+  // Texts shown as stored are bytes of an 8-bit character set.
+  return VisibleText(text, settings_.text_code_page != 0);
 }
 
 std::string TerminalUi::InTerminalCharset(const std::string& text) const {
@@ -159,7 +194,7 @@ std::string TerminalUi::InTerminalCharset(const std::string& text) const {
 void TerminalUi::Note(const std::string& text) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
-  Print(streams_.err, VisibleText(text) + "\n");
+  Print(streams_.err, Visible(text) + "\n");
 }
 
 // --- message boxes ---------------------------------------------------------------------
@@ -167,8 +202,8 @@ void TerminalUi::Note(const std::string& text) {
 Answer TerminalUi::ShowMessage(const MessageRequest& request) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
-  Print(streams_.err, VisibleText(request.caption) + ": " +
-                          BoxText(VisibleText(InTerminalCharset(request.text))) + "\n");
+  Print(streams_.err,
+        Visible(request.caption) + ": " + BoxText(Visible(InTerminalCharset(request.text))) + "\n");
   if (const std::optional<Answer> answer = AnswerWithoutAsking(request.buttons, request.text)) {
     return *answer;
   }
@@ -239,7 +274,7 @@ void TerminalUi::ResetWindow(int dialog) {
 
 void TerminalUi::SetControlText(int control, const std::string& text) {
   std::lock_guard lock(mutex_);
-  texts_[control] = VisibleText(text);
+  texts_[control] = Visible(text);
   RedrawProgress();
 }
 
@@ -355,7 +390,7 @@ void TerminalUi::AppendReportText(const std::string& text) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
   std::string out;
-  for (const char c : VisibleText(text)) {
+  for (const char c : Visible(text)) {
     if (pending_cr_ && c != '\n') out += '\n';
     pending_cr_ = c == '\r';
     if (!pending_cr_) out += c;

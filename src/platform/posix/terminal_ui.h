@@ -81,6 +81,7 @@ class TerminalUi : public Ui {
   Answer AskOnTerminal(Buttons buttons);
   std::optional<std::string> ReadLine();
   void Print(FILE* stream, const std::string& text);
+  std::string Visible(std::string_view text) const;
   std::string InTerminalCharset(const std::string& text) const;
   void ClearProgressLine();
   void RedrawProgress();
@@ -111,10 +112,19 @@ class TerminalUi : public Ui {
   std::atomic<bool> watcher_done_{false};
 };
 
+// Whether the user's locale (LC_ALL, LC_CTYPE, LANG) is UTF-8, without changing the locale
+// of the program.
+bool TerminalIsUtf8();
+
 // Texts of a package (product name, final message, file names) may hold terminal escape
 // sequences: control characters other than line breaks and tabs become "\x1b"-like escapes,
-// and a NUL ends the text.
-std::string VisibleText(std::string_view text);
+// and a NUL ends the text. C1 controls are escaped as UTF-8 (0xC2 0x80-0x9F) on a UTF-8
+// terminal, as the bytes 0x80-0x9F otherwise (0x9B is CSI on the Linux console).
+std::string VisibleText(std::string_view text, bool utf8 = TerminalIsUtf8());
+
+// Flushes standard output; the reason in words when anything written to it was lost (a full
+// disk, a closed pipe), else empty.
+std::string FinishStandardOutput();
 
 // Makes a typed path absolute against the current directory ("~/" is the home).
 std::string AbsolutePath(const std::string& typed);

@@ -42,7 +42,7 @@ class Win32FloppyDevice : public FloppyDevice {
   bool Read(uint8_t* buffer, uint32_t count, uint32_t& done) override;
   bool Write(const uint8_t* data, uint32_t count, uint32_t& done) override;
   bool FormatTracks(uint16_t cylinder, uint16_t head, uint16_t tracks) override;
-  std::string OpenFailureText() const override { return open_failure_; }
+  std::string FailureText() const override { return open_failure_; }
 
  private:
   bool OpenVolumeNt();
