@@ -274,9 +274,10 @@ TEST_F(FloppysetCli, WriteFailuresAreNamedAndLeaveNothing) {
 // as bytes in an 8-bit one (0x9B is CSI on the Linux console), as UTF-8 in a UTF-8 one, where
 // code page 1252 makes 0x9B a printable character.
 TEST_F(FloppysetCli, C1ControlsOfPackageTextsAreEscapedInEveryLocale) {
+  // Code page 1252 stores U+203A as 0x9B and U+2026 as 0x85.
   MakeSet(
-      {"--product=Evil\x9b"
-       "2J\x85Name"});
+      {"--product=Evil\xe2\x80\xba"
+       "2J\xe2\x80\xa6Name"});
   for (const auto& [locale, shown] : {std::pair{"C", "Evil\\x9b2J\\x85Name"},
                                       {"C.UTF-8",
                                        "Evil\xe2\x80\xba"
