@@ -473,9 +473,9 @@ TEST_F(FloppysetCli, ASignalAtAnyMomentEndsWithItsStatusAndLeavesNothing) {
   EXPECT_GT(signalled, 0);
 }
 
-// A second start of the same program file is refused while the installer runs, also under
-// another name of the file (the lock is the file's, not its name's); a termination removes
-// the workspace and the unpacked set.
+// A second writing run of the same program file is refused while the installer runs, also
+// under another name of the file (the lock is the file's, not its name's), but a report is
+// not; a termination removes the workspace and the unpacked set.
 TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
   MakeSet();
   const fs::path pid_file = dir_ / "installer.pid";
@@ -493,13 +493,16 @@ TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
   fs::create_hard_link(first, dir_ / "other-name.exe");
   fs::create_directory(elsewhere.parent_path());
   fs::copy_file(first, elsewhere);
-  for (const auto& [path, status] : std::vector<std::pair<fs::path, int>>{
-           {first, 3}, {dir_ / "other-name.exe", 3}, {elsewhere, 0}}) {
+  for (const auto& [path, args, status] :
+       std::vector<std::tuple<fs::path, Args, int>>{{first, {"/D", "--no"}, 3},
+                                                    {dir_ / "other-name.exe", {"/D", "--no"}, 3},
+                                                    {first, {"/P", "-q"}, 0},
+                                                    {elsewhere, {"/D", "--no", "-q"}, 4}}) {
     program_ = path;
-    const Result result = Floppyset({"/P"});
+    const Result result = Floppyset(args);
     EXPECT_EQ(result.status, status) << path;
     EXPECT_EQ(result.err,
-              status ? "Error: Another instance of the program is already running\n" : "");
+              status == 3 ? "Error: Another instance of the program is already running\n" : "");
     EXPECT_FALSE(fs::is_empty(temp_));
   }
   kill(pid, SIGTERM);

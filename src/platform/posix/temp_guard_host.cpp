@@ -38,8 +38,18 @@ std::unique_lock<std::mutex> TempGuardHost::Gate() {
 }
 
 std::unique_ptr<File> TempGuardHost::CreateForWrite(const std::string& path) {
-  const auto lock = Gate();
-  return inner_.CreateForWrite(path);
+  bool outside_temp = true;
+  std::unique_ptr<File> file;
+  {
+    const auto lock = Gate();
+    file = inner_.CreateForWrite(path);
+    for (const std::string& directory : made_in_temp_) {
+      if (path.starts_with(directory + "/")) outside_temp = false;
+    }
+  }
+  // Outside the lock: the watch prints, and the terminal has its own lock.
+  if (file && outside_temp && write_watch_) write_watch_(path);
+  return file;
 }
 
 CreateDirectoryResult TempGuardHost::MakeDirectory(const std::string& path) {

@@ -26,6 +26,11 @@ class TempGuardHost : public Host {
   // Pauses for which `skip` returns true are not taken (the terminal has no dialog to show
   // during them).
   void SetSleepFilter(std::function<bool()> skip) { skip_sleep_ = std::move(skip); }
+  // Told of every file created outside the run's own temporary directories (what a run
+  // writes for the user: unpacked files, images).
+  void SetWriteWatch(std::function<void(const std::string& path)> watch) {
+    write_watch_ = std::move(watch);
+  }
 
   std::unique_ptr<File> OpenForRead(const std::string& path) override {
     Gate();
@@ -105,6 +110,7 @@ class TempGuardHost : public Host {
 
   Host& inner_;
   std::function<bool()> skip_sleep_;
+  std::function<void(const std::string&)> write_watch_;
   std::mutex mutex_;  // held while creating, so that ShutDown sees every creation
   bool shut_down_ = false;
   std::vector<std::string> made_in_temp_;
