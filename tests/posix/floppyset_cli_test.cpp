@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -159,6 +160,51 @@ TEST_F(FloppysetCli, EveryModeWithEitherArchiveKind) {
   }
 }
 
+// Unix habits: -q says nothing but errors, -v names every file or image written, the
+// options and switches stand before the file, and reports take several files, with the worst
+// status of them.
+TEST_F(FloppysetCli, QuietVerboseAndSeveralFiles) {
+  MakeSet();
+  fs::create_directory(dir_ / "out");  // no question about it
+  const std::string out = (dir_ / "out").string(), drive = (dir_ / "floppies").string();
+  const std::string missing = (dir_ / "missing.exe").string();
+  struct Case {
+    Args args;
+    int status;
+    std::string err;  // exactly
+    std::string out;  // contained
+  };
+  const std::vector<Case> cases{
+      {{"-q", "/F", "--drive", drive, "-y", program_}, 0, "", ""},
+      {{"-q", "/X", program_},
+       2,
+       "SETUP: Unknown command line parameter: /X.\n  Run " + program_ + " /? for help.\n",
+       ""},
+      {{"-vy", "--dest", out, "/D", program_},
+       0,
+       out + "/disk1/README.TXT\n" + out + "/disk1/SETUP.SH\n" + out + "/disk2/DATA.TXT\n" + out +
+           "/disk2/EXTRAS/TIPS.TXT\nSETUP: Congratulations! All disks are successfully "
+           "unpacked in " +
+           out + "/. For install \"Test Product\" please run SETUP.EXE from " + out + "/disk1\\.\n",
+       ""},
+      {{"/P", program_, program_}, 0, "", program_ + ":\nPackage processing:"},
+      {{"--json", "/P", program_, missing, program_},
+       1,
+       "floppyset: cannot open " + missing + ": No such file or directory\n",
+       "{\"schema\": 1,\"file\": \"" + program_ + "\",\"ok\": true,"},
+  };
+  for (const Case& test : cases) {
+    const Result result = Wait(Start("floppyset", test.args));
+    EXPECT_EQ(result.status, test.status) << test.args[0] << result.err;
+    EXPECT_EQ(result.err, test.err) << test.args[0];
+    EXPECT_TRUE(Has(result.out, test.out)) << result.out;
+    ExpectTempClean();
+  }
+  // One document per line, one line per file.
+  const Result json = Wait(Start("floppyset", {"--json", program_, missing, program_}));
+  EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 3) << json.out;
+}
+
 // The plain refusals say exactly why; a cut program file ends with 1 or 3 and says something.
 TEST_F(FloppysetCli, ExitStatusesForScripts) {
   MakeSet();
@@ -266,9 +312,9 @@ TEST_F(FloppysetCli, OtherProgramsAreNotSetupPrograms) {
     program_ = program;
     const Result result = Floppyset({"--json"});
     EXPECT_EQ(result.status, 3) << program;
-    EXPECT_EQ(result.out,
-              "{\n  \"ok\": false,\n  \"setup\": false,\n  \"error\": \"not a setup program\",\n"
-              "  \"exit_status\": 3\n}\n")
+    EXPECT_EQ(result.out, "{\n  \"schema\": 1,\n  \"file\": \"" + program +
+                              "\",\n  \"ok\": false,\n  \"setup\": false,\n  \"error\": \"not a "
+                              "setup program\",\n  \"exit_status\": 3\n}\n")
         << program;
     EXPECT_EQ(result.err, "floppyset: " + program +
                               ": not a setup program (no setup package behind its executable "
