@@ -76,6 +76,9 @@ docs = [json.loads(line) for line in open(sys.argv[1])]
 assert [d["ok"] for d in docs] == [True, True, False] and int(sys.argv[2]) == 1
 assert docs[1]["images"][0]["empty_directories"] == [] and docs[0]["file"].endswith("demo.exe")
 PY
+# A report keeps the archive and images in memory: no file of the run grows past 64 KiB.
+check "a report writes no temporary file (ulimit -f 64)" bash -c 'ulimit -f 64 && "$1" --json "$2" >/dev/null' _ \
+  "$build/floppyset" "$build/demo/demo.exe"
 # DOS names unpack in the locale's encoding, as mcopy writes them, and an empty directory is listed.
 mkdir -p "$work/oem/disk1/EMPTY" && echo x >"$work/oem/disk1/$(printf 'CAF\x90.TXT')"
 "$build/mkfloppyset" --fat12 -o "$work/oem-img" "$work/oem/disk1" >/dev/null

@@ -311,8 +311,12 @@ int RunFile(const Options& given, const std::string& program, bool several, Host
     drives = std::make_unique<LinuxFloppyDrives>(options.device.value_or(""));
   }
 
+  // A report reads the archive and its images once and writes nothing: they stay in memory,
+  // so that a large set needs no space in TMPDIR.
+  host.KeepTempFilesInMemory(IsReportRun(given));
   const RunOutcome outcome = RunProgram(state, host, ui, *drives, CoreCommandLine(options));
   host.RemoveTempDirectories();
+  host.KeepTempFilesInMemory(false);
   host.SetSleepFilter(nullptr);
   host.SetWriteWatch(nullptr);
 
