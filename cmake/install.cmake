@@ -41,10 +41,10 @@ set(FLOPPYSET_MAINTAINER
     CACHE STRING "The Maintainer of the Debian package: name <address>")
 set(CPACK_PACKAGE_CONTACT "${FLOPPYSET_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "floppy-set setup programs on Linux: list, check, unpack, write")
-# One string: a CMake list would put its ';' into the control file.
+# The extended description, one string: a CMake list would put its ';' into the control
+# file. CPack puts the summary before it as the synopsis.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Old Windows products came as one setup program that writes a set of 1.44 MB
+    "Old Windows products came as one setup program that writes a set of 1.44 MB
 floppy disks from the disk images appended to it. floppyset reads such a
 program without Windows: it lists the files on every disk, verifies the
 package, unpacks the disks into directories, writes them to floppy drives or

@@ -23,6 +23,8 @@ for page in floppyset mkfloppyset; do
   check "$page.1 lists every option of --help${missing:+ (missing: $missing)}" test -z "$missing"
 done
 
+check "floppyset --help fits 80 columns" test -z "$("$build/floppyset" --help | awk 'length > 80')"
+
 # --- JSON reports of the demo, an LHA unpack set, and texts outside ASCII -------------------
 mkdir -p "$work/flat/disk1/SUB" "$work/flat/disk2" && echo readme >"$work/flat/disk1/README.TXT"
 echo inner >"$work/flat/disk1/SUB/INNER.TXT" && head -c 5000 /dev/zero >"$work/flat/disk2/DATA.BIN"
