@@ -1,5 +1,7 @@
 #include "platform/posix/temp_guard_host.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -7,6 +9,41 @@
 #include <thread>
 
 namespace floppyset {
+
+// An anonymous mapping that grows in place (mremap): a growing file is neither copied nor
+// zeroed, and a page costs memory only once written. Bytes past the size are always zero.
+class MemoryBytes {
+ public:
+  MemoryBytes() = default;
+  MemoryBytes(const MemoryBytes&) = delete;
+  MemoryBytes& operator=(const MemoryBytes&) = delete;
+  ~MemoryBytes() {
+    if (data_) ::munmap(data_, reserved_);
+  }
+  uint8_t* data() const { return data_; }
+  uint64_t size() const { return size_; }
+  bool Resize(uint64_t size) {
+    if (size > reserved_) {
+      constexpr uint64_t kFirstReservation = uint64_t{64} << 20;
+      const uint64_t want = std::max({size, reserved_ * 2, kFirstReservation});
+      void* moved = data_ ? ::mremap(data_, reserved_, want, MREMAP_MAYMOVE)
+                          : ::mmap(nullptr, want, PROT_READ | PROT_WRITE,
+                                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (moved == MAP_FAILED) return false;
+      data_ = static_cast<uint8_t*>(moved);
+      reserved_ = want;
+    }
+    if (size < size_) std::memset(data_ + size, 0, size_ - size);
+    size_ = size;
+    return true;
+  }
+
+ private:
+  uint8_t* data_ = nullptr;
+  uint64_t size_ = 0;
+  uint64_t reserved_ = 0;
+};
+
 namespace {
 
 // Removes a tree that may hold read-only directories (from the images' attributes).
@@ -27,7 +64,7 @@ void RemoveTree(const std::string& path) {
 // A file kept in memory: reads and writes on shared bytes, which a mapping may view.
 class MemoryFile : public File {
  public:
-  explicit MemoryFile(std::shared_ptr<std::vector<uint8_t>> bytes) : bytes_(std::move(bytes)) {}
+  explicit MemoryFile(std::shared_ptr<MemoryBytes> bytes) : bytes_(std::move(bytes)) {}
   int64_t Read(void* buffer, size_t count) override {
     if (position_ >= bytes_->size()) return 0;
     const size_t got = std::min<uint64_t>(count, bytes_->size() - position_);
@@ -36,7 +73,7 @@ class MemoryFile : public File {
     return static_cast<int64_t>(got);
   }
   bool Write(const void* data, size_t count) override {
-    if (position_ + count > bytes_->size()) bytes_->resize(position_ + count);
+    if (!bytes_->Resize(std::max<uint64_t>(bytes_->size(), position_ + count))) return false;
     std::memcpy(bytes_->data() + position_, data, count);
     position_ += count;
     return true;
@@ -47,25 +84,22 @@ class MemoryFile : public File {
   }
   uint64_t Tell() override { return position_; }
   std::optional<uint64_t> Size() override { return bytes_->size(); }
-  bool Truncate(uint64_t size) override {
-    bytes_->resize(size);
-    return true;
-  }
+  bool Truncate(uint64_t size) override { return bytes_->Resize(size); }
   bool SetTimes(FileTime, FileTime, FileTime) override { return true; }
 
  private:
-  std::shared_ptr<std::vector<uint8_t>> bytes_;
+  std::shared_ptr<MemoryBytes> bytes_;
   uint64_t position_ = 0;
 };
 
 class MemoryMapping : public MappedFile {
  public:
-  explicit MemoryMapping(std::shared_ptr<std::vector<uint8_t>> bytes) : bytes_(std::move(bytes)) {}
+  explicit MemoryMapping(std::shared_ptr<MemoryBytes> bytes) : bytes_(std::move(bytes)) {}
   const uint8_t* data() const override { return bytes_->data(); }
   size_t size() const override { return bytes_->size(); }
 
  private:
-  std::shared_ptr<std::vector<uint8_t>> bytes_;
+  std::shared_ptr<MemoryBytes> bytes_;
 };
 
 [[noreturn]] void WaitForTheEnd() {
@@ -107,7 +141,7 @@ std::unique_ptr<MappedFile> TempGuardHost::MapForRead(const std::string& path) {
   const auto lock = Gate();
   if (!InMemory(path)) return inner_.MapForRead(path);
   const Bytes bytes = Stored(path);
-  return bytes && !bytes->empty() ? std::make_unique<MemoryMapping>(bytes) : nullptr;
+  return bytes && bytes->size() != 0 ? std::make_unique<MemoryMapping>(bytes) : nullptr;
 }
 
 bool TempGuardHost::RemoveFile(const std::string& path) {
@@ -159,7 +193,7 @@ std::unique_ptr<File> TempGuardHost::CreateForWrite(const std::string& path) {
   {
     const auto lock = Gate();
     if (InMemory(path)) {
-      auto bytes = std::make_shared<std::vector<uint8_t>>();
+      auto bytes = std::make_shared<MemoryBytes>();
       stored_[path] = bytes;
       return std::make_unique<MemoryFile>(bytes);
     }

@@ -16,6 +16,8 @@
 
 namespace floppyset {
 
+class MemoryBytes;  // the contents of a file kept in memory
+
 class TempGuardHost : public Host {
  public:
   explicit TempGuardHost(Host& inner) : inner_(inner) {}
@@ -92,7 +94,7 @@ class TempGuardHost : public Host {
   // With the lock held.
   void RemoveRemembered();
   // With the lock held: the bytes of a file kept in memory, or null for any other path.
-  using Bytes = std::shared_ptr<std::vector<uint8_t>>;
+  using Bytes = std::shared_ptr<MemoryBytes>;
   bool InMemory(const std::string& path) const;
   Bytes Stored(const std::string& path) const;
 
