@@ -6,8 +6,6 @@ foreach(program floppyset mkfloppyset)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
-install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
-
 # The i686 Win32 program, share/floppyset/floppyset.exe: the stub mkfloppyset puts in front of
 # a set by default. Cross-built with MinGW-w64 when installing (and so for the Debian
 # package), not by a plain build; without MinGW it is left out and mkfloppyset says so.
@@ -33,8 +31,27 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND FLOPPYSET_MINGW_I686)
   install(FILES ${win32_stub_dir}/floppyset.exe
           DESTINATION ${CMAKE_INSTALL_DATADIR}/floppyset OPTIONAL)
 endif()
-if(NOT WIN32)
-  install(FILES docs/man/floppyset.1 docs/man/mkfloppyset.1
+if(WIN32)
+  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+else()
+  # Debian's layout: the licence as the machine-readable copyright file, the changelog and
+  # the manual pages compressed with gzip -9n (no name or time stamp: reproducible).
+  set(packed ${PROJECT_BINARY_DIR}/packed)
+  set(packed_files)
+  foreach(source docs/man/floppyset.1 docs/man/mkfloppyset.1 packaging/debian/changelog)
+    get_filename_component(name ${source} NAME)
+    add_custom_command(
+      OUTPUT ${packed}/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${packed}
+      COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/${source} > ${packed}/${name}.gz
+      DEPENDS ${PROJECT_SOURCE_DIR}/${source}
+      VERBATIM)
+    list(APPEND packed_files ${packed}/${name}.gz)
+  endforeach()
+  add_custom_target(packed_docs ALL DEPENDS ${packed_files})
+  install(FILES README.md packaging/debian/copyright ${packed}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${packed}/floppyset.1.gz ${packed}/mkfloppyset.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES completion/floppyset.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
           RENAME floppyset)
@@ -44,17 +61,29 @@ endif()
 
 set(CPACK_PACKAGE_NAME floppyset)
 set(CPACK_PACKAGE_VENDOR "floppyset")
-set(CPACK_PACKAGE_CONTACT "floppyset maintainers <floppyset@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "list, verify, unpack and write floppy-set setup programs without Windows")
-set(CPACK_PACKAGE_DESCRIPTION
-    "floppyset reads the setup package appended to a floppy-set setup program (.exe) and\n"
-    "lists, verifies, unpacks or writes its disks; mkfloppyset builds such programs.")
+set(FLOPPYSET_MAINTAINER
+    "Seed 2fc02758 maintainers <maintainers@users.noreply.c-seed-2fc02758.example>"
+    CACHE STRING "The Maintainer of the Debian package: name <address>")
+set(CPACK_PACKAGE_CONTACT "${FLOPPYSET_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "floppy-set setup programs on Linux: list, check, unpack, write")
+# The extended description, one string: a CMake list would put its ';' into the control
+# file. CPack puts the summary before it as the synopsis.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Old Windows products came as one setup program that writes a set of 1.44 MB
+floppy disks from the disk images appended to it. floppyset reads such a
+program without Windows: it lists the files on every disk, verifies the
+package, unpacks the disks into directories, writes them to floppy drives or
+image files, and reports in JSON for scripts. mkfloppyset builds such setup
+programs from disk images or directories.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Directories 0755 and files 0644 whatever the umask of the build.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 # The versions dpkg-shlibdeps (dpkg-dev) finds; without it the libraries the programs link.
 find_program(FLOPPYSET_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(FLOPPYSET_DPKG_SHLIBDEPS)

@@ -13,7 +13,7 @@ test=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libstorm-dev dynamite libdynamite-dev jlha-utils lhasa liblhasa-dev libarchive-dev
   zlib1g-dev libisal-dev libcrcutil-dev mtools dosfstools
-  groff-base python3 dpkg-dev file
+  groff-base python3 dpkg-dev file lintian
 )
 win32=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686

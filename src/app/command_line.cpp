@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <cctype>
+#include <string_view>
 #include <vector>
 
 #include "ui/messages.h"
@@ -126,6 +127,18 @@ SwitchCheck CheckSwitches(const RunState& state, Ui& ui, const std::string& comm
     return token.size() >= 2 && token[1] == '?' ? SwitchCheck::kHelp : SwitchCheck::kUsage;
   }
   return SwitchCheck::kRun;
+}
+
+bool AsksForReport(const std::string& command_line) {
+  const std::vector<std::string> tokens = SplitOnSpaces(command_line);
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    const std::string& token = tokens[i];
+    if (token.size() == 2 && token[0] == '/' &&
+        std::string_view("aAlLpP").find(token[1]) != std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool ParseCommandLine(RunState& state, Ui& ui, const std::string& command_line) {

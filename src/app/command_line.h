@@ -18,6 +18,9 @@ enum class SwitchCheck {
 };
 SwitchCheck CheckSwitches(const RunState& state, Ui& ui, const std::string& command_line);
 
+// True when the line asks for a report (/A, /P or /L): such a run writes nothing.
+bool AsksForReport(const std::string& command_line);
+
 // Parses the whole command line into the run state, after the package header was read.
 // Its first token is the program's own path and is never taken for a switch. False when
 // start-up stops: help shown (/?), or 511 / 513 shown.

@@ -246,7 +246,10 @@ void ExitCleanUp(const RunState& state, Host& host) {
 RunOutcome RunProgram(RunState& state, Host& host, Ui& ui, FloppyDrives& drives,
                       const std::string& command_line) {
   std::unique_ptr<InstanceLock> lock;
-  if (!CheckSingleInstance(state, host, ui, lock)) return Refused(kMsgWhyAlreadyRunning);
+  const bool needs_lock = !state.LockWritingRunsOnly || !AsksForReport(command_line);
+  if (needs_lock && !CheckSingleInstance(state, host, ui, lock)) {
+    return Refused(kMsgWhyAlreadyRunning);
+  }
   // Without a workspace the package cannot be copied, and the checks would blame the file.
   if (!CreateWorkspace(host, kWorkspacePrefix, state.WorkspaceDir)) {
     // (CreateWorkspace has left WorkspaceDir empty.)

@@ -51,6 +51,9 @@ struct RunState {
   std::string InstallerRunner;
   bool InstallerNeedsRunner = false;
   bool FloppySwitch = false;  // /F chose the floppy run, not the header
+  // The single-instance lock guards only runs that write or unpack: a report only reads,
+  // in a private workspace (the Linux tool; Win32 locks every run, as the program does).
+  bool LockWritingRunsOnly = false;
   // Extraction goes on past a damaged member to the members behind it (Linux --salvage).
   bool SalvageMembers = false;
   // The disk images after extraction, one per disk; empty before it. Members stepped over
@@ -58,7 +61,8 @@ struct RunState {
   SetAccount Images;
   std::vector<std::string> SkippedMembers;
   // A front end whose output is UTF-8 names the code pages of the package's texts here, and
-  // the reports convert them (0: the bytes as stored, as the Win32 program shows them).
+  // the reports and the names of unpacked files convert them (0: the bytes as stored, as the
+  // Win32 program shows and writes them).
   int TextAnsiCodePage = 0;  // header texts and flat-image paths
   int TextOemCodePage = 0;   // names on FAT12 disks
 

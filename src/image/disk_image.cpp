@@ -4,6 +4,7 @@
 #include <cctype>
 #include <utility>
 
+#include "base/codepage.h"
 #include "base/path.h"
 #include "base/time.h"
 #include "ui/messages.h"
@@ -514,35 +515,16 @@ uint32_t DiskImage::UsedImageSize() {
 
 bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& destination) {
   if (!IsOpen() || !entry || report_.over_limit) return false;
-  const std::string name = HostEntryName(*entry);
+  const std::string name = HostName(*entry);
   const std::string path = JoinPath(destination, name);
   if (!IsPlainFileName(name) || path.size() >= kMaxPath) {
     report_.Skip(path);
     return false;
   }
 
-  // The file holds what its chain holds, up to its size, never more: a size that the chain
-  // does not cover is not made up with zeros.
-  // One walk of the chain gives the runs of consecutive clusters, which go out in one write
-  // each, straight from the mapping, once the length is known to be within the limit.
-  const uint32_t cluster_bytes = ClusterBytes();
-  std::vector<std::pair<const uint8_t*, size_t>> runs;
-  uint64_t remaining = entry->size();
-  if (remaining != 0) {
-    WalkChain(entry->first_cluster(), [&](uint16_t cluster) {
-      const uint8_t* start = ClusterData(cluster);
-      const size_t available = std::min<size_t>(cluster_bytes, data() + size() - start);
-      const size_t take = static_cast<size_t>(std::min<uint64_t>(available, remaining));
-      if (!runs.empty() && runs.back().first + runs.back().second == start) {
-        runs.back().second += take;
-      } else {
-        runs.emplace_back(start, take);
-      }
-      remaining -= take;
-      return remaining != 0 && take == cluster_bytes;  // a cut cluster is the image's end
-    });
-  }
-  const uint64_t length = entry->size() - remaining;
+  const std::vector<std::pair<const uint8_t*, size_t>> runs = FileRuns(*entry);
+  uint64_t length = 0;
+  for (const auto& run : runs) length += run.second;
   if (length > unpack_left_) {
     report_.StopAt(path);
     return false;
@@ -574,6 +556,36 @@ bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& dest
   return complete;
 }
 
+std::string DiskImage::HostName(const DirectoryEntry& entry) const {
+  const std::string stored = HostEntryName(entry);
+  return name_code_page_ == 0 ? stored : CodePageToUtf8(stored, name_code_page_);
+}
+
+std::vector<std::pair<const uint8_t*, size_t>> DiskImage::FileRuns(
+    const DirectoryEntry& entry) const {
+  // The file holds what its chain holds, up to its size, never more: a size that the chain
+  // does not cover is not made up with zeros. One walk of the chain gives the runs of
+  // consecutive clusters, so that a copy writes each straight from the mapping.
+  std::vector<std::pair<const uint8_t*, size_t>> runs;
+  if (!IsReadable()) return runs;
+  const uint32_t cluster_bytes = ClusterBytes();
+  uint64_t remaining = entry.size();
+  if (remaining == 0) return runs;
+  WalkChain(entry.first_cluster(), [&](uint16_t cluster) {
+    const uint8_t* start = ClusterData(cluster);
+    const size_t available = std::min<size_t>(cluster_bytes, data() + size() - start);
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(available, remaining));
+    if (!runs.empty() && runs.back().first + runs.back().second == start) {
+      runs.back().second += take;
+    } else {
+      runs.emplace_back(start, take);
+    }
+    remaining -= take;
+    return remaining != 0 && take == cluster_bytes;  // a cut cluster is the image's end
+  });
+  return runs;
+}
+
 // Files of one image mostly share a few time stamps; the last conversion is kept.
 std::optional<FileTime> DiskImage::LocalFileTime(uint16_t dos_date, uint16_t dos_time) {
   const uint32_t stamp = uint32_t{dos_date} << 16 | dos_time;
@@ -594,7 +606,7 @@ class DiskImage::TreeCopy : public FatTreeVisitor {
   }
   void File(const DirectoryEntry& file) override { image_.ExtractFile(&file, paths_.back()); }
   bool Directory(const DirectoryEntry& directory, WalkBlock block) override {
-    const std::string name = HostEntryName(directory);
+    const std::string name = image_.HostName(directory);
     const std::string path = JoinPath(paths_.back(), name);
     // A directory that leads back to one being copied is a loop of the image.
     if (!IsPlainFileName(name) || path.size() >= kMaxPath || block != WalkBlock::kNone) {

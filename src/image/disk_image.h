@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/bytes.h"
@@ -150,6 +151,14 @@ class DiskImage {
   uint32_t UsedImageSize();
 
   // --- copying out ---
+  // Names of copied files and directories are read in this code page and written as UTF-8
+  // (0, the default: the bytes as stored).
+  void SetNameCodePage(int code_page) { name_code_page_ = code_page; }
+  // The host name of an entry, in the name code page.
+  std::string HostName(const DirectoryEntry& entry) const;
+  // The pieces of the mapping that a copy of the file writes, in order: what its chain holds,
+  // up to its size (empty when the image is not readable).
+  std::vector<std::pair<const uint8_t*, size_t>> FileRuns(const DirectoryEntry& entry) const;
   // Writes one file below `destination`, never longer than its cluster chain holds; false
   // when it was skipped or not written in full (see unpack_report()).
   bool ExtractFile(const DirectoryEntry* entry, const std::string& destination);
@@ -185,6 +194,7 @@ class DiskImage {
   std::optional<FileTime> last_time_;
   UnpackReport report_;
   uint64_t unpack_left_ = 0;
+  int name_code_page_ = 0;
 };
 
 // Upper-cases `name` and cuts it at its first '.' (both in place); returns the 11-character

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/codepage.h"
 #include "base/path.h"
 #include "ui/messages.h"
 
@@ -72,6 +73,10 @@ std::string FlatImage::ListDamage() const {
   return "";
 }
 
+std::string FlatImage::HostPath(std::string_view stored) const {
+  return name_code_page_ == 0 ? std::string(stored) : CodePageToUtf8(stored, name_code_page_);
+}
+
 bool FlatImage::ExtractAll(const std::string& directory) {
   if (!IsReady()) return false;
   report_.damage = ListDamage();
@@ -87,7 +92,7 @@ bool FlatImage::CreateRecordDirectories(const std::string& directory) {
     if (!IsWritableRecordPath(relative, directory.size())) continue;
     const size_t last = relative.rfind('\\');
     if (last == std::string_view::npos) continue;
-    const std::string chain(relative.substr(0, last));
+    const std::string chain = HostPath(relative.substr(0, last));
     if (!CreateDirectoryChain(host_, directory, chain)) {
       report_.Skip(directory + ToHostSeparators(chain));
       return false;
@@ -99,7 +104,7 @@ bool FlatImage::CreateRecordDirectories(const std::string& directory) {
 bool FlatImage::WriteRecordFiles(const std::string& directory) {
   for (const FlatRecord* record = FirstRecord(); record; record = NextRecord(record)) {
     const std::string_view relative = record->RelativePath();
-    const std::string path = directory + ToHostSeparators(relative);
+    const std::string path = directory + ToHostSeparators(HostPath(relative));
     if (!IsWritableRecordPath(relative, directory.size())) {
       report_.Skip(path);
       continue;

@@ -57,16 +57,21 @@ class FlatImage {
   // are written).
   bool ExtractAll(const std::string& directory);
   const UnpackReport& unpack_report() const { return report_; }
+  // Paths of written files and directories are read in this code page and written as UTF-8
+  // (0, the default: the bytes as stored).
+  void SetNameCodePage(int code_page) { name_code_page_ = code_page; }
   // `directory` ends in a separator in both passes.
   bool CreateRecordDirectories(const std::string& directory);
   bool WriteRecordFiles(const std::string& directory);
 
  private:
   const FlatRecord* RecordAt(size_t offset) const;
+  std::string HostPath(std::string_view stored) const;
 
   Host& host_;
   std::unique_ptr<MappedFile> mapping_;
   UnpackReport report_;
+  int name_code_page_ = 0;
 };
 
 // Creates every directory of `relative` ('\' between components) below `base`, which ends in

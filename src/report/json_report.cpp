@@ -73,12 +73,20 @@ std::string AttributeLetters(uint32_t attributes) {
   return letters;
 }
 
-// `lost`: the file would not come out whole (cut, or skipped for its name).
-void FileObject(JsonWriter& json, const std::string& path, uint32_t size, const std::string& mtime,
-                uint32_t attributes, bool lost) {
+std::string Crc32Text(uint32_t crc) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", crc);
+  return text;
+}
+
+// `lost`: the file would not come out whole (cut, or skipped for its name). `crc` is that of
+// the bytes an unpack writes.
+void FileObject(JsonWriter& json, const std::string& path, uint32_t size, uint32_t crc,
+                const std::string& mtime, uint32_t attributes, bool lost) {
   json.Open(nullptr, '{');
   json.String("path", path);
   json.Number("size", size);
+  json.String("crc32", Crc32Text(crc));
   json.Raw("mtime", mtime);
   json.String("attributes", AttributeLetters(attributes));
   if (lost) json.Bool("cut", true);
@@ -92,37 +100,58 @@ std::set<std::string> LostPaths(const ImageCheck& check) {
   return paths;
 }
 
-// Depth first as the /L report; paths join directories with '/'.
+// Depth first as the /L report; paths join directories with '/'. Directories that hold
+// nothing are kept for their own list.
 class FatFiles : public FatTreeVisitor {
  public:
-  FatFiles(JsonWriter& json, int oem, const std::set<std::string>& lost)
-      : json_(json), oem_(oem), lost_(lost) {}
+  FatFiles(JsonWriter& json, const DiskImage& image, int oem, const std::set<std::string>& lost)
+      : json_(json), image_(image), oem_(oem), lost_(lost) {}
   void File(const DirectoryEntry& file) override {
     const std::string name = HostEntryName(file);
-    FileObject(json_, Prefix(true) + CodePageToUtf8(name, oem_), file.size(),
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const auto& [start, length] : image_.FileRuns(file)) crc = Crc32Update(start, length, crc);
+    FileObject(json_, Prefix(true) + CodePageToUtf8(name, oem_), file.size(), crc ^ 0xFFFFFFFFu,
                IsoTimeOrNull(DosDateTimeToCalendar(file.date(), file.time()), false),
                file.attributes(), lost_.count(Prefix(false) + name) != 0);
+    Filled();
   }
   bool Directory(const DirectoryEntry& directory, WalkBlock block) override {
     if (block != WalkBlock::kNone) return false;
+    Filled();
     const std::string name = HostEntryName(directory);
-    prefixes_.push_back(
-        {Prefix(true) + CodePageToUtf8(name, oem_) + '/', Prefix(false) + name + '/'});
+    walked_.push_back(
+        {Prefix(true) + CodePageToUtf8(name, oem_) + '/', Prefix(false) + name + '/', false});
     return true;
   }
-  void Leave(const DirectoryEntry&) override { prefixes_.pop_back(); }
+  void Leave(const DirectoryEntry&) override {
+    if (!walked_.back().filled) {
+      const std::string& path = walked_.back().utf8;
+      empty_.push_back(path.substr(0, path.size() - 1));
+    }
+    walked_.pop_back();
+  }
+  const std::vector<std::string>& empty_directories() const { return empty_; }
 
  private:
+  struct Walked {
+    std::string utf8, stored;  // the path ending in '/'
+    bool filled;               // something was found in it
+  };
   // The path of the directory walked, ending in '/' (or empty): in UTF-8, or as stored.
   std::string Prefix(bool utf8) const {
-    if (prefixes_.empty()) return "";
-    return utf8 ? prefixes_.back().first : prefixes_.back().second;
+    if (walked_.empty()) return "";
+    return utf8 ? walked_.back().utf8 : walked_.back().stored;
+  }
+  void Filled() {
+    if (!walked_.empty()) walked_.back().filled = true;
   }
 
   JsonWriter& json_;
+  const DiskImage& image_;
   const int oem_;
   const std::set<std::string>& lost_;
-  std::vector<std::pair<std::string, std::string>> prefixes_;
+  std::vector<Walked> walked_;
+  std::vector<std::string> empty_;
 };
 
 void FlatFiles(JsonWriter& json, const FlatImage& image, int ansi,
@@ -132,7 +161,8 @@ void FlatFiles(JsonWriter& json, const FlatImage& image, int ansi,
     for (char& c : path) {
       if (c == '\\') c = '/';
     }
-    FileObject(json, CodePageToUtf8(path, ansi), record->DataSize(),
+    const uint32_t crc = Crc32Update(record->Data(), record->DataSize(), 0xFFFFFFFFu) ^ 0xFFFFFFFFu;
+    FileObject(json, CodePageToUtf8(path, ansi), record->DataSize(), crc,
                IsoTimeOrNull(FileTimeToCalendar(record->WrittenTime()), true), record->Attributes(),
                lost.count(path) != 0);
   }
@@ -145,9 +175,7 @@ void OpenImageObject(JsonWriter& json, uint32_t index, const uint8_t* data, size
   json.Number("index", index + 1);
   json.Number("size", size);
   json.Number("used_size", used);
-  char crc[16];
-  std::snprintf(crc, sizeof crc, "%08x", Crc32Update(data, size, 0xFFFFFFFFu) ^ 0xFFFFFFFFu);
-  json.String("crc32", crc);
+  json.String("crc32", Crc32Text(Crc32Update(data, size, 0xFFFFFFFFu) ^ 0xFFFFFFFFu));
   json.String("condition", check.sound() ? "intact" : "damaged");
   if (!check.reason.empty()) json.String("damage", check.reason);
   json.Open("files", '[');
@@ -178,6 +206,7 @@ void ImageObject(JsonWriter& json, const RunState& state, Host& host, uint32_t i
     return;
   }
   const std::string path = DiskImagePath(state, index);
+  std::vector<std::string> empty_directories;  // flat images have files only
   if (state.PackageUnpackMode != 0) {
     const FlatImage image(host, path);
     const ImageCheck check = CheckFlatImage(image);
@@ -189,9 +218,13 @@ void ImageObject(JsonWriter& json, const RunState& state, Host& host, uint32_t i
     const ImageCheck check = CheckDiskImage(image);
     OpenImageObject(json, index, image.data(), image.size(), image.UsedImageSize(), check);
     const std::set<std::string> lost = LostPaths(check);
-    FatFiles files(json, pages.oem, lost);
+    FatFiles files(json, image, pages.oem, lost);
     image.WalkTree(files);
+    empty_directories = files.empty_directories();
   }
+  json.Close(']');
+  json.Open("empty_directories", '[');
+  for (const std::string& directory : empty_directories) json.String(nullptr, directory);
   json.Close(']');
   json.Close('}');
 }
@@ -212,6 +245,12 @@ void ProductFields(JsonWriter& json, const RunState& state, JsonCodePages pages)
   json.Bool("autostart", h.AutostartMode != 0);
   json.String("installer", CodePageToUtf8(state.InstallerName, pages.ansi));
   json.Close('}');
+}
+
+// The members every document starts with: the layout's version and the file it describes.
+void Identity(JsonWriter& json, const RunState& state, JsonCodePages pages) {
+  json.Number("schema", kJsonSchema);
+  json.String("file", MixedToUtf8(state.ProgramPath, pages.ansi));
 }
 
 }  // namespace
@@ -237,6 +276,7 @@ std::string JsonString(const std::string& text) {
 std::string JsonReport(const RunState& state, Host& host, JsonCodePages pages) {
   JsonWriter json;
   json.Open(nullptr, '{');
+  Identity(json, state, pages);
   // A set that is not whole still gives its reports, with what became of each image.
   const bool whole = (state.ReportFlags & kFlagList) ? state.SetSound() : state.SetWhole();
   json.Bool("ok", whole);
@@ -267,6 +307,7 @@ std::string JsonFailure(const RunState& state, bool setup, const std::string& re
                         int exit_status, JsonCodePages pages) {
   JsonWriter json;
   json.Open(nullptr, '{');
+  Identity(json, state, pages);
   json.Bool("ok", false);
   json.Bool("setup", setup);
   json.String("error", reason);

@@ -8,6 +8,9 @@
 
 namespace floppyset {
 
+// The layout of the documents; raised when a member changes meaning or goes.
+inline constexpr int kJsonSchema = 1;
+
 struct JsonCodePages {
   int ansi = 1252;  // texts of the package header and paths of flat images
   int oem = 437;    // names on FAT12 disks

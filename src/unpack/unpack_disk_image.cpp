@@ -24,11 +24,13 @@ bool UnpackDiskImage(const RunState& state, Host& host, uint32_t image_index,
   };
   if (state.PackageUnpackMode != 0) {
     FlatImage image(host, image_path);
+    image.SetNameCodePage(state.TextAnsiCodePage);
     unpacked = image.ExtractAll(directory);
     pass_on(image.unpack_report());
     return unpacked;
   }
   DiskImage image(host, image_path);
+  image.SetNameCodePage(state.TextOemCodePage);
   unpacked = image.ExtractTree(directory) && image.unpack_report().clean();
   pass_on(image.unpack_report());
   return unpacked;

@@ -23,6 +23,8 @@ for page in floppyset mkfloppyset; do
   check "$page.1 lists every option of --help${missing:+ (missing: $missing)}" test -z "$missing"
 done
 
+check "floppyset --help fits 80 columns" test -z "$("$build/floppyset" --help | awk 'length > 80')"
+
 # --- JSON reports of the demo, an LHA unpack set, and texts outside ASCII -------------------
 mkdir -p "$work/flat/disk1/SUB" "$work/flat/disk2" && echo readme >"$work/flat/disk1/README.TXT"
 echo inner >"$work/flat/disk1/SUB/INNER.TXT" && head -c 5000 /dev/zero >"$work/flat/disk2/DATA.BIN"
@@ -60,6 +62,37 @@ check "ansi.exe: a message with a header text and a UTF-8 path shows both" \
   grep -qF "in $work/dëst/. For install \"Café €\"" "$work/ansi.unpack.err"
 check "ansi.exe: --ansi-codepage=1251 reads other letters" json <("$build/floppyset" "$work/ansi.exe" --json /P \
   --ansi-codepage=1251) 'assert d["product"] == "Cafй Ђ"'
+# Each file's CRC-32 is that of the file unpacked; several files give one document per line.
+"$build/floppyset" -qy --dest "$work/demo-out" /D "$build/demo/demo.exe"
+check "demo.exe: files' crc32 agree with the unpacked files" json "$work/demo.exe.json" 'import zlib
+assert d["schema"] == 1 and d["file"] == sys.argv[2]
+for i in d["images"]:
+    for f in i["files"]:
+        assert "%08x" % zlib.crc32(open(sys.argv[3] + "/disk%d/" % i["index"] + f["path"], "rb").read()) == f["crc32"], f' \
+  "$build/demo/demo.exe" "$work/demo-out"
+"$build/floppyset" --json "$build/demo/demo.exe" "$work/flat.exe" "$work/missing.exe" >"$work/several.json" 2>/dev/null
+status=$?
+check "--json with several files: one document per line, the worst status" python3 - "$work/several.json" "$status" <<'PY'
+import json, sys
+docs = [json.loads(line) for line in open(sys.argv[1])]
+assert [d["ok"] for d in docs] == [True, True, False] and int(sys.argv[2]) == 1
+assert docs[1]["images"][0]["empty_directories"] == [] and docs[0]["file"].endswith("demo.exe")
+PY
+# A report keeps the archive and images in memory: no file of the run grows past 64 KiB.
+check "a report writes no temporary file (ulimit -f 64)" bash -c 'ulimit -f 64 && "$1" --json "$2" >/dev/null' _ \
+  "$build/floppyset" "$build/demo/demo.exe"
+# DOS names unpack in the locale's encoding, as mcopy writes them, and an empty directory is listed.
+mkdir -p "$work/oem/disk1/EMPTY" && echo x >"$work/oem/disk1/$(printf 'CAF\x90.TXT')"
+"$build/mkfloppyset" --fat12 -o "$work/oem-img" "$work/oem/disk1" >/dev/null
+"$build/mkfloppyset" -o "$work/oem.exe" "$work/oem-img/disk1.img" >/dev/null
+"$build/floppyset" -qy --dest "$work/oem-out" /D "$work/oem.exe"
+check "a CP437 name unpacks as UTF-8 under a UTF-8 locale" test -f "$work/oem-out/disk1/CAFÉ.TXT"
+if command -v mcopy >/dev/null; then
+  mkdir -p "$work/oem-mcopy" && mcopy -s -i "$work/oem-img/disk1.img" ::/ "$work/oem-mcopy/"
+  check "... the same names as mcopy gives" diff <(cd "$work/oem-mcopy" && find . | sort) <(cd "$work/oem-out/disk1" && find . | sort)
+fi
+check "... and JSON lists the empty directory" json <("$build/floppyset" --json /L "$work/oem.exe") \
+  'assert d["images"][0]["empty_directories"] == ["EMPTY"] and d["images"][0]["files"][0]["path"] == "CAFÉ.TXT"'
 # A damaged or missing set: a document with the reason, and the status of the text run.
 cp "$build/demo/demo.exe" "$work/damaged.exe" && printf 'Z' | dd of="$work/damaged.exe" bs=1 seek=30000 conv=notrunc 2>/dev/null
 for bad in "$work/damaged.exe" "$work/missing.exe" "$build/mkfloppyset"; do
@@ -72,24 +105,48 @@ done
 # --- the installed tree and bash completion -------------------------------------------------
 DESTDIR=$work/root cmake --install "$build" --prefix /usr >/dev/null && touch "$work/Other.EXE" "$work/notes.txt"
 tree=$work/root/usr
-for file in bin/floppyset bin/mkfloppyset share/man/man1/floppyset.1 share/man/man1/mkfloppyset.1 \
-  share/doc/floppyset/README.md share/doc/floppyset/LICENSE share/bash-completion/completions/floppyset \
-  share/bash-completion/completions/mkfloppyset; do check "install: $file" test -s "$tree/$file"; done
-complete_words() {  # WORDS...: the completions of the last word
-  (cd "$work" && bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
-    compopt() { :; }; _${1}; printf "%s\n" "${COMPREPLY[@]}"' _ "$tree/share/bash-completion/completions/floppyset" "$@" | sort | tr '\n' ' ')
+for file in bin/floppyset bin/mkfloppyset share/man/man1/floppyset.1.gz share/man/man1/mkfloppyset.1.gz \
+  share/doc/floppyset/README.md share/doc/floppyset/copyright share/doc/floppyset/changelog.gz \
+  share/bash-completion/completions/floppyset share/bash-completion/completions/mkfloppyset; do
+  check "install: $file" test -s "$tree/$file"
+done
+check "install: the manual page is the source, gzip -9n" cmp <(gzip -dc "$tree/share/man/man1/floppyset.1.gz") \
+  "$root/docs/man/floppyset.1"
+mkdir -p "$work/outdir"
+# What an interactive bash (on a pseudo-terminal, with its own COMP_WORDBREAKS) shows after
+# typing KEYS (TAB completes) in $work: Ctrl-A and "echo " turn the line into its own output.
+typed() {  # KEYS EXPECTED-LINE
+  { printf 'PS1="$ "; source %q; cd %q\n%s\001echo \n' \
+      "$tree/share/bash-completion/completions/floppyset" "$work" "$1"; sleep 0.5; printf 'exit\n'; } |
+    script -qfc "bash --norc --noprofile -i" /dev/null | sed 's/\x1b\[[?0-9;]*[a-zA-Z@]//g' |
+    tr '\r' '\n' | grep -qxF -- "$2"
 }
-check "completion: .exe files" test "$(complete_words floppyset O)" = "Other.EXE " -a \
-  -z "$(complete_words floppyset n | grep -F notes.txt)"
-check "completion: switches and long options" test "$(complete_words floppyset x.exe /)" = \
-  "/? /A /C: /D /E /F /L /P /S /W " -a "$(complete_words floppyset x.exe --j)" = "--json "
-check "completion: mkfloppyset options" test "$(complete_words mkfloppyset --ar)" = "--archive= "
+for keys_line in $'floppyset Oth\t|floppyset Other.EXE' $'floppyset n\t|floppyset n' \
+  $'floppyset x.exe /C\t|floppyset x.exe /C:' $'floppyset x.exe --j\t|floppyset x.exe --json' \
+  $'floppyset --dest=ou\t|floppyset --dest=outdir/' $'floppyset -y --images ou\t|floppyset -y --images outdir/' \
+  $'floppyset --drive=ou\t x.exe|floppyset --drive=outdir/ x.exe' $'floppyset --device=Oth\t|floppyset --device=Other.EXE' \
+  $'floppyset x.exe --oem-codepage=86\t|floppyset x.exe --oem-codepage=866' \
+  $'floppyset --ansi-c\t43\t|floppyset --ansi-codepage=437' $'mkfloppyset --ar\t|mkfloppyset --archive='; do
+  keys=${keys_line%%|*}
+  check "completion in bash: ${keys//$'\t'/<TAB>} gives ${keys_line#*|}" typed "$keys" "${keys_line#*|}"
+done
 
 # --- the Debian package ---------------------------------------------------------------
-if [ "$(id -u)" != 0 ] || ! command -v dpkg-shlibdeps >/dev/null; then
-  echo "skip: the Debian package (needs root and dpkg-shlibdeps)"
-elif (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) && deb=$(ls "$work"/deb/floppyset_*.deb); then
+if ! (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) || ! deb=$(ls "$work"/deb/floppyset_*.deb); then
+  check "cpack makes a .deb" false
+else
   check "package depends on libc6 and libstdc++6" grep -qE 'libc6.*libstdc\+\+6|libstdc\+\+6.*libc6' <<<"$(dpkg-deb -f "$deb" Depends)"
+  if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning --allow-root "$deb" >"$work/lintian.log" 2>&1
+    check "lintian: no errors or warnings$(grep -E '^[EW]:' "$work/lintian.log" | sed 's/^/\n  /')" \
+      test -z "$(grep -E '^[EW]:' "$work/lintian.log")"
+  else
+    echo "skip: lintian (scripts/install-deps.sh test installs it)"
+  fi
+fi
+if [ "$(id -u)" != 0 ] || [ -z "${deb-}" ]; then
+  echo "skip: installing the Debian package (needs root)"
+else
   # Another dpkg (an apt run elsewhere on the machine) may hold the lock for a while.
   for _ in 1 2 3 4 5 6; do
     dpkg -i "$deb" >"$work/dpkg.log" 2>&1 && break
@@ -100,10 +157,8 @@ elif (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) && deb
   check "installed floppyset: --version, a report" test "$(/usr/bin/floppyset --version)" = "floppyset 1.0.0" -a \
     -n "$(/usr/bin/floppyset "$build/demo/demo.exe" /P | grep 'Product name *: Tiny Demo')"
   check "the package holds the manual pages and completion" test "$(dpkg -L floppyset |
-    grep -cE '/man/man1/(mkfloppyset|floppyset)\.1$|/completions/(mkfloppyset|floppyset)$')" = 4
+    grep -cE '/man/man1/(mkfloppyset|floppyset)\.1\.gz$|/completions/(mkfloppyset|floppyset)$')" = 4
   dpkg -r floppyset >>"$work/dpkg.log" 2>&1
   check "dpkg -r removes it" test ! -e /usr/bin/floppyset -a ! -e /usr/bin/mkfloppyset
-else
-  check "cpack makes a .deb" false
 fi
 echo "install tests: $failures failed" && exit $((failures != 0))

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -167,6 +168,51 @@ TEST_F(FloppysetCli, EveryModeWithEitherArchiveKind) {
   }
 }
 
+// Unix habits: -q says nothing but errors, -v names every file or image written, the
+// options and switches stand before the file, and reports take several files, with the worst
+// status of them.
+TEST_F(FloppysetCli, QuietVerboseAndSeveralFiles) {
+  MakeSet();
+  fs::create_directory(dir_ / "out");  // no question about it
+  const std::string out = (dir_ / "out").string(), drive = (dir_ / "floppies").string();
+  const std::string missing = (dir_ / "missing.exe").string();
+  struct Case {
+    Args args;
+    int status;
+    std::string err;  // exactly
+    std::string out;  // contained
+  };
+  const std::vector<Case> cases{
+      {{"-q", "/F", "--drive", drive, "-y", program_}, 0, "", ""},
+      {{"-q", "/X", program_},
+       2,
+       "SETUP: Unknown command line parameter: /X.\n  Run " + program_ + " /? for help.\n",
+       ""},
+      {{"-vy", "--dest", out, "/D", program_},
+       0,
+       out + "/disk1/README.TXT\n" + out + "/disk1/SETUP.SH\n" + out + "/disk2/DATA.TXT\n" + out +
+           "/disk2/EXTRAS/TIPS.TXT\nSETUP: Congratulations! All disks are successfully "
+           "unpacked in " +
+           out + "/. For install \"Test Product\" please run SETUP.EXE from " + out + "/disk1\\.\n",
+       ""},
+      {{"/P", program_, program_}, 0, "", program_ + ":\nPackage processing:"},
+      {{"--json", "/P", program_, missing, program_},
+       1,
+       "floppyset: cannot open " + missing + ": No such file or directory\n",
+       "{\"schema\": 1,\"file\": \"" + program_ + "\",\"ok\": true,"},
+  };
+  for (const Case& test : cases) {
+    const Result result = Wait(Start("floppyset", test.args));
+    EXPECT_EQ(result.status, test.status) << test.args[0] << result.err;
+    EXPECT_EQ(result.err, test.err) << test.args[0];
+    EXPECT_TRUE(Has(result.out, test.out)) << result.out;
+    ExpectTempClean();
+  }
+  // One document per line, one line per file.
+  const Result json = Wait(Start("floppyset", {"--json", program_, missing, program_}));
+  EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 3) << json.out;
+}
+
 // The plain refusals say exactly why; a cut program file ends with 1 or 3 and says something.
 TEST_F(FloppysetCli, ExitStatusesForScripts) {
   MakeSet();
@@ -241,8 +287,10 @@ TEST_F(FloppysetCli, WriteFailuresAreNamedAndLeaveNothing) {
        file.string() + " is a file, not a floppy drive: image files are written with --drive=DIR"},
       {{"/C:1", "--device=" + file.string()}, 3, "is a file, not a floppy drive"},
       {{"/S", "--device=/dev/null"}, 3, "/dev/null is not a floppy drive (not a block device)"},
-      // Under ulimit -f (images written short: the in-process tests).
-      {{"/L"}, 3, "(File too large).", "", "64"},
+      // Under ulimit -f the copy of the package is cut short (images written short: the
+      // in-process tests); a report keeps it in memory and needs no file at all.
+      {{"/D", "--dest=" + (dir_ / "out").string()}, 3, "(File too large).", "", "64"},
+      {{"/L"}, 0, "", "", "64"},
       {{"--json"},
        1,
        "floppyset: cannot write the standard output: No space left on device\n",
@@ -346,9 +394,9 @@ TEST_F(FloppysetCli, OtherProgramsAreNotSetupPrograms) {
     program_ = program;
     const Result result = Floppyset({"--json"});
     EXPECT_EQ(result.status, 3) << program;
-    EXPECT_EQ(result.out,
-              "{\n  \"ok\": false,\n  \"setup\": false,\n  \"error\": \"not a setup program\",\n"
-              "  \"exit_status\": 3\n}\n")
+    EXPECT_EQ(result.out, "{\n  \"schema\": 1,\n  \"file\": \"" + program +
+                              "\",\n  \"ok\": false,\n  \"setup\": false,\n  \"error\": \"not a "
+                              "setup program\",\n  \"exit_status\": 3\n}\n")
         << program;
     EXPECT_EQ(result.err, "floppyset: " + program +
                               ": not a setup program (no setup package behind its executable "
@@ -553,9 +601,9 @@ TEST_F(FloppysetCli, ASignalAtAnyMomentEndsWithItsStatusAndLeavesNothing) {
   EXPECT_GT(signalled, 0);
 }
 
-// A second start of the same program file is refused while the installer runs, also under
-// another name of the file (the lock is the file's, not its name's); a termination removes
-// the workspace and the unpacked set.
+// A second writing run of the same program file is refused while the installer runs, also
+// under another name of the file (the lock is the file's, not its name's), but a report is
+// not; a termination removes the workspace and the unpacked set.
 TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
   MakeSet();
   const fs::path pid_file = dir_ / "installer.pid";
@@ -573,13 +621,16 @@ TEST_F(FloppysetCli, TerminationDuringARunRemovesTheWorkspace) {
   fs::create_hard_link(first, dir_ / "other-name.exe");
   fs::create_directory(elsewhere.parent_path());
   fs::copy_file(first, elsewhere);
-  for (const auto& [path, status] : std::vector<std::pair<fs::path, int>>{
-           {first, 3}, {dir_ / "other-name.exe", 3}, {elsewhere, 0}}) {
+  for (const auto& [path, args, status] :
+       std::vector<std::tuple<fs::path, Args, int>>{{first, {"/D", "--no"}, 3},
+                                                    {dir_ / "other-name.exe", {"/D", "--no"}, 3},
+                                                    {first, {"/P", "-q"}, 0},
+                                                    {elsewhere, {"/D", "--no", "-q"}, 4}}) {
     program_ = path;
-    const Result result = Floppyset({"/P"});
+    const Result result = Floppyset(args);
     EXPECT_EQ(result.status, status) << path;
     EXPECT_EQ(result.err,
-              status ? "Error: Another instance of the program is already running\n" : "");
+              status == 3 ? "Error: Another instance of the program is already running\n" : "");
     EXPECT_FALSE(fs::is_empty(temp_));
   }
   const fs::path semaphore = "/dev/shm/sem.TavelotSetupSemaphore";

@@ -149,22 +149,32 @@ Options Parse(const std::vector<std::string>& args) {
 }
 
 // Long options become the original switches in order; unknown slash switches go on to the
-// switch parser; the program path (absolute, with blanks, or after --) is never a switch.
+// switch parser; a program path (absolute, with blanks, or after --) is never a switch, and
+// options and switches stand on either side of it.
 TEST(Options, LongOptionsBecomeTheOriginalSwitchesInOrder) {
   const Options options =
-      Parse({"--list", "/home/me/My Setup/SET.EXE", "/p", "--disk=2", "--auth", "--unpack",
+      Parse({"--list", "/home/me/My Setup/SET.EXE", "/p", "--disk", "2", "--auth", "--unpack",
              "--autostart", "--floppy", "--silent", "--wait", "--product", "/X"});
-  EXPECT_EQ(options.program_path, "/home/me/My Setup/SET.EXE");
+  EXPECT_EQ(options.program_paths, std::vector<std::string>{"/home/me/My Setup/SET.EXE"});
   EXPECT_EQ(CoreCommandLine(options), "floppyset /L /p /C:2 /A /D /E /F /S /W /P /X");
-  EXPECT_EQ(Parse({"--", "--odd-name.exe"}).program_path, "--odd-name.exe");
-  const Options values = Parse({"SET.EXE", "--dest=out dir", "--images", "imgs", "--no"});
+  EXPECT_EQ(Parse({"-q", "/L", "--", "--odd-name.exe", "/L"}).program_paths,
+            (std::vector<std::string>{"--odd-name.exe", "/L"}));
+  const Options values = Parse(
+      {"/D", "--dest", "out dir", "-yv", "SET.EXE", "--images=imgs", "--oem-codepage", "850"});
   EXPECT_EQ(values.destination, "out dir");
   EXPECT_EQ(values.images_dir, "imgs");
-  EXPECT_EQ(values.auto_answer, AutoAnswer::kNo);
-  const Options json = Parse({"SET.EXE", "--json", "--ansi-codepage=1251", "--oem-codepage=866"});
+  EXPECT_EQ(values.auto_answer, AutoAnswer::kYes);
+  EXPECT_EQ(values.verbosity, Verbosity::kVerbose);
+  EXPECT_EQ(values.oem_code_page, 850);
+  const Options json =
+      Parse({"--json", "A.EXE", "B.EXE", "--ansi-codepage=1251", "--oem-codepage=866"});
   EXPECT_EQ(json.switches, (std::vector<std::string>{"/A", "/P", "/L"}));  // all reports
+  EXPECT_EQ(json.program_paths.size(), 2u);
   EXPECT_EQ(std::pair(json.ansi_code_page, json.oem_code_page), std::pair(1251, 866));
   EXPECT_EQ(Parse({"SET.EXE", "/l", "--json"}).switches, std::vector<std::string>{"/l"});
+  for (const auto& flag : {"-h", "/?", "--help"}) EXPECT_TRUE(Parse({flag, "SET.EXE"}).show_help);
+  EXPECT_TRUE(Parse({"-V"}).show_version);
+  EXPECT_EQ(Parse({"--quiet", "SET.EXE"}).verbosity, Verbosity::kQuiet);
 }
 
 TEST(Options, RefusedWithAClearReason) {
@@ -175,6 +185,8 @@ TEST(Options, RefusedWithAClearReason) {
            {{"SET.EXE", "--disk=x"}, "--disk needs a number: --disk=N"},
            {{"SET.EXE", "--list=1"}, "--list takes no value"},
            {{"SET.EXE", "--yes", "--no"}, "--yes and --no exclude each other"},
+           {{"SET.EXE", "--no", "-y"}, "--yes and --no exclude each other"},
+           {{"SET.EXE", "-qx"}, "unknown option -x"},
            {{"SET.EXE", "--drive=d", "--device=/dev/fd0"},
             "--drive and --device exclude each other"},
            {{"SET.EXE", "--json", "/D"},
@@ -182,7 +194,11 @@ TEST(Options, RefusedWithAClearReason) {
            {{"SET.EXE", "--oem-codepage=65001"},
             "--oem-codepage needs one of the code pages 437, 850, 852, 866, 1250, 1251, 1252"},
            {{"SET.EXE", "OTHER.EXE"},
-            "unexpected argument 'OTHER.EXE' (switches start with '/')"}}) {
+            "one setup program at a time for a run that writes or unpacks (several go with /A, "
+            "/P, /L, --json, --test or --images only)"},
+           {{"SET.EXE", "OTHER.EXE", "/L", "/D"},
+            "one setup program at a time for a run that writes or unpacks (several go with /A, "
+            "/P, /L, --json, --test or --images only)"}}) {
     EXPECT_EQ(ParseOptions(args).error, error);
   }
 }

@@ -202,24 +202,49 @@ void PrintTestVerdict(const RunState& state, int status) {
                                   : "the set is not whole or not sound");
 }
 
-int Run(Options options) {
-  const auto hosts = std::make_shared<Hosts>();
-  StartSignalWatcher(hosts);
-  TempGuardHost& host = hosts->guard;
+// One line per document when several files are given: the writer's line breaks and
+// indentation go (strings hold no raw line breaks).
+std::string OneLine(const std::string& document) {
+  std::string line;
+  for (size_t i = 0; i < document.size(); ++i) {
+    if (document[i] != '\n') {
+      line += document[i];
+      continue;
+    }
+    while (i + 1 < document.size() && document[i + 1] == ' ') ++i;
+  }
+  return line + "\n";
+}
+
+// --images=DIR of one of several files: DIR/<file name without .exe>.
+std::string ImagesDirFor(const std::string& images_dir, const std::string& program) {
+  std::string name = std::filesystem::path(program).filename().string();
+  std::string suffix = name.size() > 4 ? name.substr(name.size() - 4) : "";
+  for (char& c : suffix) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (suffix == ".exe") name.resize(name.size() - 4);
+  return images_dir + "/" + name;
+}
+
+// The run of one program file; `several` when it is one of several.
+int RunFile(const Options& given, const std::string& program, bool several, Hosts& hosts) {
+  Options options = given;
+  TempGuardHost& host = hosts.guard;
 
   RunState state;
-  state.ProgramPath = AbsolutePath(options.program_path);
+  state.ProgramPath = AbsolutePath(program);
   const JsonCodePages pages{options.ansi_code_page, options.oem_code_page};
+  const auto emit_json = [&](const std::string& document) {
+    std::fputs((several ? OneLine(document) : document).c_str(), stdout);
+  };
   if (!CheckProgramFile(state.ProgramPath)) {
     if (options.json) {
-      std::fputs(
-          JsonFailure(state, false, "cannot read the program file", kExitFailed, pages).c_str(),
-          stdout);
+      emit_json(JsonFailure(state, false, "cannot read the program file", kExitFailed, pages));
     }
     return kExitFailed;
   }
   // Given any file, the tool refuses one without a package as not a setup program.
   state.RequirePlausiblePackage = true;
+  state.LockWritingRunsOnly = true;
   // The installers of the sets are Win32 programs: only the user's runner may start them.
   if (const char* runner = std::getenv("FLOPPYSET_RUNNER")) state.InstallerRunner = runner;
   state.InstallerNeedsRunner = true;
@@ -233,7 +258,8 @@ int Run(Options options) {
   settings.auto_answer = options.auto_answer;
   settings.destination = options.destination;
   settings.input_is_terminal = ::isatty(STDIN_FILENO) == 1;
-  settings.show_progress = ::isatty(STDERR_FILENO) == 1;
+  settings.quiet = options.verbosity == Verbosity::kQuiet;
+  settings.show_progress = ::isatty(STDERR_FILENO) == 1 && !settings.quiet;
   // With --json the text reports are not written; the document is made while the extracted
   // images are still in the workspace.
   const bool quiet_reports = options.json || options.test;
@@ -242,8 +268,7 @@ int Run(Options options) {
   if (quiet_reports && !no_report) {
     // Else the text reports would land in the document's stream.
     const bool setup = HoldsPlausiblePackage(host, state.ProgramPath);
-    std::fputs(JsonFailure(state, setup, "cannot open /dev/null", kExitFailed, pages).c_str(),
-               stdout);
+    emit_json(JsonFailure(state, setup, "cannot open /dev/null", kExitFailed, pages));
     return kExitFailed;
   }
   TerminalStreams streams;
@@ -253,10 +278,16 @@ int Run(Options options) {
   std::string json;
   // The check results stay on screen for a second in the dialog; a terminal has no dialog.
   host.SetSleepFilter([&ui] { return ui.CurrentWindow() == kDialogAuthenticity; });
+  if (options.verbosity == Verbosity::kVerbose) {
+    host.SetWriteWatch([&ui](const std::string& path) { ui.Note(path); });
+  }
+  // Text reports of several files, each under the file's name.
+  if (several && !quiet_reports) std::printf("%s:\n", VisibleText(state.ProgramPath).c_str());
 
   std::optional<std::string> images_dir;
   if (options.images_dir) {
     images_dir = AbsolutePath(*options.images_dir);
+    if (several) images_dir = ImagesDirFor(*images_dir, state.ProgramPath);
     // The images alone: show what they are instead of asking to write floppies.
     if (options.switches.empty()) options.switches.push_back("/P");
   }
@@ -278,9 +309,14 @@ int Run(Options options) {
     drives = std::make_unique<LinuxFloppyDrives>(options.device.value_or(""));
   }
 
+  // A report reads the archive and its images once and writes nothing: they stay in memory,
+  // so that a large set needs no space in TMPDIR.
+  host.KeepTempFilesInMemory(IsReportRun(given));
   const RunOutcome outcome = RunProgram(state, host, ui, *drives, CoreCommandLine(options));
   host.RemoveTempDirectories();
+  host.KeepTempFilesInMemory(false);
   host.SetSleepFilter(nullptr);
+  host.SetWriteWatch(nullptr);
 
   int status = ExitStatus(outcome);
   if (options.test && status != kExitUsage) PrintTestVerdict(state, status);
@@ -302,9 +338,24 @@ int Run(Options options) {
                                      : "the run ended with exit status " + std::to_string(status);
       json = JsonFailure(state, setup, reason, status, pages);
     }
-    std::fputs(json.c_str(), stdout);
+    emit_json(json);
   }
   return status;
+}
+
+// Every file in turn; the worst status (the highest) is the run's.
+int Run(const Options& options) {
+  const auto hosts = std::make_shared<Hosts>();
+  StartSignalWatcher(hosts);
+  const bool several = options.program_paths.size() > 1;
+  int worst = kExitDone;
+  for (const std::string& program : options.program_paths) {
+    worst = std::max(worst, RunFile(options, program, several, *hosts));
+    // Each file's output goes out before the next; a failure keeps its cause for the end.
+    NoteStandardOutputFlush();
+    if (signal_received) break;
+  }
+  return worst;
 }
 
 }  // namespace

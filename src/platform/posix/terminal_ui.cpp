@@ -104,6 +104,10 @@ std::atomic<int> standard_output_errno{0};
 
 }  // namespace
 
+void NoteStandardOutputFlush() {
+  if (std::fflush(stdout) != 0 && standard_output_errno == 0) standard_output_errno = errno;
+}
+
 std::string FinishStandardOutput() {
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;
@@ -197,20 +201,31 @@ void TerminalUi::Note(const std::string& text) {
   Print(streams_.err, Visible(text) + "\n");
 }
 
+void TerminalUi::Info(const std::string& text) {
+  if (!settings_.quiet) Note(text);
+}
+
 // --- message boxes ---------------------------------------------------------------------
 
 Answer TerminalUi::ShowMessage(const MessageRequest& request) {
   std::lock_guard lock(mutex_);
   ClearProgressLine();
-  Print(streams_.err,
-        Visible(request.caption) + ": " + BoxText(Visible(InTerminalCharset(request.text))) + "\n");
-  if (const std::optional<Answer> answer = AnswerWithoutAsking(request.buttons, request.text)) {
+  // Quiet: errors and warnings are said, anything else only when it must be asked.
+  const bool error = request.icon == Icon::kStop || request.icon == Icon::kExclamation;
+  const bool silent = settings_.quiet && !error;
+  const std::string shown =
+      Visible(request.caption) + ": " + BoxText(Visible(InTerminalCharset(request.text))) + "\n";
+  if (!silent) Print(streams_.err, shown);
+  if (const std::optional<Answer> answer =
+          AnswerWithoutAsking(request.buttons, request.text, silent)) {
     return *answer;
   }
+  if (silent) Print(streams_.err, shown);
   return AskOnTerminal(request.buttons);
 }
 
-std::optional<Answer> TerminalUi::AnswerWithoutAsking(Buttons buttons, const std::string& text) {
+std::optional<Answer> TerminalUi::AnswerWithoutAsking(Buttons buttons, const std::string& text,
+                                                      bool silent) {
   const ButtonWords words = WordsOf(buttons);
   const bool plain_ok = words.second_word == nullptr;
   if (plain_ok && (settings_.auto_answer != AutoAnswer::kAsk || !settings_.input_is_terminal)) {
@@ -232,7 +247,10 @@ std::optional<Answer> TerminalUi::AnswerWithoutAsking(Buttons buttons, const std
   } else {
     return std::nullopt;
   }
-  Print(streams_.err, std::string(words.prompt) + " " + ButtonText(answer) + " (" + reason + ")\n");
+  if (!silent) {
+    Print(streams_.err,
+          std::string(words.prompt) + " " + ButtonText(answer) + " (" + reason + ")\n");
+  }
   return answer;
 }
 
@@ -461,7 +479,7 @@ bool TerminalUi::RunDestinationDialog(const std::function<bool(const std::string
   }
   if (settings_.auto_answer != AutoAnswer::kAsk || !settings_.input_is_terminal) {
     if (settings_.auto_answer == AutoAnswer::kAsk) ++unasked_questions_;
-    Note("Enter directory for image unpack: Cancel (give it with --dest=DIR)");
+    Info("Enter directory for image unpack: Cancel (give it with --dest=DIR)");
     return false;
   }
   for (;;) {
@@ -493,7 +511,7 @@ void TerminalUi::ShowStartDelayNotice() {
   notice_watcher_ = std::thread([this] {
     installer_semaphore_->Wait();
     watcher_done_ = true;
-    if (!closing_) Note("Setup: the installer has started; the notice is closed.");
+    if (!closing_) Info("Setup: the installer has started; the notice is closed.");
   });
 }
 

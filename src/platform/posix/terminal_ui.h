@@ -28,6 +28,7 @@ struct TerminalSettings {
   bool input_is_terminal = false;          // questions may be asked on standard input
   bool show_progress = false;              // standard error is a terminal
   int text_code_page = 0;  // message texts are shown as UTF-8 from this page (0: as stored)
+  bool quiet = false;      // only errors, and questions that must be asked
 };
 
 struct TerminalStreams {
@@ -69,6 +70,8 @@ class TerminalUi : public Ui {
 
   // Prints a line of the tool's own to standard error (clears the progress line first).
   void Note(const std::string& text);
+  // The same for a line that is no error: not said when quiet.
+  void Info(const std::string& text);
 
  private:
   struct Bar {
@@ -77,7 +80,7 @@ class TerminalUi : public Ui {
     int position = 0;
   };
 
-  std::optional<Answer> AnswerWithoutAsking(Buttons buttons, const std::string& text);
+  std::optional<Answer> AnswerWithoutAsking(Buttons buttons, const std::string& text, bool silent);
   Answer AskOnTerminal(Buttons buttons);
   std::optional<std::string> ReadLine();
   void Print(FILE* stream, const std::string& text);
@@ -125,6 +128,8 @@ std::string VisibleText(std::string_view text, bool utf8 = TerminalIsUtf8());
 // Flushes standard output; the reason in words when anything written to it was lost (a full
 // disk, a closed pipe), else empty.
 std::string FinishStandardOutput();
+// Flushes standard output between files, keeping the cause of a failure for the end.
+void NoteStandardOutputFlush();
 
 // Makes a typed path absolute against the current directory ("~/" is the home).
 std::string AbsolutePath(const std::string& typed);
