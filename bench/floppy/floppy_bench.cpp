@@ -78,7 +78,10 @@ void BM_FloppyRun_ImageDrive(benchmark::State& state) {
   std::filesystem::create_directories(scratch.path / "out");
   ImageFileDrives drives(host, (scratch.path / "out").string());
   for (auto _ : state) {
-    if (!CreateOneFloppy(run, host, ui, drives, 0, 0)) state.SkipWithError("run failed");
+    std::string refusal;
+    if (CreateOneFloppy(run, host, ui, drives, 0, 0, refusal) != DiskWrite::kWritten) {
+      state.SkipWithError("run failed");
+    }
   }
   if (std::filesystem::file_size(drives.DiskPath(1)) != kFloppyDiskBytes) {
     state.SkipWithError("wrong disk size");

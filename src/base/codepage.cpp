@@ -211,6 +211,21 @@ std::optional<std::u32string> DecodeUtf8(std::string_view text) {
   return out;
 }
 
+std::string Utf16ToUtf8(std::u16string_view units) {
+  std::string out;
+  for (size_t i = 0; i < units.size(); ++i) {
+    char32_t code = units[i];
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      code = 0xFFFD;
+    }
+    AppendUtf8(out, code);
+  }
+  return out;
+}
+
 std::string EncodeUtf8(char32_t code) {
   std::string out;
   AppendUtf8(out, code);

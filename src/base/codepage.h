@@ -29,6 +29,9 @@ std::optional<std::u32string> DecodeUtf8(std::string_view text);
 // One character as UTF-8.
 std::string EncodeUtf8(char32_t code);
 
+// UTF-16 `units` as UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view units);
+
 // The byte of `code_page` that stands for `code`; nullopt when the page has none.
 std::optional<unsigned char> CodePageByte(char32_t code, int code_page);
 

@@ -558,7 +558,50 @@ bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& dest
 
 std::string DiskImage::HostName(const DirectoryEntry& entry) const {
   const std::string stored = HostEntryName(entry);
-  return name_code_page_ == 0 ? stored : CodePageToUtf8(stored, name_code_page_);
+  if (name_code_page_ == 0) return stored;
+  // Where names are converted anyway, the long name that modern systems keep beside the
+  // 8.3 one is the file's name.
+  if (const std::optional<std::string> long_name = LongName(entry);
+      long_name && IsPlainFileName(*long_name)) {
+    return *long_name;
+  }
+  return CodePageToUtf8(stored, name_code_page_);
+}
+
+std::optional<std::string> DiskImage::LongName(const DirectoryEntry& entry) const {
+  constexpr uint8_t kLongNameAttributes = 0x0F;
+  constexpr size_t kMaxParts = 20;  // 255 characters
+  static constexpr size_t kCharOffsets[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+  const DirectoryEntry* root = RootDirectory();
+  const uint32_t cluster_bytes = ClusterBytes();
+  if (!IsReadable() || !root || cluster_bytes == 0) return std::nullopt;
+  // The parts lie in the slots right before the entry, in its own cluster (or the root area).
+  const uint8_t* at = AsBytes(&entry);
+  const uint8_t* data_start = AsBytes(root) + size_t{ReadBootFields(data(), size()).root_slots} *
+                                                  kSlotSize / BytesPerSector() * BytesPerSector();
+  const uint8_t* region = AsBytes(root);
+  if (at >= data_start) {
+    region = data_start + size_t(at - data_start) / cluster_bytes * cluster_bytes;
+  }
+  uint8_t sum = 0;
+  for (size_t i = 0; i < 11; ++i)
+    sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry.raw[i]);
+  std::u16string units;
+  for (size_t part = 1; part <= kMaxParts; ++part) {
+    if (size_t(at - region) < part * kSlotSize) return std::nullopt;
+    const uint8_t* slot = at - part * kSlotSize;
+    if (!ContainsSlot(slot) || slot[11] != kLongNameAttributes || slot[13] != sum ||
+        (slot[0] & 0x1F) != part) {
+      return std::nullopt;
+    }
+    for (const size_t offset : kCharOffsets)
+      units += static_cast<char16_t>(LoadLe16(slot + offset));
+    if ((slot[0] & 0x40) == 0) continue;
+    const size_t end = units.find(u'\0');
+    if (end != std::u16string::npos) units.resize(end);
+    return units.empty() ? std::nullopt : std::optional(Utf16ToUtf8(units));
+  }
+  return std::nullopt;
 }
 
 std::vector<std::pair<const uint8_t*, size_t>> DiskImage::FileRuns(

@@ -156,6 +156,9 @@ class DiskImage {
   void SetNameCodePage(int code_page) { name_code_page_ = code_page; }
   // The host name of an entry, in the name code page.
   std::string HostName(const DirectoryEntry& entry) const;
+  // The VFAT long name (UTF-8) kept in the slots before `entry`, when they are whole and
+  // their checksum names it; none otherwise.
+  std::optional<std::string> LongName(const DirectoryEntry& entry) const;
   // The pieces of the mapping that a copy of the file writes, in order: what its chain holds,
   // up to its size (empty when the image is not readable).
   std::vector<std::pair<const uint8_t*, size_t>> FileRuns(const DirectoryEntry& entry) const;

@@ -259,7 +259,7 @@ TEST_F(MkfloppysetTest, BadInputIsRefusedWithAReasonAndLeavesNothing) {
 }
 
 // A tree spread over several floppies comes back whole through the reader's /D: every file
-// on one disk, under its 8.3 name (in UTF-8, as the locale asks), with its time.
+// on one disk, under its long name (in UTF-8, as the locale asks), with its time.
 TEST_F(MkfloppysetTest, SplitTreeUnpacksWithTheReader) {
   const std::string reader = std::string(std::getenv("FLOPPYSET_BUILD_DIR")) + "/floppyset";
   SetTimeZone("UTC0");  // for both programs
@@ -284,12 +284,12 @@ TEST_F(MkfloppysetTest, SplitTreeUnpacksWithTheReader) {
         fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(kFileTime)))
         << path;
   }
-  EXPECT_EQ(found, (std::map<std::string, std::string>{{"LONGFI~1.TXT", "long"},
+  EXPECT_EQ(found, (std::map<std::string, std::string>{{"Long File Name.txt", "long"},
                                                        {"\xC3\x84.TXT", "ae"},
-                                                       {"DOCS/ONE.BIN", big},
-                                                       {"DOCS/TWO.BIN", big},
-                                                       {"DOCS/SUB/THREE.BIN", big}}));
-  EXPECT_TRUE(fs::is_directory(dir_ / "out/disk1/EMPTY"));
+                                                       {"docs/one.bin", big},
+                                                       {"docs/two.bin", big},
+                                                       {"docs/sub/three.bin", big}}));
+  EXPECT_TRUE(fs::is_directory(dir_ / "out/disk1/empty"));
   EXPECT_EQ(Entries(dir_ / "out"), (std::vector<std::string>{"disk1", "disk2", "disk3"}));
   // More disks than the files can fill, or fewer than they need, are refused with the need.
   EXPECT_EQ(Run("--split --disks=5 " + (dir_ / "src")), 1);
