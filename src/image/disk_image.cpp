@@ -556,6 +556,25 @@ bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& dest
   return complete;
 }
 
+namespace {
+
+// Windows NT keeps an all lower-case 8.3 name (or extension) without a long name, marking it
+// in the entry's byte 12 instead; mtools does the same.
+std::string LowerCaseAsMarked(const DirectoryEntry& entry, std::string name) {
+  constexpr uint8_t kLowerBase = 0x08, kLowerExtension = 0x10;
+  const uint8_t marks = entry.raw[12];
+  const size_t dot = name.find('.');
+  for (size_t i = 0; i < name.size(); ++i) {
+    const bool in_base = dot == std::string::npos || i < dot;
+    if ((marks & (in_base ? kLowerBase : kLowerExtension)) && name[i] >= 'A' && name[i] <= 'Z') {
+      name[i] = static_cast<char>(name[i] + 32);
+    }
+  }
+  return name;
+}
+
+}  // namespace
+
 std::string DiskImage::HostName(const DirectoryEntry& entry) const {
   const std::string stored = HostEntryName(entry);
   if (name_code_page_ == 0) return stored;
@@ -565,7 +584,7 @@ std::string DiskImage::HostName(const DirectoryEntry& entry) const {
       long_name && IsPlainFileName(*long_name)) {
     return *long_name;
   }
-  return CodePageToUtf8(stored, name_code_page_);
+  return CodePageToUtf8(LowerCaseAsMarked(entry, stored), name_code_page_);
 }
 
 std::optional<std::string> DiskImage::LongName(const DirectoryEntry& entry) const {

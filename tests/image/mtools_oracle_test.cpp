@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "base/path.h"
 #include "image/disk_image.h"
@@ -128,6 +129,53 @@ TEST_F(MtoolsOracleTest, ImagesOfTheRealToolsCopyOutLikeMcopy) {
       "mmd -i ../disk.ima ::A ::A/B && mcopy -m -i ../disk.ima README D.BIN ::A/B && "
       "mcopy -m -i ../disk.ima README INNER.TXT E.TXT ::");
   ExpectAgreement();
+}
+
+// Where names are converted (a UTF-8 locale), the long names mcopy gives come back as they
+// are; a long name whose checksum names another entry is not taken.
+TEST_F(MtoolsOracleTest, LongNamesComeBackLikeMcopy) {
+  Run("mkdir src && cd src && printf long > 'Long File Name.txt' && printf u > '\xc3\x9c"
+      "ber.txt' "
+      "&& "
+      "printf r > README && M='-m -i ../disk.ima' && mformat -C -f 1440 -i ../disk.ima :: && "
+      "mmd -i ../disk.ima ::tools && mcopy $M 'Long File Name.txt' '\xc3\x9c"
+      "ber.txt' README :: && "
+      "mcopy $M README ::tools");
+  const std::string theirs = dir_ / "mcopy", mine = dir_ / "ours";
+  ASSERT_EQ(host_.MakeDirectory(theirs), CreateDirectoryResult::kCreated);
+  ASSERT_EQ(host_.MakeDirectory(mine), CreateDirectoryResult::kCreated);
+  ASSERT_EQ(RunShell(Mtools(Image(), "mcopy -s -m -n") + "'::*' '" + theirs + "'"), 0);
+  {
+    DiskImage image(host_, Image());
+    image.SetNameCodePage(437);
+    ASSERT_TRUE(image.ExtractTree(mine));
+  }
+  std::set<std::string> ours, expected;
+  for (const auto& item : fs::recursive_directory_iterator(mine)) {
+    ours.insert(fs::relative(item.path(), mine).string());
+  }
+  for (const auto& item : fs::recursive_directory_iterator(theirs)) {
+    expected.insert(fs::relative(item.path(), theirs).string());
+  }
+  EXPECT_EQ(ours, expected);
+  EXPECT_TRUE(expected.count("Long File Name.txt"));
+
+  // Every long-name part's checksum off by one: no entry takes a long name.
+  std::vector<uint8_t> bytes = ReadFileBytes(Image());
+  {
+    DiskImage intact(host_, Image());
+    const DirectoryEntry* root = intact.RootDirectory();
+    ASSERT_NE(root, nullptr);
+    for (size_t slot = 0; root[slot].marker() != 0; ++slot) {
+      if (root[slot].attributes() != 0x0F) continue;
+      bytes[size_t(reinterpret_cast<const uint8_t*>(&root[slot]) - intact.data()) + 13] ^= 1;
+    }
+  }
+  testing::WriteFileBytes(dir_ / "broken.ima", bytes);
+  DiskImage broken(host_, dir_ / "broken.ima");
+  for (const DirectoryEntry* file = broken.FirstFile(); file; file = broken.NextFile(file)) {
+    EXPECT_FALSE(broken.LongName(*file)) << FormatEntryName(*file);
+  }
 }
 
 // Every floppy size of both tools has a FAT12 layout the reader takes, and checks sound.
