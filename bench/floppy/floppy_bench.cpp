@@ -67,7 +67,7 @@ void BM_FloppyRun_ImageDrive(benchmark::State& state) {
   run.ProductName = "Bench";
   run.Header.DiskCount = 1;
   // Only an empty file: the whole disk, 80 cylinders, is written.
-  const std::string image = DiskImagePath(run, 0);
+  const std::string image = DiskImagePath(run.WorkspaceDir, 0);
   const std::string make = "MTOOLS_SKIP_CHECK=1 mformat -C -f 1440 -i '" + image + "' :: && : > '" +
                            run.WorkspaceDir + "EMPTY' && " + "MTOOLS_SKIP_CHECK=1 mcopy -i '" +
                            image + "' '" + run.WorkspaceDir + "EMPTY' ::EMPTY";

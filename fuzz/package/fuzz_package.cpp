@@ -19,10 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   state.WorkspaceDir = sandbox.FreshDestination() + "/";
   const uint8_t use = *data++;
   if (use & 1) {
-    std::ofstream(ArchivePath(state), std::ios::binary)
+    std::ofstream(ArchivePath(state.WorkspaceDir), std::ios::binary)
         .write(reinterpret_cast<const char*>(data), size);
     ExtractionPlan plan;
-    plan.archive_path = ArchivePath(state);
+    plan.archive_path = ArchivePath(state.WorkspaceDir);
     plan.workspace_dir = state.WorkspaceDir;
     plan.apst = (use & 2) == 0;
     plan.disk_count = 3;

@@ -45,7 +45,7 @@ void CheckImageStructures(RunState& state, Host& host) {
   for (uint32_t index = 0; index < state.Images.size(); ++index) {
     ImageAccount& account = state.Images[index];
     if (account.condition != ImageCondition::kIntact) continue;
-    const std::string path = DiskImagePath(state, index);
+    const std::string path = DiskImagePath(state.WorkspaceDir, index);
     ImageCheck check;
     if (state.PackageUnpackMode != 0) {
       check = CheckFlatImage(FlatImage(host, path));
@@ -171,7 +171,7 @@ bool RunAuthenticityCheck(RunState& state, Host& host, Ui& ui) {
 
 bool RunImageExtraction(RunState& state, Host& host, Ui& ui) {
   ExtractionPlan plan;
-  plan.archive_path = ArchivePath(state);
+  plan.archive_path = ArchivePath(state.WorkspaceDir);
   plan.workspace_dir = state.WorkspaceDir;
   plan.apst = state.Header.ArchiveKind != 0;
   plan.disk_count = state.Header.DiskCount;
@@ -239,7 +239,7 @@ void ShowFinalMessage(const RunState& state, const RunOutcome& outcome, Ui& ui) 
 }
 
 void ExitCleanUp(const RunState& state, Host& host) {
-  DeleteWorkspaceFiles(state, host);
+  DeleteWorkspaceFiles(state.WorkspaceDir, host);
   if (!state.WorkspaceDir.empty()) host.RemoveEmptyDirectory(state.WorkspaceDir);
 }
 

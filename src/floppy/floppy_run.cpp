@@ -39,7 +39,7 @@ void ShowRefusal(Ui& ui, const std::string& text) {
 // write. Returns the refusal naming the disk, or an empty text.
 std::string CheckDiskImage(const RunState& state, Host& host, uint32_t index, uint32_t& total) {
   const char* product = state.ProductName.c_str();
-  const std::string path = DiskImagePath(state, index);
+  const std::string path = DiskImagePath(state.WorkspaceDir, index);
   DiskImage image(host, path);
   if (!image.IsOpen()) {
     return FormatMessageId(host.Attributes(path) ? kMsgImageShortRefused : kMsgImageMissingRefused,
@@ -220,7 +220,7 @@ DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
   uint32_t total = 0;
   refusal = CheckDiskImage(state, host, index, total);
   std::unique_ptr<File> image;
-  if (refusal.empty()) image = host.OpenForRead(DiskImagePath(state, index));
+  if (refusal.empty()) image = host.OpenForRead(DiskImagePath(state.WorkspaceDir, index));
   if (!image) {
     if (refusal.empty())
       refusal = FormatMessageId(kMsgImageMissingRefused, index + 1, state.ProductName.c_str());

@@ -88,7 +88,7 @@ uint32_t PackageSum(const uint8_t* data, size_t size, uint32_t sum) {
 void ComputePackageChecksum(RunState& state, Host& host) {
   state.PackageChecksum = 0;
   if (state.WorkspaceDir.empty()) return;
-  const std::unique_ptr<MappedFile> mapping = host.MapForRead(ArchivePath(state));
+  const std::unique_ptr<MappedFile> mapping = host.MapForRead(ArchivePath(state.WorkspaceDir));
   if (mapping) state.PackageChecksum = PackageSum(mapping->data(), mapping->size());
 }
 

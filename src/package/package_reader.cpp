@@ -104,10 +104,10 @@ bool ReadPackageHeader(RunState& state, Host& host, Ui& ui) {
   // Summed in 64 bits: two sizes near 4 GiB must not wrap to a small demand.
   const uint64_t required = uint64_t{state.Header.ArchiveSpace} + state.Header.UnpackedSpace;
   if (!CheckTempSpace(host, ui, required)) return false;
-  if (!state.WorkspaceDir.empty() && !CopyArchiveToWorkspace(state, host, *program)) {
+  if (!state.WorkspaceDir.empty() && !CopyArchiveToWorkspace(state.WorkspaceDir, host, *program)) {
     // The package is intact; it is the copy that failed: say so rather than blame the file.
     const std::string cause = host.ErrorText();
-    ShowStop(ui, FormatMessageId(kMsgCannotCopyPackage, ArchivePath(state).c_str(),
+    ShowStop(ui, FormatMessageId(kMsgCannotCopyPackage, ArchivePath(state.WorkspaceDir).c_str(),
                                  (cause.empty() ? LoadMessage(kMsgUnknownCause) : cause).c_str()));
     return false;
   }

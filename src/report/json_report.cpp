@@ -205,7 +205,7 @@ void ImageObject(JsonWriter& json, const RunState& state, Host& host, uint32_t i
     json.Close('}');
     return;
   }
-  const std::string path = DiskImagePath(state, index);
+  const std::string path = DiskImagePath(state.WorkspaceDir, index);
   std::vector<std::string> empty_directories;  // flat images have files only
   if (state.PackageUnpackMode != 0) {
     const FlatImage image(host, path);

@@ -90,7 +90,7 @@ void PackageInfoReport(const RunState& state, Host& host, Ui& ui) {
 void FileListReport(const RunState& state, Host& host, Ui& ui) {
   const uint32_t disk_count = state.Header.DiskCount;
   for (uint32_t index = 0; index < disk_count; ++index) {
-    const std::string path = DiskImagePath(state, index);
+    const std::string path = DiskImagePath(state.WorkspaceDir, index);
     ui.AppendReportText(FormatMessageId(kMsgImageHeading, unsigned{index + 1}));
     if (!state.ImageIntact(index)) {
       // Only the intact images are read; the others are marked under their headings.

@@ -15,7 +15,7 @@ std::string DiskDirectory(const RunState& state, uint32_t image_index) {
 bool UnpackDiskImage(const RunState& state, Host& host, uint32_t image_index,
                      UnpackReport* report) {
   const std::string directory = DiskDirectory(state, image_index);
-  const std::string image_path = DiskImagePath(state, image_index);
+  const std::string image_path = DiskImagePath(state.WorkspaceDir, image_index);
   bool unpacked = false;
   const auto pass_on = [&](const UnpackReport& image_report) {
     if (!report) return;

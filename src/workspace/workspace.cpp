@@ -14,10 +14,10 @@ constexpr size_t kCopyBlock = 1 << 20;
 
 }  // namespace
 
-bool CopyArchiveToWorkspace(const RunState& state, Host& host, File& program) {
+bool CopyArchiveToWorkspace(const std::string& workspace, Host& host, File& program) {
   // Without a workspace the copy would land in the current directory.
-  if (state.WorkspaceDir.empty()) return false;
-  const std::unique_ptr<File> copy = host.CreateForWrite(ArchivePath(state));
+  if (workspace.empty()) return false;
+  const std::unique_ptr<File> copy = host.CreateForWrite(ArchivePath(workspace));
   const std::optional<uint64_t> size = program.Size();
   if (!copy || !size) return false;
   uint64_t remaining = *size > program.Tell() ? *size - program.Tell() : 0;
@@ -49,21 +49,19 @@ std::string DiskImageName(uint32_t index) {
   return FormatText("image%02u.tii", index);
 }
 
-std::string DiskImagePath(const RunState& state, uint32_t index) {
-  return state.WorkspaceDir + DiskImageName(index);
+std::string DiskImagePath(const std::string& workspace, uint32_t index) {
+  return workspace + DiskImageName(index);
 }
 
-std::string ArchivePath(const RunState& state) {
-  return state.WorkspaceDir + kArchiveFileName;
+std::string ArchivePath(const std::string& workspace) {
+  return workspace + kArchiveFileName;
 }
 
-void DeleteWorkspaceFiles(const RunState& state, Host& host) {
-  if (state.WorkspaceDir.empty()) return;
+void DeleteWorkspaceFiles(const std::string& workspace, Host& host) {
+  if (workspace.empty()) return;
   // Every member lands here under its own name, whatever DiskCount says; the directory is
   // this run's own, so all of it goes.
-  for (const std::string& name : host.ListDirectory(state.WorkspaceDir)) {
-    host.RemoveFile(state.WorkspaceDir + name);
-  }
+  for (const std::string& name : host.ListDirectory(workspace)) host.RemoveFile(workspace + name);
 }
 
 std::string DescribeLostImage(uint32_t index, const ImageAccount& image) {

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_state.h"
 #include "base/outcome.h"
 #include "host/host.h"
 
@@ -17,8 +16,8 @@ inline constexpr char kArchiveFileName[] = "image.tii";
 inline constexpr char kWorkspacePrefix[] = "TII";
 
 // Copies every byte from the program file's position to its end into
-// WorkspaceDir + "image.tii"; false when the copy could not be made in full.
-bool CopyArchiveToWorkspace(const RunState& state, Host& host, File& program);
+// workspace + "image.tii"; false when the copy could not be made in full.
+bool CopyArchiveToWorkspace(const std::string& workspace, Host& host, File& program);
 
 // Makes a new private directory `prefix` + an unpredictable decimal number in the temporary
 // directory (Host::CreateTempDirectory); `out` holds it with a trailing separator. False,
@@ -27,10 +26,10 @@ bool CreateWorkspace(Host& host, const std::string& prefix, std::string& out);
 
 // "image%02u.tii": the file name of disk image `index` (disk index + 1).
 std::string DiskImageName(uint32_t index);
-// WorkspaceDir + DiskImageName(index).
-std::string DiskImagePath(const RunState& state, uint32_t index);
-// WorkspaceDir + "image.tii".
-std::string ArchivePath(const RunState& state);
+// The workspace (ending in a separator) + DiskImageName(index).
+std::string DiskImagePath(const std::string& workspace, uint32_t index);
+// The workspace + "image.tii".
+std::string ArchivePath(const std::string& workspace);
 
 // One line per disk image that is not intact, naming the disk, its file and the reason:
 // "Disk image 2 (image01.tii) is missing: not in the archive." Empty for a whole set.
@@ -42,6 +41,6 @@ std::string DescribeLostImage(uint32_t index, const ImageAccount& image);
 
 // Deletes every file of the workspace (the images, "image.tii" and any other member of the
 // archive); failures are ignored.
-void DeleteWorkspaceFiles(const RunState& state, Host& host);
+void DeleteWorkspaceFiles(const std::string& workspace, Host& host);
 
 }  // namespace floppyset

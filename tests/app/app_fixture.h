@@ -36,7 +36,8 @@ struct App {
     state.WorkspaceDir = root / "work/";
     fs::create_directories(state.WorkspaceDir);
     for (uint32_t i = 0; i < disks.size(); ++i) {
-      WriteFileBytes(DiskImagePath(state, i), BuildImage(root / "scratch", disks[i], flat));
+      WriteFileBytes(DiskImagePath(state.WorkspaceDir, i),
+                     BuildImage(root / "scratch", disks[i], flat));
     }
     state.Header.DiskCount = static_cast<uint16_t>(disks.size());
     state.PackageUnpackMode = flat ? 1 : 0;

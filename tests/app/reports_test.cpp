@@ -13,12 +13,12 @@ constexpr char kSeparator[] = "=================================================
 // The 16-bit field at `offset` of the directory slot named `name11` (8.3, blank-padded) in
 // image 1; `value` replaces it when given.
 uint16_t Slot(App& app, const char* name11, size_t offset, std::optional<uint16_t> value = {}) {
-  std::vector<uint8_t> image = ReadFileBytes(DiskImagePath(app.state, 0));
+  std::vector<uint8_t> image = ReadFileBytes(DiskImagePath(app.state.WorkspaceDir, 0));
   const auto at = std::search(image.begin(), image.end(), name11, name11 + 11);
   EXPECT_NE(at, image.end()) << name11;
   if (at == image.end()) return 0;
   if (value) StoreLe16(&*at + offset, *value);
-  WriteFileBytes(DiskImagePath(app.state, 0), image);
+  WriteFileBytes(DiskImagePath(app.state.WorkspaceDir, 0), image);
   return LoadLe16(&*at + offset);
 }
 
@@ -89,7 +89,7 @@ TEST(Reports, OddImagesAreListedSafely) {
       {"a missing image has only its heading",
        {{{"A.TXT", "a"}}, {{"B.TXT", "b"}}},
        false,
-       [](App& a) { fs::remove(DiskImagePath(a.state, 0)); },
+       [](App& a) { fs::remove(DiskImagePath(a.state.WorkspaceDir, 0)); },
        "Image 1:\r\n\r\nImage 2:\r\n" + line + "1 B.TXT\r\n"},
       {"flat images list relative paths in stored time",
        {{{"SETUP.EXE", "installer"}, {"DOCS/GUIDE.TXT", ""}}},

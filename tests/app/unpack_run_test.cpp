@@ -90,7 +90,7 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
          UnpackRun(first, host, quiet);
          WriteFileText(dest + "/disk1/SUB/INNER.TXT", "stale"); }, {}},
       {"an image missing", [&](FaultHost& host, ScriptedUi&, const std::string&) {
-         host.FailOpen(DiskImagePath(state, 1)); },
+         host.FailOpen(DiskImagePath(state.WorkspaceDir, 1)); },
        {"Disk image 2 (image01.tii) is damaged: it cannot be read."}},
       {"a full disk", [](FaultHost& host, ScriptedUi&, const std::string&) {
          host.SetDiskRoom(1000); }, {"3 file(s) written short", "/disk1/A.TXT"}},
@@ -104,9 +104,9 @@ TEST(UnpackRun, WhatWasNotUnpackedIsNamedInPlaceOf509) {
          ui.TypeDestinations({}); }, {}},
       // Last: it damages the second image for good.
       {"an image without a layout", [&](FaultHost&, ScriptedUi&, const std::string&) {
-         std::vector<uint8_t> bytes = ReadFileBytes(DiskImagePath(state, 1));
+         std::vector<uint8_t> bytes = ReadFileBytes(DiskImagePath(state.WorkspaceDir, 1));
          std::fill_n(bytes.begin(), 512, 0);
-         WriteFileBytes(DiskImagePath(state, 1), bytes); },
+         WriteFileBytes(DiskImagePath(state.WorkspaceDir, 1), bytes); },
        {"Disk image 2 (image01.tii) is damaged: no FAT12 layout in its boot sector",
         "; nothing of it was unpacked."}},
       // clang-format on

@@ -53,7 +53,7 @@ class FloppyRunTest : public ::testing::Test {
   // A 1.44 MB FAT12 image made by mtools (an independent FAT12 writer), holding one file of
   // `file_bytes` patterned bytes unless negative.
   void MakeImage(uint32_t index, int64_t file_bytes) {
-    const std::string image = DiskImagePath(state, index), file = scratch / "DATA.BIN";
+    const std::string image = DiskImagePath(state.WorkspaceDir, index), file = scratch / "DATA.BIN";
     std::remove(image.c_str());
     ASSERT_EQ(RunShell("MTOOLS_SKIP_CHECK=1 mformat -C -f 1440 -i '" + image + "' ::"), 0);
     if (file_bytes < 0) return;
@@ -141,7 +141,7 @@ TEST_F(FloppyRunTest, WritesTheUsedCylindersOnly) {
     EXPECT_TRUE(drives.OperationsStartingWith("read").empty()) << "no read-back was asked for";
     EXPECT_TRUE(drives.OperationsStartingWith("format").empty());
     EXPECT_EQ(ui.ProgressPositions(kControlTrackBar).back(), 100);
-    std::vector<uint8_t> image = ReadFileBytes(DiskImagePath(state, 0));
+    std::vector<uint8_t> image = ReadFileBytes(DiskImagePath(state.WorkspaceDir, 0));
     std::fill(image.begin() + cylinders * kCylinder, image.end(), 0);
     EXPECT_TRUE(image == drives.disk.bytes);
   }
@@ -328,7 +328,7 @@ TEST_F(FloppyRunTest, UnwritableSetsAreRefusedBeforeTheFirstQuestion) {
     MakeImage(0, kEmptyRoot);
     MakeImage(1, kTo1403);
     MakeImage(2, kEmptyRoot);
-    const std::string image = DiskImagePath(state, 1);
+    const std::string image = DiskImagePath(state.WorkspaceDir, 1);
     std::vector<uint8_t> bytes = ReadFileBytes(image);
     bytes[c.offset] = uint8_t(c.value), bytes[c.offset + 1] = uint8_t(c.value >> 8);
     if (c.offset != 0) WriteFileBytes(image, bytes);

@@ -102,14 +102,14 @@ TEST(ImageCheck, DamagedImagesAreNamedAndUnpackSaysWhatWasLost) {
       c.fat(fat);
       bytes = fat.bytes;
     }
-    WriteFileBytes(DiskImagePath(state, 0), bytes);
+    WriteFileBytes(DiskImagePath(state.WorkspaceDir, 0), bytes);
 
     ImageCheck check;
     if (c.fat) {
-      DiskImage image(host, DiskImagePath(state, 0));
+      DiskImage image(host, DiskImagePath(state.WorkspaceDir, 0));
       check = CheckDiskImage(image);
     } else {
-      check = CheckFlatImage(FlatImage(host, DiskImagePath(state, 0)));
+      check = CheckFlatImage(FlatImage(host, DiskImagePath(state.WorkspaceDir, 0)));
     }
     EXPECT_EQ(check.readable, c.readable);
     EXPECT_EQ(check.reason.empty(), c.why.empty()) << check.reason;

@@ -285,7 +285,7 @@ TEST_F(PackageTest, WorkspaceIsNewAndEmptiedWhole) {
     WriteFileText(state_.WorkspaceDir + name, "x");
   }
   state_.Header.DiskCount = 3;
-  DeleteWorkspaceFiles(state_, host_);
+  DeleteWorkspaceFiles(state_.WorkspaceDir, host_);
   EXPECT_TRUE(host_.ListDirectory(state_.WorkspaceDir).empty());
 }
 

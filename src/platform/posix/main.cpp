@@ -134,8 +134,8 @@ class ExtractionWatch {
         ui_.Note("floppyset: " + failure);
         break;
       }
-      if (WriteImageFile(host_, DiskImagePath(state_, index), folder.DiskPath(index + 1),
-                         failure)) {
+      if (WriteImageFile(host_, DiskImagePath(state_.WorkspaceDir, index),
+                         folder.DiskPath(index + 1), failure)) {
         ++written;
       } else {
         ui_.Note("floppyset: " + failure);
