@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sandbox.WriteInput(data, size);
     if (ReadPackageHeader(state, host, ui) && state.PackageFound) {
       if (state.FinalMessage.size() >= kFinalMessageLimit) std::abort();
-      ComputePackageChecksum(state, host);
+      ArchiveChecksum(state.WorkspaceDir, host);
     }
   }
   sandbox.CheckNothingEscaped(true);

@@ -156,10 +156,10 @@ bool CheckSingleInstance(const RunState& state, Host& host, Ui& ui,
 
 bool RunAuthenticityCheck(RunState& state, Host& host, Ui& ui) {
   const int result = ui.RunWorkDialog(kDialogAuthenticity, [&] {
-    if (!ExeChecksumMatches(state)) return 2;
+    if (state.Header.ExpectedExeChecksum != state.PeCheckSum) return 2;
     ui.SetControlText(kControlExeCheckResult, "OK");
-    ComputePackageChecksum(state, host);
-    if (!PackageChecksumMatches(state)) return 2;
+    state.PackageChecksum = ArchiveChecksum(state.WorkspaceDir, host);
+    if (state.Header.ExpectedPackageChecksum != state.PackageChecksum) return 2;
     ui.SetControlText(kControlPackageCheckResult, "OK");
     host.Sleep(kCheckPauseMilliseconds);
     return 1;

@@ -85,19 +85,10 @@ uint32_t PackageSum(const uint8_t* data, size_t size, uint32_t sum) {
   return sum;
 }
 
-void ComputePackageChecksum(RunState& state, Host& host) {
-  state.PackageChecksum = 0;
-  if (state.WorkspaceDir.empty()) return;
-  const std::unique_ptr<MappedFile> mapping = host.MapForRead(ArchivePath(state.WorkspaceDir));
-  if (mapping) state.PackageChecksum = PackageSum(mapping->data(), mapping->size());
-}
-
-bool ExeChecksumMatches(const RunState& state) {
-  return state.Header.ExpectedExeChecksum == state.PeCheckSum;
-}
-
-bool PackageChecksumMatches(const RunState& state) {
-  return state.Header.ExpectedPackageChecksum == state.PackageChecksum;
+uint32_t ArchiveChecksum(const std::string& workspace, Host& host) {
+  if (workspace.empty()) return 0;
+  const std::unique_ptr<MappedFile> mapping = host.MapForRead(ArchivePath(workspace));
+  return mapping ? PackageSum(mapping->data(), mapping->size()) : 0;
 }
 
 }  // namespace floppyset

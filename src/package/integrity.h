@@ -6,7 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/run_state.h"
+#include <string>
+
 #include "host/host.h"
 
 namespace floppyset {
@@ -14,11 +15,7 @@ namespace floppyset {
 // Folds `size` bytes into `sum` by s = s * 3 + b (mod 2^32), each byte taken unsigned.
 uint32_t PackageSum(const uint8_t* data, size_t size, uint32_t sum = 0);
 
-// Sets PackageChecksum to the sum of WorkspaceDir + "image.tii" (0 when it is absent or
-// empty or cannot be mapped).
-void ComputePackageChecksum(RunState& state, Host& host);
-
-bool ExeChecksumMatches(const RunState& state);
-bool PackageChecksumMatches(const RunState& state);
+// The sum of the workspace's "image.tii" (0 when it is absent or empty or cannot be mapped).
+uint32_t ArchiveChecksum(const std::string& workspace, Host& host);
 
 }  // namespace floppyset

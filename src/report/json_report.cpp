@@ -82,9 +82,11 @@ std::string Crc32Text(uint32_t crc) {
 // `lost`: the file would not come out whole (cut, or skipped for its name). `crc` is that of
 // the bytes an unpack writes.
 void FileObject(JsonWriter& json, const std::string& path, uint32_t size, uint32_t crc,
-                const std::string& mtime, uint32_t attributes, bool lost) {
+                const std::string& mtime, uint32_t attributes, bool lost,
+                const std::string& dos_path = {}) {
   json.Open(nullptr, '{');
   json.String("path", path);
+  if (!dos_path.empty() && dos_path != path) json.String("dos_path", dos_path);
   json.Number("size", size);
   json.String("crc32", Crc32Text(crc));
   json.Raw("mtime", mtime);
@@ -110,17 +112,18 @@ class FatFiles : public FatTreeVisitor {
     const std::string name = HostEntryName(file);
     uint32_t crc = 0xFFFFFFFFu;
     for (const auto& [start, length] : image_.FileRuns(file)) crc = Crc32Update(start, length, crc);
-    FileObject(json_, Prefix(true) + CodePageToUtf8(name, oem_), file.size(), crc ^ 0xFFFFFFFFu,
+    FileObject(json_, Prefix(true) + image_.HostName(file), file.size(), crc ^ 0xFFFFFFFFu,
                IsoTimeOrNull(DosDateTimeToCalendar(file.date(), file.time()), false),
-               file.attributes(), lost_.count(Prefix(false) + name) != 0);
+               file.attributes(), lost_.count(Prefix(false) + name) != 0,
+               DosPrefix() + CodePageToUtf8(name, oem_));
     Filled();
   }
   bool Directory(const DirectoryEntry& directory, WalkBlock block) override {
     if (block != WalkBlock::kNone) return false;
     Filled();
     const std::string name = HostEntryName(directory);
-    walked_.push_back(
-        {Prefix(true) + CodePageToUtf8(name, oem_) + '/', Prefix(false) + name + '/', false});
+    walked_.push_back({Prefix(true) + image_.HostName(directory) + '/', Prefix(false) + name + '/',
+                       DosPrefix() + CodePageToUtf8(name, oem_) + '/', false});
     return true;
   }
   void Leave(const DirectoryEntry&) override {
@@ -134,9 +137,10 @@ class FatFiles : public FatTreeVisitor {
 
  private:
   struct Walked {
-    std::string utf8, stored;  // the path ending in '/'
-    bool filled;               // something was found in it
+    std::string utf8, stored, dos;  // the path ending in '/': as unpacked, as stored, as 8.3
+    bool filled;                    // something was found in it
   };
+  std::string DosPrefix() const { return walked_.empty() ? "" : walked_.back().dos; }
   // The path of the directory walked, ending in '/' (or empty): in UTF-8, or as stored.
   std::string Prefix(bool utf8) const {
     if (walked_.empty()) return "";
@@ -215,6 +219,8 @@ void ImageObject(JsonWriter& json, const RunState& state, Host& host, uint32_t i
     FlatFiles(json, image, pages.ansi, LostPaths(check));
   } else {
     DiskImage image(host, path);
+    // Paths as an unpack into a UTF-8 file system gives them: long names where kept.
+    image.SetNameCodePage(pages.oem);
     const ImageCheck check = CheckDiskImage(image);
     OpenImageObject(json, index, image.data(), image.size(), image.UsedImageSize(), check);
     const std::set<std::string> lost = LostPaths(check);
