@@ -26,6 +26,9 @@ class FloppyDevice {
   virtual bool Write(const uint8_t* data, uint32_t count, uint32_t& done) = 0;
   // Formats `tracks` tracks from (cylinder, head) on.
   virtual bool FormatTracks(uint16_t cylinder, uint16_t head, uint16_t tracks) = 0;
+  // Closes a disk that was not written whole. A real disk stays as it is; a disk that is a
+  // file is removed, so that no file under a disk's name holds part of it.
+  virtual void Discard() { Close(); }
   // After a failed Open: why, when the user can do something about it (files open on the
   // volume); empty otherwise.
   virtual std::string OpenFailureText() const { return {}; }

@@ -116,8 +116,9 @@ class DiskWriter {
     return true;
   }
 
-  void Close() {
-    if (device_) device_->Close();
+  void Close(bool whole) {
+    if (device_ && whole) device_->Close();
+    if (device_ && !whole) device_->Discard();
   }
 
   // Writes `count` bytes as the chunk at byte offset `done` of the disk, formatting where
@@ -242,7 +243,7 @@ DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
                                                          total / kCylinderBytes + 1));
   }
 
-  writer.Close();
+  writer.Close(result == DiskWrite::kWritten);
   return result;
 }
 

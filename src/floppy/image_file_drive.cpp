@@ -12,8 +12,7 @@ constexpr uint16_t kCylinders = 80;
 constexpr uint16_t kHeads = 2;
 
 // One image file standing for the disk in the drive, positions as byte offsets. Opening
-// starts a fresh blank disk; closing brings the file to the full disk size, zero where
-// nothing was written (and such places read as zeros before that).
+// starts a fresh blank disk: a file of the full disk size, zero where nothing was written.
 class ImageFileDevice : public FloppyDevice {
  public:
   ImageFileDevice(Host& host, std::string path) : host_(host), path_(std::move(path)) {}
@@ -22,13 +21,15 @@ class ImageFileDevice : public FloppyDevice {
     Close();
     file_ = host_.CreateForWrite(path_);
     file_offset_ = 0;
+    // Full size from the start: a disk file that could not be sized is no disk at all.
+    if (file_ && !file_->Truncate(kFloppyDiskBytes)) Discard();
     return file_ != nullptr;
   }
-  void Close() override {
+  void Close() override { file_.reset(); }
+  void Discard() override {
     if (!file_) return;
-    std::optional<uint64_t> size = file_->Size();
-    if (!size || *size < kFloppyDiskBytes) file_->Truncate(kFloppyDiskBytes);
     file_.reset();
+    host_.RemoveFile(path_);
   }
   ~ImageFileDevice() override { Close(); }
   uint32_t Position() const override { return position_; }
