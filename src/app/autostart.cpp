@@ -82,8 +82,7 @@ RunOutcome RunAutostart(RunState& state, Host& host, Ui& ui, const RunOutcome& u
 
   // A set that was not unpacked whole is not started, only removed.
   RunOutcome outcome = unpacked;
-  if (outcome.ending == RunEnding::kDone && state.UnpackFailed == 0 &&
-      !StartInstaller(state, host, ui)) {
+  if (outcome.ending == RunEnding::kDone && !StartInstaller(state, host, ui)) {
     outcome = Ended(RunEnding::kFailed, LoadMessage(kMsgWhyInstallerNotStarted));
   }
 

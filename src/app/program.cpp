@@ -130,7 +130,7 @@ RunOutcome RunWithWorkspace(RunState& state, Host& host, Ui& ui, FloppyDrives& d
     return Ended(RunEnding::kFailed, kNoWindowText);
   }
 
-  outcome = RunAutostart(state, host, ui, outcome);
+  if (state.UnpackFailed == 0) outcome = RunAutostart(state, host, ui, outcome);
   ShowFinalMessage(state, outcome, ui);
   outcome.images = state.Images;
   return outcome;
