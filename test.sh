@@ -48,13 +48,17 @@ if [ "${SKIP_FUZZ:-0}" != 1 ]; then
   for fuzzer in build-fuzz/fuzz/*/fuzz_*; do
     [ -x "$fuzzer" ] || continue
     name=$(basename "$fuzzer")
+    # From the kept corpus (fuzz/corpus, grown by fuzz/grow_corpus.sh) and the seeds, in a
+    # scratch copy: what a short run finds is not written back.
     corpus=build-fuzz/corpus/$name
-    mkdir -p "$corpus"
-    seeds=()
-    [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
+    rm -rf "$corpus" && mkdir -p "$corpus"
+    for kept in "fuzz/corpus/$name" "fuzz/seeds/$name"; do
+      [ -d "$kept" ] && cp -r "$kept"/. "$corpus"/
+    done
     echo "--- $name"
     "$fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
-      "$corpus" "${seeds[@]}" 2>"build-fuzz/$name.log" || { tail -50 "build-fuzz/$name.log"; exit 1; }
+      -artifact_prefix="build-fuzz/$name-" "$corpus" 2>"build-fuzz/$name.log" ||
+      { tail -50 "build-fuzz/$name.log"; exit 1; }
     grep -E '^Done|^#[0-9]+.*DONE' "build-fuzz/$name.log" | tail -1 || true
   done
 fi

@@ -62,14 +62,20 @@ bool StartInstaller(RunState& state, Host& host, Ui& ui) {
   return false;
 }
 
-}  // namespace
-
-void DeleteDirectoryFiles(Host& host, const std::string& dir) {
+// The set's folders with their subfolders: the run made them in its own temporary directory,
+// a write root, where a removal never passes through a link.
+void RemoveUnpackedTree(Host& host, const std::string& dir) {
   for (const std::string& name : host.ListDirectory(dir)) {
-    if (name.empty() || name[0] == '.') continue;
-    host.RemoveFile(dir + name);  // a subdirectory is refused and stays
+    const std::string path = dir + name;
+    if (host.RemoveFile(path)) continue;
+    const std::optional<uint32_t> attributes = host.Attributes(path);
+    if (attributes && (*attributes & kAttrDirectory))
+      RemoveUnpackedTree(host, path + kPathSeparator);
   }
+  host.RemoveEmptyDirectory(dir);
 }
+
+}  // namespace
 
 RunOutcome RunAutostart(RunState& state, Host& host, Ui& ui, const RunOutcome& unpacked) {
   if (!state.IsAutostart() || state.DestinationDir.empty()) return unpacked;
@@ -81,9 +87,7 @@ RunOutcome RunAutostart(RunState& state, Host& host, Ui& ui, const RunOutcome& u
   }
 
   for (uint32_t disk = 1; disk <= state.Header.DiskCount; ++disk) {
-    const std::string dir = DiskDirectoryPath(state, disk);
-    DeleteDirectoryFiles(host, dir);
-    host.RemoveEmptyDirectory(dir);
+    RemoveUnpackedTree(host, DiskDirectoryPath(state, disk));
   }
   host.RemoveEmptyDirectory(state.DestinationDir);
   return outcome;

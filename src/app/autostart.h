@@ -11,13 +11,10 @@
 namespace floppyset {
 
 // Nothing unless the run left an autostart set (IsAutostart and a DestinationDir): then the
-// installer is started when the unpack run ended well, and the set removed in any case.
+// installer is started when the unpack run ended well, and the set removed in any case, with
+// every subdirectory and hidden file: it lies in the run's own temporary directory.
 // Returns how the run ended: `unpacked`, or a failure when the installer is missing or
 // cannot be started (said to the user).
 RunOutcome RunAutostart(RunState& state, Host& host, Ui& ui, const RunOutcome& unpacked);
-
-// Deletes every file directly inside `dir` (ending in a separator); subdirectories and
-// names beginning with "." stay. Failures are ignored.
-void DeleteDirectoryFiles(Host& host, const std::string& dir);
 
 }  // namespace floppyset

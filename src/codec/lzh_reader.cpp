@@ -170,6 +170,15 @@ int LzhReader::State::ReadHeader(MemberHeader& header) {
   header.stored_crc = LoadLe16(bytes.data() + size - 5);
   header.name.assign(reinterpret_cast<const char*>(bytes.data() + kNameOffset), name_length);
   member_name = header.name;
+  // Extended headers (LHa for UNIX keeps modes and times there) lie between the header and
+  // the data and count in the compressed size: stepped over, else they would be taken as data.
+  for (size_t next = LoadLe16(bytes.data() + size - 2); next != 0;) {
+    if (next < 3 || next > header.compressed_size) return kLzhBadHeader;
+    std::vector<uint8_t> extension(next);
+    if (Read(extension.data(), next) != next) return kLzhBadHeader;
+    header.compressed_size -= static_cast<uint32_t>(next);
+    next = LoadLe16(extension.data() + next - 2);
+  }
   if (!IsPlainFileName(header.name)) return kLzhUnsafeHeader;
   return kLzhOk;
 }

@@ -1,6 +1,6 @@
-// Extracts every member of an LHA archive (methods -lh0-, -lh4-, -lh5-, level-1 headers without
-// extended headers) into a destination directory, checking each member's CRC-16, which is
-// read 5 bytes before the end of the header, where such headers keep it.
+// Extracts every member of an LHA archive (methods -lh0-, -lh4-, -lh5-, level-1 headers; their
+// extended headers are stepped over) into a destination directory, checking each member's
+// CRC-16, which is read 5 bytes before the end of the header, where such headers keep it.
 #pragma once
 
 #include <cstdint>

@@ -540,8 +540,14 @@ bool DiskImage::ExtractFile(const DirectoryEntry* entry, const std::string& dest
   for (const auto& [start, run_length] : runs) {
     written = written && file->Write(start, run_length);
   }
-  const bool complete = written && length == entry->size();
-  // A file cut short must not look like the original.
+  if (!written) {  // a failed write leaves nothing worth keeping under the file's name
+    file.reset();
+    host_.RemoveFile(path);
+    report_.Cut(path);
+    return false;
+  }
+  const bool complete = length == entry->size();
+  // A file cut short by the image must not look like the original.
   if (complete) {
     if (const auto time = LocalFileTime(entry->date(), entry->time())) {
       file->SetTimes(*time, *time, *time);

@@ -115,10 +115,12 @@ bool FlatImage::WriteRecordFiles(const std::string& directory) {
       continue;
     }
     if (!file->Write(record->Data(), record->DataSize())) {
-      report_.Cut(path);  // a file cut short keeps the time it was written at
-    } else {
-      file->SetTimes(record->CreatedTime(), record->AccessedTime(), record->WrittenTime());
+      file.reset();  // part of a file is not kept under its name
+      host_.RemoveFile(path);
+      report_.Cut(path);
+      continue;
     }
+    file->SetTimes(record->CreatedTime(), record->AccessedTime(), record->WrittenTime());
     file.reset();
     // After closing, so that a read-only file is complete first.
     host_.SetAttributes(path, record->Attributes());

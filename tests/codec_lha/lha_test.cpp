@@ -334,6 +334,31 @@ TEST(LzhReaderTest, EveryFailureHasItsResultAndLeavesOnlyWhatWasWritten) {
   }
 }
 
+// LHa for UNIX (`lha a1`) writes level-1 headers followed by extended headers that count in
+// the compressed size; they were once taken as the start of the -lh5- data ("its data is
+// damaged"). The member after it must be found too.
+TEST(LzhReaderTest, ExtendedHeadersOfLevelOneAreSteppedOver) {
+  Bytes archive = {
+      0x21, 0xfe, 0x2d, 0x6c, 0x68, 0x35, 0x2d, 0x23, 0x00, 0x00, 0x00, 0xa2, 0x00, 0x00, 0x00,
+      0x77, 0x8e, 0x89, 0x5d, 0x20, 0x01, 0x08, 0x44, 0x49, 0x53, 0x4b, 0x2e, 0x54, 0x58, 0x54,
+      0x2c, 0x38, 0x00, 0x05, 0x00, 0x00, 0x80, 0x27, 0x00, 0x00, 0x00, 0x0f, 0x3a, 0x72, 0x87,
+      0x0b, 0x9f, 0xe9, 0xbd, 0xc2, 0xf4, 0xa4, 0x53, 0xe9, 0x89, 0xc7, 0xd7, 0x19, 0x0c, 0x00,
+      0x20, 0xbd, 0x59, 0x3a, 0xbc, 0x9a, 0x32, 0x50, 0x7e, 0x80};  // DISK.TXT, 162 bytes
+  const Bytes after = Stored("after", {7});
+  archive.insert(archive.end(), after.begin(), after.end());
+  Extraction x;
+  ASSERT_EQ(x.Run(archive), kLzhOk);
+  std::string text;
+  for (int i = 0; i < 6; ++i) text += "floppy floppy floppy disk\r\n";
+  EXPECT_EQ(ReadFileText(x.out + "/DISK.TXT"), text);
+  EXPECT_EQ(ReadFileBytes(x.out + "/after"), Bytes{7});
+  // An extended header longer than the data it is counted in is a damaged header.
+  archive[7] = 0x04;
+  archive[1] = static_cast<uint8_t>(archive[1] - 0x23 + 0x04);
+  Extraction damaged;
+  EXPECT_EQ(damaged.Run(archive), kLzhBadHeader);
+}
+
 TEST(LzhWriterTest, ArchivesAreExtractedAlikeByLhasaAndByTheReader) {
   const std::vector<LzhMember> members = {
       {"image00.tii", corpus().files.at("image00.tii"), 0x3B2A1C45},

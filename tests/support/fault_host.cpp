@@ -1,5 +1,7 @@
 #include "support/fault_host.h"
 
+#include <errno.h>
+
 #include <algorithm>
 #include <cerrno>
 
@@ -8,33 +10,68 @@
 namespace floppyset::testing {
 namespace {
 
-// A file on a full disk: a write that does not fit the room left writes what fits and fails.
-class FullDiskFile : public File {
+// A file of the fault host: every call is counted and may be the one to fail, and on a full
+// disk (SetDiskRoom) a write that does not fit writes what fits and fails.
+class FaultyFile : public File {
  public:
-  FullDiskFile(std::unique_ptr<File> file, std::shared_ptr<uint64_t> room)
-      : file_(std::move(file)), room_(std::move(room)) {}
-  int64_t Read(void* buffer, size_t count) override { return file_->Read(buffer, count); }
+  FaultyFile(std::unique_ptr<File> file, std::string path, std::shared_ptr<OperationCounts> counts,
+             std::shared_ptr<uint64_t> room)
+      : file_(std::move(file)),
+        path_(std::move(path)),
+        counts_(std::move(counts)),
+        room_(std::move(room)) {}
+  int64_t Read(void* buffer, size_t count) override {
+    return counts_->Count("read", path_) ? -1 : file_->Read(buffer, count);
+  }
   bool Write(const void* data, size_t count) override {
-    const size_t fits = static_cast<size_t>(std::min<uint64_t>(count, *room_));
-    *room_ -= fits;
-    if (!file_->Write(data, fits)) return false;
-    if (fits < count) errno = ENOSPC;
-    return fits == count;
+    size_t fits = room_ ? static_cast<size_t>(std::min<uint64_t>(count, *room_)) : count;
+    const bool fails = counts_->Count("write", path_);
+    if (fails) fits = counts_->fault == OperationFault::kNoSpace ? std::min(fits, count / 2) : 0;
+    if (room_) *room_ -= fits;
+    counts_->written[path_] += fits;
+    const bool whole = file_->Write(data, fits) && fits == count && !fails;
+    if (!whole) errno = fails && counts_->fault != OperationFault::kNoSpace ? EACCES : ENOSPC;
+    return whole;
   }
   bool Seek(uint64_t offset) override { return file_->Seek(offset); }
   uint64_t Tell() override { return file_->Tell(); }
   std::optional<uint64_t> Size() override { return file_->Size(); }
-  bool Truncate(uint64_t size) override { return file_->Truncate(size); }
+  bool Truncate(uint64_t size) override {
+    return !counts_->Count("truncate", path_) && file_->Truncate(size);
+  }
   bool SetTimes(FileTime created, FileTime accessed, FileTime written) override {
-    return file_->SetTimes(created, accessed, written);
+    return !counts_->Count("set times", path_) && file_->SetTimes(created, accessed, written);
   }
 
  private:
   std::unique_ptr<File> file_;
+  std::string path_;
+  std::shared_ptr<OperationCounts> counts_;
   std::shared_ptr<uint64_t> room_;
 };
 
 }  // namespace
+
+bool OperationCounts::Count(const char* what, const std::string& path) {
+  log.push_back(std::string(what) + " " + path);
+  if (++operations != fail_at) return false;
+  failed = log.back();
+  errno = fault == OperationFault::kNoSpace ? ENOSPC : EACCES;
+  return true;
+}
+
+uint64_t FaultHost::BytesWritten(const std::string& prefix) const {
+  uint64_t total = 0;
+  for (const auto& [path, bytes] : counts_->written) {
+    if (path.rfind(prefix, 0) == 0) total += bytes;
+  }
+  return total;
+}
+
+std::unique_ptr<File> FaultHost::Wrap(std::unique_ptr<File> file, const std::string& path) {
+  if (!file) return nullptr;
+  return std::make_unique<FaultyFile>(std::move(file), path, counts_, room_);
+}
 
 bool FaultHost::CreationFails(const std::string& path) const {
   const size_t cut = path.find_last_of('/');
@@ -44,9 +81,11 @@ bool FaultHost::CreationFails(const std::string& path) const {
 }
 
 std::unique_ptr<File> FaultHost::OpenForRead(const std::string& path) {
-  if (!failing_opens_.count(path)) return PosixHost::OpenForRead(path);
-  errno = EIO;
-  return nullptr;
+  if (failing_opens_.count(path) || counts_->Count("open", path)) {
+    errno = EIO;
+    return nullptr;
+  }
+  return Wrap(PosixHost::OpenForRead(path), path);
 }
 
 std::unique_ptr<File> FaultHost::CreateForWrite(const std::string& path) {
@@ -54,23 +93,46 @@ std::unique_ptr<File> FaultHost::CreateForWrite(const std::string& path) {
     errno = EACCES;
     return nullptr;
   }
-  std::unique_ptr<File> file = PosixHost::CreateForWrite(path);
-  if (file && room_) file = std::make_unique<FullDiskFile>(std::move(file), room_);
-  return file;
+  if (counts_->Count("create", path)) {
+    errno = counts_->fault == OperationFault::kNoSpace ? ENOSPC : EACCES;
+    return nullptr;
+  }
+  return Wrap(PosixHost::CreateForWrite(path), path);
 }
 
 std::unique_ptr<MappedFile> FaultHost::MapForRead(const std::string& path) {
-  return failing_opens_.count(path) ? nullptr : PosixHost::MapForRead(path);
+  if (failing_opens_.count(path) || counts_->Count("map", path)) return nullptr;
+  return PosixHost::MapForRead(path);
+}
+
+bool FaultHost::SetAttributes(const std::string& path, uint32_t attributes) {
+  return !counts_->Count("set attributes", path) && PosixHost::SetAttributes(path, attributes);
+}
+
+bool FaultHost::SetFileTimes(const std::string& path, FileTime created, FileTime accessed,
+                             FileTime written) {
+  return !counts_->Count("set times", path) &&
+         PosixHost::SetFileTimes(path, created, accessed, written);
 }
 
 CreateDirectoryResult FaultHost::MakeDirectory(const std::string& path) {
-  if (!CreationFails(path)) return PosixHost::MakeDirectory(path);
-  errno = EACCES;
-  return CreateDirectoryResult::kFailed;
+  if (CreationFails(path)) {
+    errno = EACCES;
+    return CreateDirectoryResult::kFailed;
+  }
+  if (counts_->Count("make directory", path)) {
+    errno = counts_->fault == OperationFault::kNoSpace ? ENOSPC : EACCES;
+    return CreateDirectoryResult::kFailed;
+  }
+  return PosixHost::MakeDirectory(path);
 }
 
 std::string FaultHost::CreateTempDirectory(const std::string& prefix) {
-  return CreationFails(TempDirectory() + prefix) ? "" : PosixHost::CreateTempDirectory(prefix);
+  if (CreationFails(TempDirectory() + prefix) ||
+      counts_->Count("make temporary directory", TempDirectory() + prefix)) {
+    return "";
+  }
+  return PosixHost::CreateTempDirectory(prefix);
 }
 
 void FaultHost::SetTempDirectory(const std::string& dir) {

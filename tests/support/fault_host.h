@@ -1,4 +1,7 @@
-// A PosixHost with faults to inject, a scripted RunProcess and sleeps that do not wait.
+// A PosixHost with faults to inject, a scripted RunProcess and sleeps that do not wait. It
+// counts the file operations of a run and the bytes written to each file, and can make the
+// n-th operation fail as a full disk (ENOSPC: a write puts down half and fails) or a refusal
+// (EACCES: nothing happens), so that a test can sweep n over a whole run.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +16,20 @@
 #include "platform/posix/posix_host.h"
 
 namespace floppyset::testing {
+
+enum class OperationFault { kNoSpace, kNoAccess };
+
+// Shared by the host and the files it opened.
+struct OperationCounts {
+  uint64_t operations = 0, fail_at = 0;
+  OperationFault fault = OperationFault::kNoSpace;
+  std::string failed;                       // "write /path" of the failed operation
+  std::vector<std::string> log;             // "write /path" of every operation
+  std::map<std::string, uint64_t> written;  // path -> bytes
+
+  // Counts an operation; true when it is the one to fail (errno is set).
+  bool Count(const char* what, const std::string& path);
+};
 
 struct ProcessRun {
   std::string program;
@@ -46,9 +63,26 @@ class FaultHost : public PosixHost {
   }
   const std::vector<ProcessRun>& ProcessRuns() const { return process_runs_; }
 
+  // Operations that may fail, counted from 1: opening, creating and mapping files, making
+  // directories (temporary ones too), reading, writing, cutting files and setting their
+  // attributes and times. Removals are not among them: what cannot be removed stays, whatever
+  // the program does.
+  uint64_t Operations() const { return counts_->operations; }
+  // Operation `n` fails (0: none); `failed_operation()` says what it was, once it came.
+  void FailOperation(uint64_t n, OperationFault fault) {
+    counts_->fail_at = n, counts_->fault = fault;
+  }
+  const std::string& failed_operation() const { return counts_->failed; }
+  const std::vector<std::string>& OperationLog() const { return counts_->log; }
+  // Bytes written to files at or below `prefix` ("" for all) through this host.
+  uint64_t BytesWritten(const std::string& prefix = "") const;
+
   std::unique_ptr<File> OpenForRead(const std::string& path) override;
   std::unique_ptr<File> CreateForWrite(const std::string& path) override;
   std::unique_ptr<MappedFile> MapForRead(const std::string& path) override;
+  bool SetAttributes(const std::string& path, uint32_t attributes) override;
+  bool SetFileTimes(const std::string& path, FileTime created, FileTime accessed,
+                    FileTime written) override;
   CreateDirectoryResult MakeDirectory(const std::string& path) override;
   std::string CreateTempDirectory(const std::string& prefix) override;
   std::string TempDirectory() override;
@@ -62,6 +96,9 @@ class FaultHost : public PosixHost {
 
  private:
   bool CreationFails(const std::string& path) const;
+  std::unique_ptr<File> Wrap(std::unique_ptr<File> file, const std::string& path);
+
+  std::shared_ptr<OperationCounts> counts_ = std::make_shared<OperationCounts>();
 
   std::map<std::string, uint64_t> free_bytes_;
   bool fail_free_space_ = false;

@@ -1,0 +1,172 @@
+// The input is a whole program file, run as the Linux tool runs it: the reports with the
+// set's account (/L /P /A, what --test judges), the unpack run (/D, destination typed) and
+// the floppy run (/F) onto image-file drives, for inputs whose last byte is odd (it writes and
+// reads back 1.44 MB a disk). The Ui says yes to everything but Retry. Both integrity sums
+// are made to match first, so that mutations reach the archive and the images (a mismatch is
+// a refusal; fuzz_package covers the sums), and DiskCount is kept below 256 (Prepare).
+// Every run must keep to these bounds, else abort():
+//  - nothing is made or changed outside the destination and the workspace;
+//  - the workspace takes at most the archive and the images (ImageSizeLimit each), an unpack
+//    at most twice the images, a floppy run one 1.44 MB file per disk;
+//  - the workspace is gone at the end;
+//  - a run ends as done only for a whole set, and a report or unpack only for a sound one,
+//    with a folder for every disk or a full-size file for every floppy.
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/program.h"
+#include "floppy/image_file_drive.h"
+#include "fuzz_support.h"
+#include "package/extraction.h"
+#include "package/integrity.h"
+#include "package/package_header.h"
+#include "support/fault_host.h"
+#include "workspace/workspace.h"
+
+namespace floppyset::fuzzing {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "fuzz_program: %s\n", what.c_str());
+  std::abort();
+}
+
+bool Below(const std::string& path, const std::string& dir) {
+  return path.rfind(dir + "/", 0) == 0 || path == dir;
+}
+
+// Refuses (aborts on) any change outside the two places a run may write to.
+class FenceHost : public testing::FaultHost {
+ public:
+  std::string temp_dir, destination;
+
+  std::unique_ptr<File> CreateForWrite(const std::string& path) override {
+    return FaultHost::CreateForWrite(Checked(path));
+  }
+  CreateDirectoryResult MakeDirectory(const std::string& path) override {
+    return FaultHost::MakeDirectory(Checked(path));
+  }
+  bool SetAttributes(const std::string& path, uint32_t attributes) override {
+    return FaultHost::SetAttributes(Checked(path), attributes);
+  }
+  bool SetFileTimes(const std::string& path, FileTime c, FileTime a, FileTime w) override {
+    return FaultHost::SetFileTimes(Checked(path), c, a, w);
+  }
+  bool RemoveFile(const std::string& path) override { return FaultHost::RemoveFile(Checked(path)); }
+  std::optional<int> RunProcess(const std::string&, const std::vector<std::string>&,
+                                const std::string&) override {
+    Fail("a process was started");
+  }
+
+ private:
+  const std::string& Checked(const std::string& path) const {
+    if (!Below(path, temp_dir) && !Below(path, destination)) Fail("change outside: " + path);
+    return path;
+  }
+};
+
+class YesUi : public SilentUi {
+ public:
+  std::string destination;
+  Answer ShowMessage(const MessageRequest& request) override {
+    switch (request.buttons) {
+      case Buttons::kYesNo:
+        return Answer::kYes;
+      case Buttons::kRetryCancel:
+        return Answer::kCancel;
+      default:
+        return Answer::kOk;
+    }
+  }
+  bool RunDestinationDialog(const std::function<bool(const std::string&)>& on_ok) override {
+    return on_ok(destination) || on_ok(destination);  // OK is posted again after a creation
+  }
+};
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
+}
+void PutLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> 8 * i);
+}
+
+// The expected sums of the package header set to those of the file, where it has one, and
+// DiskCount kept below 256: a set of 65,535 missing images is reported line by line, which
+// takes seconds under the sanitizers, and each image's account is the same code at any count.
+void Prepare(std::vector<uint8_t>& b) {
+  if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z') return;
+  const uint64_t optional = uint64_t{Le32(b, 60)} + 24;
+  if (optional + 68 > b.size()) return;
+  const uint64_t header = Le32(b, optional + 56);
+  if (header + kPackageHeaderSize > b.size()) return;
+  const uint64_t archive = header + kPackageHeaderSize + (b[header + 48] | b[header + 49] << 8) +
+                           (b[header + 50] | b[header + 51] << 8) +
+                           (b[header + 52] | b[header + 53] << 8);
+  if (archive > b.size()) return;
+  b[header + 23] = 0;  // DiskCount's high byte
+  PutLe32(b, header + 40, Le32(b, optional + 64));
+  PutLe32(b, header + 44, PackageSum(b.data() + archive, b.size() - archive));
+}
+
+enum class Mode { kReport, kUnpack, kFloppy };
+
+void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
+  const std::string out = sandbox.FreshDestination();
+  FenceHost host;
+  host.temp_dir = out + "/tmp";
+  host.destination = out + "/dest";
+  fs::create_directory(host.temp_dir);
+  host.SetTempDirectory(host.temp_dir);
+  host.AddWriteRoot(host.destination);
+  YesUi ui;
+  ui.destination = host.destination;
+  ImageFileDrives drives(host, host.destination);
+  if (mode == Mode::kFloppy) fs::create_directory(host.destination);
+  RunState state;
+  state.ProgramPath = sandbox.input_path();
+  state.RequirePlausiblePackage = true;
+  static const char* const kSwitches[] = {" /L /P /A", " /D", " /F"};
+  const RunOutcome outcome =
+      RunProgram(state, host, ui, drives, state.ProgramPath + kSwitches[int(mode)]);
+
+  const uint64_t disks = state.Header.DiskCount;
+  const uint64_t workspace = host.BytesWritten(host.temp_dir + "/");
+  const uint64_t images = workspace - host.BytesWritten(ArchivePath(state));
+  if (workspace > input_size + disks * ImageSizeLimit(state.PackageUnpackMode)) {
+    Fail("the workspace took " + std::to_string(workspace) + " bytes");
+  }
+  const uint64_t written = host.BytesWritten(host.destination + "/");
+  const uint64_t allowed = mode == Mode::kUnpack   ? 2 * images
+                           : mode == Mode::kFloppy ? disks * kFloppyDiskBytes
+                                                   : 0;
+  if (written > allowed) Fail("the destination took " + std::to_string(written) + " bytes");
+  if (!host.ListDirectory(host.temp_dir).empty()) Fail("the workspace was left");
+  sandbox.CheckNothingEscaped();
+
+  if (outcome.ending != RunEnding::kDone) return;
+  if (outcome.images.size() != disks || !IsWhole(outcome.images)) Fail("done, but not whole");
+  if (mode != Mode::kFloppy && !IsSound(outcome.images)) Fail("done, but not sound");
+  for (uint64_t disk = 1; disk <= disks && mode != Mode::kReport; ++disk) {
+    std::error_code error;
+    const bool there =
+        mode == Mode::kUnpack
+            ? fs::is_directory(host.destination + "/disk" + std::to_string(disk), error)
+            : fs::file_size(drives.DiskPath(uint32_t(disk)), error) == kFloppyDiskBytes;
+    if (!there) Fail("done, but disk " + std::to_string(disk) + " is not there");
+  }
+}
+
+}  // namespace
+}  // namespace floppyset::fuzzing
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace floppyset::fuzzing;
+  static Sandbox sandbox;
+  std::vector<uint8_t> program(data, data + size);
+  floppyset::fuzzing::Prepare(program);
+  sandbox.WriteInput(program.data(), size);
+  RunOnce(sandbox, Mode::kReport, size);
+  RunOnce(sandbox, Mode::kUnpack, size);
+  if (size != 0 && (data[size - 1] & 1)) RunOnce(sandbox, Mode::kFloppy, size);
+  return 0;
+}
