@@ -131,7 +131,7 @@ void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
 
   const uint64_t disks = state.Header.DiskCount;
   const uint64_t workspace = host.BytesWritten(host.temp_dir + "/");
-  const uint64_t images = workspace - host.BytesWritten(ArchivePath(state));
+  const uint64_t images = workspace - host.BytesWritten(ArchivePath(state.WorkspaceDir));
   if (workspace > input_size + disks * ImageSizeLimit(state.PackageUnpackMode)) {
     Fail("the workspace took " + std::to_string(workspace) + " bytes");
   }
