@@ -69,6 +69,11 @@ void RunRange(const RunState& state, uint32_t& first, uint32_t& end) {
   end = single_disk ? state.SingleDiskNumber : state.Header.DiskCount;
 }
 
+// Said under a refusal at the run's first disk only: later ones follow written disks.
+std::string NothingWrittenNote(uint32_t index, uint32_t first) {
+  return index == first ? "\n\n" + LoadMessage(kMsgNoFloppyWritten) : "";
+}
+
 // Refuses the run before its first question when any of its images cannot be written;
 // returns the refusal shown, or an empty text.
 std::string CheckFloppySet(const RunState& state, Host& host, Ui& ui, FloppyDrives& drives) {
@@ -96,7 +101,7 @@ std::string FloppySetRefusal(const RunState& state, Host& host) {
   for (uint32_t i = first; i < end; ++i) {
     uint32_t total = 0;
     std::string refusal = CheckDiskImage(state, host, i, total);
-    if (!refusal.empty()) return refusal;
+    if (!refusal.empty()) return refusal + "\n\n" + LoadMessage(kMsgNoFloppyWritten);
   }
   return "";
 }
@@ -224,7 +229,7 @@ DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
   if (!image) {
     if (refusal.empty())
       refusal = FormatMessageId(kMsgImageMissingRefused, index + 1, state.ProductName.c_str());
-    ShowRefusal(ui, refusal);
+    ShowRefusal(ui, refusal + NothingWrittenNote(index, first));
     return DiskWrite::kRefused;
   }
 
@@ -249,7 +254,7 @@ DiskWrite CreateOneFloppy(RunState& state, Host& host, Ui& ui, FloppyDrives& dri
     if (got <= 0) {
       // A disk with only part of its image on it is not a written disk.
       refusal = FormatMessageId(kMsgImageShortRefused, index + 1, state.ProductName.c_str());
-      ShowRefusal(ui, refusal);
+      ShowRefusal(ui, refusal + NothingWrittenNote(index, first));
       result = DiskWrite::kRefused;
       break;
     }
