@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "base/bytes.h"
@@ -299,48 +300,29 @@ uint64_t ImageSizeLimit(uint16_t package_unpack_mode) {
 }
 
 std::string ExtractionFailureText(int code, bool lha) {
-  if (lha) {
-    switch (code) {
-      case kLzhCannotOpenArchive:
-        return LoadMessage(kMsgWhyArchiveUnreadable);
-      case kLzhBadHeader:
-        return LoadMessage(kMsgWhyHeaderDamaged);
-      case kLzhBadMethod:
-        return LoadMessage(kMsgWhyMethodUnsupported);
-      case kLzhBadLevel:
-        return LoadMessage(kMsgWhyLevelUnsupported);
-      case kLzhUnsafeHeader:
-        return LoadMessage(kMsgWhyUnsafeName);
-      case kLzhCannotCreate:
-        return LoadMessage(kMsgWhyCannotCreate);
-      case kLzhTooLarge:
-        return LoadMessage(kMsgWhyTooLarge);
-      default:
-        return LoadMessage(kMsgWhyDataDamaged);
-    }
+  struct Why {
+    int code;
+    int message;
+  };
+  static constexpr Why kLha[] = {{kLzhCannotOpenArchive, kMsgWhyArchiveUnreadable},
+                                 {kLzhBadHeader, kMsgWhyHeaderDamaged},
+                                 {kLzhBadMethod, kMsgWhyMethodUnsupported},
+                                 {kLzhBadLevel, kMsgWhyLevelUnsupported},
+                                 {kLzhUnsafeHeader, kMsgWhyUnsafeName},
+                                 {kLzhCannotCreate, kMsgWhyCannotCreate},
+                                 {kLzhTooLarge, kMsgWhyTooLarge}};
+  static constexpr Why kApst[] = {
+      {kExtractNoArchive, kMsgWhyArchiveUnreadable}, {kExtractNoMembers, kMsgWhyNoMembers},
+      {kExtractBadName, kMsgWhyUnsafeName},          {kExtractCannotCreate, kMsgWhyCannotCreate},
+      {kExtractWriteFailed, kMsgWhyCannotWrite},     {kExtractTooLarge, kMsgWhyTooLarge},
+      {kExtractPathTooLong, kMsgWhyPathTooLong},     {kExtractNoWorkspace, kMsgWhyNoWorkspace},
+      {kExtractAsciiMode, kMsgWhyAsciiMode}};
+  // Anything else the decoders report is damage in the data.
+  int message = kMsgWhyDataDamaged;
+  for (const Why& why : lha ? std::span<const Why>(kLha) : std::span<const Why>(kApst)) {
+    if (why.code == code) message = why.message;
   }
-  switch (code) {
-    case kExtractNoArchive:
-      return LoadMessage(kMsgWhyArchiveUnreadable);
-    case kExtractNoMembers:
-      return LoadMessage(kMsgWhyNoMembers);
-    case kExtractBadName:
-      return LoadMessage(kMsgWhyUnsafeName);
-    case kExtractCannotCreate:
-      return LoadMessage(kMsgWhyCannotCreate);
-    case kExtractWriteFailed:
-      return LoadMessage(kMsgWhyCannotWrite);
-    case kExtractTooLarge:
-      return LoadMessage(kMsgWhyTooLarge);
-    case kExtractPathTooLong:
-      return LoadMessage(kMsgWhyPathTooLong);
-    case kExtractNoWorkspace:
-      return LoadMessage(kMsgWhyNoWorkspace);
-    case kExtractAsciiMode:
-      return LoadMessage(kMsgWhyAsciiMode);
-    default:
-      return LoadMessage(kMsgWhyDataDamaged);
-  }
+  return LoadMessage(message);
 }
 
 namespace {
