@@ -4,6 +4,7 @@
 
 #include "base/path.h"
 #include "ui/messages.h"
+#include "workspace/workspace.h"
 
 namespace floppyset {
 
@@ -193,6 +194,29 @@ bool WriteImageFile(Host& host, const std::string& source, const std::string& ta
   out.reset();
   host.RemoveFile(target);
   return false;
+}
+
+ImageExport ExportIntactImages(Host& host, const std::string& workspace, const SetAccount& images,
+                               const std::string& directory) {
+  ImageExport done;
+  ImageFileDrives folder(host, directory);
+  host.AddWriteRoot(directory);
+  for (uint32_t index = 0; index < images.size(); ++index) {
+    if (images[index].condition != ImageCondition::kIntact) continue;
+    std::string failure;
+    if (!folder.MakeDirectory(failure)) {
+      done.failures.push_back(failure);
+      break;
+    }
+    if (WriteImageFile(host, DiskImagePath(workspace, index), folder.DiskPath(index + 1),
+                       failure)) {
+      ++done.written;
+    } else {
+      done.failures.push_back(failure);
+    }
+  }
+  if (done.written == 0) folder.RemoveMadeDirectories();
+  return done;
 }
 
 }  // namespace floppyset

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/outcome.h"
 #include "floppy/floppy_device.h"
 #include "host/host.h"
 
@@ -45,6 +46,18 @@ class ImageFileDrives : public FloppyDrives {
 // written whole is removed. False with `failure` naming the file and the cause.
 bool WriteImageFile(Host& host, const std::string& source, const std::string& target,
                     std::string& failure);
+
+// What ExportIntactImages did: the images written, and a text for each one that was not.
+struct ImageExport {
+  uint32_t written = 0;
+  std::vector<std::string> failures;
+};
+
+// Copies each intact image of the workspace (`images`, the set's account) to DIR/disk<n>.img.
+// DIR is made for the first image and removed again when no image could be written; an image
+// written short is removed. The damaged and missing ones are left to the caller to name.
+ImageExport ExportIntactImages(Host& host, const std::string& workspace, const SetAccount& images,
+                               const std::string& directory);
 
 // The host's reason for its last failure, or words saying that it gave none.
 std::string HostCause(Host& host);

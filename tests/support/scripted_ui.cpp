@@ -60,7 +60,9 @@ void ScriptedUi::PumpOneMessage() {
 
 int ScriptedUi::RunWorkDialog(int dialog, const std::function<int()>& work) {
   Record(UiEventKind::kWorkDialog, dialog);
-  return work();
+  const int result = work();
+  if (after_work_) after_work_(dialog);
+  return result;
 }
 
 bool ScriptedUi::RunMainWindow(int dialog, const std::function<void()>& worker) {

@@ -55,6 +55,8 @@ class ScriptedUi : public Ui {
   void FailMainWindow(bool fail = true) { fail_main_window_ = fail; }
   // Called for every message box before it is answered.
   void OnMessage(std::function<void(const MessageRequest&)> hook) { on_message_ = std::move(hook); }
+  // Called with the dialog's id once the work of a work dialog is done.
+  void AfterWorkDialog(std::function<void(int)> hook) { after_work_ = std::move(hook); }
   size_t PendingAnswers() const { return answers_.size(); }
 
   const std::vector<UiEvent>& Events() const { return events_; }
@@ -109,6 +111,7 @@ class ScriptedUi : public Ui {
   std::deque<std::string> typed_;
   bool fail_main_window_ = false;
   std::function<void(const MessageRequest&)> on_message_;
+  std::function<void(int)> after_work_;
 };
 
 }  // namespace floppyset::testing

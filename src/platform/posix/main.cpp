@@ -119,32 +119,15 @@ class ExtractionWatch {
   bool export_failed() const { return export_failed_; }
 
  private:
-  // Through the host, which never follows a link in the images directory. The directory is
-  // made for the first image, and removed again when no image could be written; an image
-  // written short is removed.
+  // Through the host, which never follows a link in the images directory.
   void ExportImages() {
+    const ImageExport done =
+        ExportIntactImages(host_, state_.WorkspaceDir, state_.Images, *images_dir_);
+    for (const std::string& failure : done.failures) ui_.Note("floppyset: " + failure);
     const uint32_t count = state_.Header.DiskCount;
-    uint32_t written = 0;
-    ImageFileDrives folder(host_, *images_dir_);
-    host_.AddWriteRoot(*images_dir_);
-    for (uint32_t index = 0; index < count; ++index) {
-      if (!state_.ImageIntact(index)) continue;  // named above
-      std::string failure;
-      if (!folder.MakeDirectory(failure)) {
-        ui_.Note("floppyset: " + failure);
-        break;
-      }
-      if (WriteImageFile(host_, DiskImagePath(state_.WorkspaceDir, index),
-                         folder.DiskPath(index + 1), failure)) {
-        ++written;
-      } else {
-        ui_.Note("floppyset: " + failure);
-      }
-    }
-    if (written == 0) folder.RemoveMadeDirectories();
-    if (written < count) export_failed_ = true;
-    ui_.Note("Disk images written: " + std::to_string(written) + " of " + std::to_string(count) +
-             " in " + *images_dir_);
+    if (done.written < count) export_failed_ = true;
+    ui_.Note("Disk images written: " + std::to_string(done.written) + " of " +
+             std::to_string(count) + " in " + *images_dir_);
   }
 
   const RunState& state_;
