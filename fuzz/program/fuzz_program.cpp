@@ -1,18 +1,21 @@
-// The input is a whole program file, run as the Linux tool runs it: the reports with the
-// set's account (/L /P /A, what --test judges), the unpack run (/D, destination typed) and
-// the floppy run (/F) onto image-file drives, for inputs whose last byte is odd (it writes and
-// reads back 1.44 MB a disk). The Ui says yes to everything but Retry. Both integrity sums
-// are made to match first, so that mutations reach the archive and the images (a mismatch is
+// The input is a whole program file, run as the Linux tool runs it, in the mode its last byte
+// picks: the reports with the set's account (/L /P /A, what --test judges), the unpack run
+// (/D, destination typed), the floppy run (/F) onto image-file drives, or the intact images
+// exported after extraction (--images). The Ui says yes to everything but Retry. Both integrity
+// sums are made to match first, so that mutations reach the archive and the images (a mismatch is
 // a refusal; fuzz_package covers the sums), and DiskCount is kept below 256 (Prepare).
 // Every run must keep to these bounds, else abort():
 //  - nothing is made or changed outside the destination and the workspace;
 //  - the workspace takes at most the archive and the images (ImageSizeLimit each), an unpack
-//    at most twice the images, a floppy run one 1.44 MB file per disk;
+//    at most twice the images, a floppy run one 1.44 MB file per disk, an export the images;
 //  - the workspace is gone at the end;
 //  - a run ends as done only for a whole set, and a report or unpack only for a sound one,
-//    with a folder for every disk or a full-size file for every floppy.
+//    with a folder for every disk, a full-size file for every floppy or every image exported.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "app/program.h"
 #include "floppy/image_file_drive.h"
@@ -81,6 +84,12 @@ class YesUi : public SilentUi {
   bool RunDestinationDialog(const std::function<bool(const std::string&)>& on_ok) override {
     return on_ok(destination) || on_ok(destination);  // OK is posted again after a creation
   }
+  int RunWorkDialog(int dialog, const std::function<int()>& work) override {
+    const int result = work();
+    if (after_work) after_work(dialog);
+    return result;
+  }
+  std::function<void(int)> after_work;
 };
 
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
@@ -108,7 +117,24 @@ void Prepare(std::vector<uint8_t>& b) {
   PutLe32(b, header + 44, PackageSum(b.data() + archive, b.size() - archive));
 }
 
-enum class Mode { kReport, kUnpack, kFloppy };
+// Every image exported is its workspace image, byte for byte; the others are not there.
+void CheckExport(const RunState& state, const ImageFileDrives& drives, const ImageExport& done) {
+  uint32_t there = 0;
+  for (uint32_t index = 0; index < state.Images.size(); ++index) {
+    const std::string path = drives.DiskPath(index + 1);
+    if (!fs::exists(path)) continue;
+    ++there;
+    if (state.Images[index].condition != ImageCondition::kIntact) Fail("a lost image exported");
+    std::ifstream a(path, std::ios::binary),
+        b(DiskImagePath(state.WorkspaceDir, index), std::ios::binary);
+    if (!std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {})) {
+      Fail("image " + std::to_string(index + 1) + " was exported unlike itself");
+    }
+  }
+  if (there != done.written) Fail("the export's count is not what it wrote");
+}
+
+enum class Mode { kReport, kUnpack, kFloppy, kImages };
 
 void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
   const std::string out = sandbox.FreshDestination();
@@ -125,9 +151,20 @@ void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
   RunState state;
   state.ProgramPath = sandbox.input_path();
   state.RequirePlausiblePackage = true;
-  static const char* const kSwitches[] = {" /L /P /A", " /D", " /F"};
-  const RunOutcome outcome =
+  ImageExport exported;
+  ui.after_work = [&](int dialog) {
+    if (mode == Mode::kImages &&
+        (dialog == kDialogBannerExtraction || dialog == kDialogPlainExtraction)) {
+      exported = ExportIntactImages(host, state.WorkspaceDir, state.Images, host.destination);
+      CheckExport(state, drives, exported);
+    }
+  };
+  static const char* const kSwitches[] = {" /L /P /A", " /D", " /F", " /P"};
+  RunOutcome outcome =
       RunProgram(state, host, ui, drives, state.ProgramPath + kSwitches[int(mode)]);
+  if (mode == Mode::kImages && exported.written < state.Header.DiskCount) {
+    outcome.ending = RunEnding::kFailed;
+  }
 
   const uint64_t disks = state.Header.DiskCount;
   const uint64_t workspace = host.BytesWritten(host.temp_dir + "/");
@@ -138,6 +175,7 @@ void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
   const uint64_t written = host.BytesWritten(host.destination + "/");
   const uint64_t allowed = mode == Mode::kUnpack   ? 2 * images
                            : mode == Mode::kFloppy ? disks * kFloppyDiskBytes
+                           : mode == Mode::kImages ? images
                                                    : 0;
   if (written > allowed) Fail("the destination took " + std::to_string(written) + " bytes");
   if (!host.ListDirectory(host.temp_dir).empty()) Fail("the workspace was left");
@@ -151,7 +189,9 @@ void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
     const bool there =
         mode == Mode::kUnpack
             ? fs::is_directory(host.destination + "/disk" + std::to_string(disk), error)
-            : fs::file_size(drives.DiskPath(uint32_t(disk)), error) == kFloppyDiskBytes;
+        : mode == Mode::kFloppy
+            ? fs::file_size(drives.DiskPath(uint32_t(disk)), error) == kFloppyDiskBytes
+            : fs::exists(drives.DiskPath(uint32_t(disk)), error);
     if (!there) Fail("done, but disk " + std::to_string(disk) + " is not there");
   }
 }
@@ -165,8 +205,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> program(data, data + size);
   floppyset::fuzzing::Prepare(program);
   sandbox.WriteInput(program.data(), size);
-  RunOnce(sandbox, Mode::kReport, size);
-  RunOnce(sandbox, Mode::kUnpack, size);
-  if (size != 0 && (data[size - 1] & 1)) RunOnce(sandbox, Mode::kFloppy, size);
+  RunOnce(sandbox, size == 0 ? Mode::kReport : Mode(data[size - 1] % 4), size);
   return 0;
 }
