@@ -271,9 +271,11 @@ TEST(Fat12BuilderTest, RefusesWhatDoesNotFit) {
       {{{"国.TXT", 1}}, "\"国.TXT\": the character '国' (U+56FD) has no equivalent"},
       {{{"BIG.BIN", 1'460'000}}, "1.44 MB"},
       {{{"a.txt", 1}, {"A.TXT", 1}}, "only in case"},
+      {{{"con.txt", 1}}, "\"con.txt\" is the name of a DOS device"},
+      {{{"LPT1", 1}}, "DOS device"},
       {{}, "224"},
   };
-  for (int i = 0; i < 225; ++i) cases[3].files.emplace_back("F" + std::to_string(i), 0);
+  for (int i = 0; i < 225; ++i) cases[5].files.emplace_back("F" + std::to_string(i), 0);
   for (const auto& c : cases) {
     TempDir dir;
     for (const auto& [name, size] : c.files)

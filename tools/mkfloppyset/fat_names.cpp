@@ -98,6 +98,21 @@ std::string Pack(const std::string& base, const std::string& extension) {
   return packed;
 }
 
+// CON, NUL, COM1 ... with any extension: DOS and Windows take them for the device.
+bool IsDosDeviceName(const std::u32string& name) {
+  std::string stem;
+  for (const char32_t c : name.substr(0, name.find(U'.'))) {
+    if (c >= 0x80) return false;
+    stem += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  }
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  static const std::set<std::string> kDevices = {"CON",  "PRN",  "AUX",  "NUL",  "CLOCK$", "COM1",
+                                                 "COM2", "COM3", "COM4", "COM5", "COM6",   "COM7",
+                                                 "COM8", "COM9", "LPT1", "LPT2", "LPT3",   "LPT4",
+                                                 "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+  return kDevices.count(stem) != 0;
+}
+
 }  // namespace
 
 std::string ShortNameText(const std::string& short_name) {
@@ -130,6 +145,10 @@ bool MakeFatNames(const std::vector<std::string>& names, const std::string& wher
                 " has no equivalent in code page " + std::to_string(oem_code_page);
         return false;
       }
+    }
+    if (IsDosDeviceName(*codes)) {
+      error = quoted + " is the name of a DOS device, which DOS opens instead of the file";
+      return false;
     }
     if (codes->back() == '.' || codes->back() == ' ') {
       error = quoted + " ends with a dot or a blank, which FAT names cannot";
