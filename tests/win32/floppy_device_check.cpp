@@ -1,11 +1,13 @@
 // The Win32 floppy device layer: NT format ranges, the 9x track order, drive names and,
 // with drive A: backed by a floppy image (Wine's dosdevices "a::"), byte-positioned reads
-// and a write read back through the locked volume. Usage: floppy_device_check IMAGE-BEHIND-A
+// and a write read back through the locked volume; and the host's words for a failure.
+// Usage: floppy_device_check IMAGE-BEHIND-A
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "platform/win32/win32_floppy.h"
+#include "platform/win32/win32_host.h"
 
 int main(int argc, char** argv) {
   int failures = 0;
@@ -56,6 +58,12 @@ int main(int argc, char** argv) {
   Expect(device.Write(image.data() + 36864, 512, done), "the sector is put back");
   device.Close();
   device.Close();  // closing twice does nothing
+  floppyset::Win32Host host;
+  Expect(!host.OpenForRead("C:\\no such folder\\file"), "a missing file does not open");
+  const std::string why = host.ErrorText();
+  std::printf("a missing file: %s\n", why.c_str());
+  Expect(!why.empty() && why.back() != '.' && why.back() != '\n',
+         "the system says why, as a clause");
   std::printf("floppy device checks %s\n", failures ? "failed" : "passed");
   return failures != 0;
 }

@@ -34,7 +34,8 @@ helper() {  # NAME SOURCES...: a small Windows program for the tests
 # along, which keeps disk1 as its current directory a moment after the installer ended).
 helper wintext "$here/wintext.cpp" && helper installer -mwindows "$here/installer.cpp" &&
   helper floppy_device_check "$here/floppy_device_check.cpp" \
-    "$root/src/platform/win32/win32_floppy.cpp" "$root/src/ui/messages.cpp" ||
+    "$root/src/platform/win32/win32_floppy.cpp" "$root/src/ui/messages.cpp" \
+    "$root/src/platform/win32/win32_host.cpp" "$root/src/base/path.cpp" ||
     { echo "cannot build the test helpers"; exit 1; }
 "$WINE" wineboot --init >/dev/null 2>&1
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1

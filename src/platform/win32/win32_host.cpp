@@ -412,4 +412,22 @@ void Win32Host::Sleep(unsigned milliseconds) {
   ::Sleep(milliseconds);
 }
 
+// The system's own words for the last error, without the closing period and line break that
+// would end the sentence they are put into.
+std::string Win32Host::ErrorText() {
+  const DWORD code = GetLastError();
+  if (code == NO_ERROR) return {};
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string words = text ? std::string(text, length) : std::string();
+  LocalFree(text);
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' ||
+                            words.back() == '.')) {
+    words.pop_back();
+  }
+  return words.empty() ? "error " + std::to_string(code) : words;
+}
+
 }  // namespace floppyset

@@ -41,6 +41,7 @@ class Win32Host : public Host {
                                 const std::vector<std::string>& arguments,
                                 const std::string& working_directory) override;
   void Sleep(unsigned milliseconds) override;
+  std::string ErrorText() override;
 
  private:
   // True when a component of `path` below its write root is a reparse point.
