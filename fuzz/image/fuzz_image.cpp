@@ -2,7 +2,8 @@
 // checked and unpacked. Else a FAT12 image, sized, checked and copied out: with bit 0 clear,
 // the rest is laid over the standard 1.44 MB layout (boot sector, first 1,024 FAT bytes, first
 // 32 root slots, data area) so that short inputs reach deep structures; with it set, the rest
-// is the whole image. Nothing may be written outside the destination.
+// is the whole image. Bit 2 set: names are read as a UTF-8 locale reads them (code page 437,
+// VFAT long names, NT lower-case marks). Nothing may be written outside the destination.
 #include <cstring>
 #include <vector>
 
@@ -20,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (use & 2) {
     sandbox.WriteInput(data, size);
     floppyset::FlatImage flat(host, sandbox.input_path());
+    if (use & 4) flat.SetNameCodePage(437);
     size_t records = 0;
     for (auto* r = flat.FirstRecord(); r; r = flat.NextRecord(r)) {
       // Each record takes at least its header: the walk ends within the file.
@@ -52,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   floppyset::DiskImage image(host, sandbox.input_path());
   if (!image.IsOpen()) return 0;
+  if (use & 4) image.SetNameCodePage(437);
   if (image.UsedImageSize() > image.size()) std::abort();
   if (floppyset::CheckDiskImage(image).readable != image.IsReadable()) std::abort();
   image.EnterSubdirectory("SUB");

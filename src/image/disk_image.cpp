@@ -31,8 +31,6 @@ constexpr size_t kFatCountField = 16;
 constexpr size_t kRootSlotsField = 17;
 constexpr size_t kTotalSectorsField = 19;
 constexpr size_t kSectorsPerFatField = 22;
-constexpr size_t kSectorsPerTrackField = 24;
-constexpr size_t kHeadsField = 26;
 constexpr size_t kBootFieldsEnd = 28;
 
 bool EndsDirectory(uint8_t marker) {
@@ -77,10 +75,6 @@ size_t DiskImage::size() const {
 // --- boot sector --------------------------------------------------------------------------
 // Fields that lie past the end of a tiny file read as 0.
 
-const uint8_t* DiskImage::BootSector() const {
-  return data();
-}
-
 namespace {
 uint16_t Field16(const uint8_t* base, size_t size, size_t offset) {
   return base && offset + 2 <= size ? LoadLe16(base + offset) : 0;
@@ -95,15 +89,6 @@ uint16_t DiskImage::BytesPerSector() const {
 }
 uint8_t DiskImage::SectorsPerCluster() const {
   return Field8(data(), size(), kSectorsPerClusterField);
-}
-uint16_t DiskImage::TotalSectors() const {
-  return Field16(data(), size(), kTotalSectorsField);
-}
-uint16_t DiskImage::SectorsPerTrack() const {
-  return Field16(data(), size(), kSectorsPerTrackField);
-}
-uint16_t DiskImage::Heads() const {
-  return Field16(data(), size(), kHeadsField);
 }
 
 namespace {

@@ -110,12 +110,8 @@ class DiskImage {
   uint16_t CurrentDirectory = 0;
 
   // --- layout (null or 0 when not open or outside the image) ---
-  const uint8_t* BootSector() const;
   uint16_t BytesPerSector() const;
   uint8_t SectorsPerCluster() const;
-  uint16_t TotalSectors() const;
-  uint16_t SectorsPerTrack() const;
-  uint16_t Heads() const;
 
   const uint8_t* FatCopy(uint8_t index) const;
   // The 12-bit FAT entry of a cluster; 0xFFF (end of chain) when the entry lies outside FAT 0.
