@@ -1,7 +1,8 @@
 // The input is a whole program file, run as the Linux tool runs it, in the mode its last byte
 // picks: the reports with the set's account (/L /P /A, what --test judges), the unpack run
 // (/D, destination typed), the floppy run (/F) onto image-file drives, or the intact images
-// exported after extraction (--images). The Ui says yes to everything but Retry. Both integrity
+// exported after extraction (--images); an input of odd length has its names read as a UTF-8
+// locale reads them. The Ui says yes to everything but Retry. Both integrity
 // sums are made to match first, so that mutations reach the archive and the images (a mismatch is
 // a refusal; fuzz_package covers the sums), and DiskCount is kept below 256 (Prepare).
 // Every run must keep to these bounds, else abort():
@@ -151,6 +152,7 @@ void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
   RunState state;
   state.ProgramPath = sandbox.input_path();
   state.RequirePlausiblePackage = true;
+  if (input_size % 2) state.TextOemCodePage = 437, state.TextAnsiCodePage = 1252;  // UTF-8 names
   ImageExport exported;
   ui.after_work = [&](int dialog) {
     if (mode == Mode::kImages &&
