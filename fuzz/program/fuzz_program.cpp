@@ -11,7 +11,8 @@
 //    at most twice the images, a floppy run one 1.44 MB file per disk, an export the images;
 //  - the workspace is gone at the end;
 //  - a run ends as done only for a whole set, and a report or unpack only for a sound one,
-//    with a folder for every disk, a full-size file for every floppy or every image exported.
+//    with a folder for every disk, a full-size file for every floppy or every image exported;
+//    a finished unpack wrote exactly the bytes of the images' files.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,8 @@
 #include "app/program.h"
 #include "floppy/image_file_drive.h"
 #include "fuzz_support.h"
+#include "image/disk_image.h"
+#include "image/flat_image.h"
 #include "package/extraction.h"
 #include "package/integrity.h"
 #include "package/package_header.h"
@@ -135,6 +138,25 @@ void CheckExport(const RunState& state, const ImageFileDrives& drives, const Ima
   if (there != done.written) Fail("the export's count is not what it wrote");
 }
 
+// The bytes of every file of the set's intact images, as their directories or records say.
+uint64_t FileBytes(const RunState& state, Host& host) {
+  struct Sum : FatTreeVisitor {
+    uint64_t bytes = 0;
+    void File(const DirectoryEntry& file) override { bytes += file.size(); }
+  } sum;
+  for (uint32_t index = 0; index < state.Images.size(); ++index) {
+    if (state.Images[index].condition != ImageCondition::kIntact) continue;
+    const std::string path = DiskImagePath(state.WorkspaceDir, index);
+    if (state.PackageUnpackMode != 0) {
+      const FlatImage flat(host, path);
+      for (auto* r = flat.FirstRecord(); r; r = flat.NextRecord(r)) sum.bytes += r->DataSize();
+    } else {
+      DiskImage(host, path).WalkTree(sum);
+    }
+  }
+  return sum.bytes;
+}
+
 enum class Mode { kReport, kUnpack, kFloppy, kImages };
 
 void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
@@ -154,9 +176,11 @@ void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
   state.RequirePlausiblePackage = true;
   if (input_size % 2) state.TextOemCodePage = 437, state.TextAnsiCodePage = 1252;  // UTF-8 names
   ImageExport exported;
+  uint64_t file_bytes = 0;
   ui.after_work = [&](int dialog) {
-    if (mode == Mode::kImages &&
-        (dialog == kDialogBannerExtraction || dialog == kDialogPlainExtraction)) {
+    if (dialog != kDialogBannerExtraction && dialog != kDialogPlainExtraction) return;
+    if (mode == Mode::kUnpack) file_bytes = FileBytes(state, host);
+    if (mode == Mode::kImages) {
       exported = ExportIntactImages(host, state.WorkspaceDir, state.Images, host.destination);
       CheckExport(state, drives, exported);
     }
@@ -186,6 +210,10 @@ void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
   if (outcome.ending != RunEnding::kDone) return;
   if (outcome.images.size() != disks || !IsWhole(outcome.images)) Fail("done, but not whole");
   if (mode != Mode::kFloppy && !IsSound(outcome.images)) Fail("done, but not sound");
+  if (mode == Mode::kUnpack && written != file_bytes) {
+    Fail("done, but " + std::to_string(written) + " bytes unpacked of " +
+         std::to_string(file_bytes));
+  }
   for (uint64_t disk = 1; disk <= disks && mode != Mode::kReport; ++disk) {
     std::error_code error;
     const bool there =
