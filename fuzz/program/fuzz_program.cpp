@@ -12,7 +12,8 @@
 //  - the workspace is gone at the end;
 //  - a run ends as done only for a whole set, and a report or unpack only for a sound one,
 //    with a folder for every disk, a full-size file for every floppy or every image exported;
-//    a finished unpack wrote exactly the bytes of the images' files.
+//    a finished unpack wrote exactly the bytes of the images' files;
+//  - the JSON reports of the Linux tool are JSON, their strings UTF-8.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -24,9 +25,11 @@
 #include "fuzz_support.h"
 #include "image/disk_image.h"
 #include "image/flat_image.h"
+#include "json_check.h"
 #include "package/extraction.h"
 #include "package/integrity.h"
 #include "package/package_header.h"
+#include "report/json_report.h"
 #include "support/fault_host.h"
 #include "workspace/workspace.h"
 
@@ -138,6 +141,10 @@ void CheckExport(const RunState& state, const ImageFileDrives& drives, const Ima
   if (there != done.written) Fail("the export's count is not what it wrote");
 }
 
+void CheckJson(const std::string& document) {
+  if (!JsonCheck::Valid(document)) Fail("a JSON report that is not JSON: " + document);
+}
+
 // The bytes of every file of the set's intact images, as their directories or records say.
 uint64_t FileBytes(const RunState& state, Host& host) {
   struct Sum : FatTreeVisitor {
@@ -180,6 +187,7 @@ void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
   ui.after_work = [&](int dialog) {
     if (dialog != kDialogBannerExtraction && dialog != kDialogPlainExtraction) return;
     if (mode == Mode::kUnpack) file_bytes = FileBytes(state, host);
+    if (mode == Mode::kReport) CheckJson(JsonReport(state, host, JsonCodePages()));
     if (mode == Mode::kImages) {
       exported = ExportIntactImages(host, state.WorkspaceDir, state.Images, host.destination);
       CheckExport(state, drives, exported);
@@ -207,6 +215,9 @@ void RunOnce(Sandbox& sandbox, Mode mode, uint64_t input_size) {
   if (!host.ListDirectory(host.temp_dir).empty()) Fail("the workspace was left");
   sandbox.CheckNothingEscaped();
 
+  if (mode == Mode::kReport) {
+    CheckJson(JsonFailure(state, true, outcome.reason, 1, JsonCodePages()));
+  }
   if (outcome.ending != RunEnding::kDone) return;
   if (outcome.images.size() != disks || !IsWhole(outcome.images)) Fail("done, but not whole");
   if (mode != Mode::kFloppy && !IsSound(outcome.images)) Fail("done, but not sound");
