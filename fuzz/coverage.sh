@@ -34,3 +34,9 @@ done
 llvm-profdata merge -sparse "$profiles"/*.profraw -o "$profiles/all.profdata"
 llvm-cov report "${objects[@]:1}" -instr-profile="$profiles/all.profdata" \
   src/codec src/image src/package
+for dir in codec image package; do
+  printf 'all targets, %-8s %s\n' "$dir/" "$(llvm-cov report "${objects[@]:1}" \
+    -instr-profile="$profiles/all.profdata" "src/$dir" | awk '/^TOTAL/ {print "lines " $(NF-3) " of " $(NF-5)}')"
+done
+echo "inputs run in total (fuzz/runs.tsv):"
+awk -F'\t' '!/^#/ {n[$2] += $3} END {for (t in n) printf "  %-18s %d\n", t, n[t]}' fuzz/runs.tsv | sort
