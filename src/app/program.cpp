@@ -71,9 +71,11 @@ bool CheckDiskCount(const RunState& state, Ui& ui) {
   return false;
 }
 
-// A report ends as a failure when its file list shows a set that is not whole and sound.
+// A report of a set that is not whole ends as a failure, and so does a file list that shows
+// damaged files: the report itself is shown all the same.
 RunOutcome OutcomeOfReport(const RunState& state) {
-  if ((state.ReportFlags & kFlagList) == 0 || state.SetSound()) return {};
+  const bool fine = (state.ReportFlags & kFlagList) ? state.SetSound() : state.SetWhole();
+  if (fine) return {};
   return Ended(RunEnding::kFailed, DescribeSetDamage(state.Images));
 }
 

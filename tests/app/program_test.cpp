@@ -131,8 +131,9 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
        "", O::kRefused, {0}, no_temp, {}},
       {"no room for the workspace", 1, [](App& a, R&) { a.host.SetFreeBytes(100); },
        "", O::kRefused, {kMsgNoTempSpace}, "", {}},
-      // A DiskCount that the archive does not fill gives what is there and fails; 0 is refused
-      // before any question when the images are needed: not for the package report alone.
+      // A DiskCount that the archive does not fill gives what is there and fails, the package
+      // report too (after showing it); 0 is refused before any question where the images are
+      // needed, not for the package report alone.
       {"more disks than images", 2, [&](App& a, R& r) {
          count(3)(a, r), a.ui.Expect(kMsgCreateDirectory, Answer::kYes).TypeDestinations({a.root / "out"}); },
        "/D", O::kFailed, {kMsgCreateDirectory, 0},
@@ -140,7 +141,7 @@ TEST(Program, RunsEndAsTheirPackageAndSwitchesSay) {
       {"no disks", 2, count(0), "/L", O::kRefused, {0}, "DiskCount is 0", {}},
       {"more disks than images for the file list", 2, count(3), "/C:2 /L", O::kFailed, {},
        "DATA.BIN\r\n\r\nImage 3:\r\n    *** Disk image 3 (image02.tii) is missing", {}},
-      {"more disks than images for the package report", 2, count(3), "/P", O::kDone, {}, "Number of disks               : 3", {}},
+      {"more disks than images for the package report", 2, count(3), "/P", O::kFailed, {}, "Number of disks               : 3", {}},
       // clang-format on
   };
   for (const auto& c : cases) {
