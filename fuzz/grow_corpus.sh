@@ -20,6 +20,8 @@ cp -r "$kept"/. "$scratch/run/" 2>/dev/null || true
 "$fuzzer" -merge=1 "$kept" "$scratch/run" >"$build/$name.merge.log" 2>&1
 runs=$(grep -oE 'number_of_executed_units: [0-9]+' "$build/$name.grow.log" | tail -1 | grep -oE '[0-9]+$')
 sanitizers=$(grep -oE '^FLOPPYSET_FUZZ_SANITIZERS:STRING=.*' "$build/CMakeCache.txt" | cut -d= -f2)
+grep -q '^CMAKE_CXX_FLAGS:STRING=.*-fno-sanitize-coverage=trace-cmp' "$build/CMakeCache.txt" &&
+  sanitizers="${sanitizers:-address,undefined}, no trace-cmp"
 printf '%s\t%s\t%s\t%s\t%s\n' "$(date -u +%F)" "$name" "${runs:-0}" "$seconds" \
   "${sanitizers:-address,undefined}" >>fuzz/runs.tsv
 echo "$name: $(ls "$kept" | wc -l) inputs kept; ${runs:-0} inputs run"
